@@ -1,0 +1,17 @@
+# Warnings and sanitizers for every target of the project, linked in through one INTERFACE target.
+add_library(vekta_options INTERFACE)
+target_compile_options(vekta_options INTERFACE
+  $<$<COMPILE_LANGUAGE:CXX>:-Wall -Wextra -Wpedantic -Werror -Wshadow -Wnon-virtual-dtor
+                            -Woverloaded-virtual -Wcast-align -Wnull-dereference>
+  $<$<COMPILE_LANGUAGE:C>:-Wall -Wextra -Wpedantic -Werror>)
+
+if(VEKTA_SANITIZE)
+  target_compile_options(vekta_options INTERFACE -fsanitize=${VEKTA_SANITIZE} -fno-omit-frame-pointer
+                                                 -fno-sanitize-recover=all)
+  target_link_options(vekta_options INTERFACE -fsanitize=${VEKTA_SANITIZE})
+endif()
+
+# Plug-in code keeps its symbols to itself; only the entry point is exported (see plugin/).
+set(CMAKE_CXX_VISIBILITY_PRESET hidden)
+set(CMAKE_C_VISIBILITY_PRESET hidden)
+set(CMAKE_VISIBILITY_INLINES_HIDDEN ON)

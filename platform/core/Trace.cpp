@@ -1,0 +1,104 @@
+#include "talcore/debug/Trace.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <mutex>
+
+namespace talcore::debug {
+namespace {
+
+struct TraceConfig {
+    std::map<std::string, int, std::less<>> levels;  // "*" applies to every category
+    std::string filePath;
+};
+
+struct TraceState {
+    std::mutex mutex;
+    std::shared_ptr<const TraceConfig> config = std::make_shared<TraceConfig>();
+    std::atomic<std::uint64_t> changeCount{1};
+    std::FILE* file = nullptr;
+};
+
+std::shared_ptr<TraceConfig> Parse(std::string_view text) {
+    auto config = std::make_shared<TraceConfig>();
+    while (!text.empty()) {
+        const auto comma = text.find(',');
+        std::string_view item = text.substr(0, comma);
+        text = comma == std::string_view::npos ? std::string_view{} : text.substr(comma + 1);
+        const auto colon = item.rfind(':');
+        if (item.empty()) continue;
+        int level = 10;
+        if (colon != std::string_view::npos) {
+            level = std::atoi(std::string(item.substr(colon + 1)).c_str());
+            item = item.substr(0, colon);
+        }
+        config->levels[std::string(item)] = level;
+    }
+    return config;
+}
+
+void Apply(TraceState& state, std::shared_ptr<TraceConfig> config) {
+    std::lock_guard lock(state.mutex);
+    if (state.file) {
+        std::fclose(state.file);
+        state.file = nullptr;
+    }
+    if (!config->filePath.empty()) state.file = std::fopen(config->filePath.c_str(), "a");
+    state.config = std::move(config);
+    state.changeCount.fetch_add(1, std::memory_order_acq_rel);
+}
+
+TraceState& State() {
+    static TraceState* state = [] {
+        auto* s = new TraceState;
+        if (const char* env = std::getenv("VEKTA_TRACE")) {
+            auto config = Parse(env);
+            if (const char* file = std::getenv("VEKTA_TRACE_FILE")) config->filePath = file;
+            Apply(*s, std::move(config));
+        }
+        return s;
+    }();
+    return *state;
+}
+
+int LevelFor(const TraceConfig& config, std::string_view category) {
+    if (const auto it = config.levels.find(category); it != config.levels.end()) return it->second;
+    if (const auto it = config.levels.find("*"); it != config.levels.end()) return it->second;
+    return -1;
+}
+
+}  // namespace
+
+bool TraceEnabled(std::string_view category, int level) {
+    auto& state = State();
+    std::shared_ptr<const TraceConfig> config;
+    {
+        std::lock_guard lock(state.mutex);
+        config = state.config;
+    }
+    return level <= LevelFor(*config, category);
+}
+
+void Trace(std::string_view category, int level, std::string_view text) {
+    if (!TraceEnabled(category, level)) return;
+    auto& state = State();
+    std::lock_guard lock(state.mutex);
+    std::FILE* out = state.file ? state.file : stderr;
+    std::fprintf(out, "[%.*s:%d] %.*s", static_cast<int>(category.size()), category.data(), level,
+                 static_cast<int>(text.size()), text.data());
+    if (text.empty() || text.back() != '\n') std::fputc('\n', out);
+    std::fflush(out);
+}
+
+std::uint64_t TraceChangeCount() { return State().changeCount.load(std::memory_order_acquire); }
+
+void SetTraceConfig(std::string_view config, const std::string& filePath) {
+    auto parsed = Parse(config);
+    parsed->filePath = filePath;
+    Apply(State(), std::move(parsed));
+}
+
+}  // namespace talcore::debug
