@@ -1,0 +1,23 @@
+# vekta_plugin_library(<target> <folder> DEPENDS ...): the plug-in's code of one folder as a static
+# library of position-independent code with hidden symbols, so that the module exports nothing but
+# its entry point and tests can link the same code directly.
+function(vekta_plugin_library target)
+  cmake_parse_arguments(L "" "" "DEPENDS;EXCLUDE" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  foreach(excluded ${L_EXCLUDE})
+    list(REMOVE_ITEM sources ${CMAKE_CURRENT_SOURCE_DIR}/${excluded})
+  endforeach()
+  if(sources)
+    add_library(${target} STATIC ${sources})
+  else()
+    add_library(${target} INTERFACE)
+  endif()
+  get_target_property(kind ${target} TYPE)
+  if(kind STREQUAL "INTERFACE_LIBRARY")
+    target_include_directories(${target} INTERFACE ${CMAKE_SOURCE_DIR})
+    target_link_libraries(${target} INTERFACE vekta_host_interfaces vektaplatform ${L_DEPENDS})
+  else()
+    target_include_directories(${target} PUBLIC ${CMAKE_SOURCE_DIR})
+    target_link_libraries(${target} PUBLIC vekta_host_interfaces vektaplatform ${L_DEPENDS} PRIVATE vekta_options)
+  endif()
+endfunction()

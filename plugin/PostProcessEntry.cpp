@@ -1,0 +1,35 @@
+// The module's one exported function.
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "PostProcessSDK.h"
+#include "plugin/CallbackTable.h"
+#include "talcore/config/Localizer.h"
+
+namespace {
+
+constexpr std::uint32_t kDescriptionVersion = 1;
+constexpr std::uint32_t kPluginIdentifier = VEKTA_FOURCC('Q', 'V', 'R', 'X');
+constexpr std::size_t kMaxDisplayNameUnits = 255;
+
+}  // namespace
+
+VEKTA_PLUGIN_EXPORT int32_t PostProcessEntry(uint64_t, uint64_t, uint64_t, PostProcessDescription* description,
+                                             PostProcessCallbacks* callbacks) {
+    try {
+        if (description) {
+            const std::u16string name =
+                talcore::config::Localizer::Get().Localize("$$$/Vekta/PostProcess/TikTok/PluginName=TikTok");
+            // No terminator is written after the copied units.
+            const std::size_t units = std::min(name.size(), kMaxDisplayNameUnits);
+            std::memcpy(description->displayName, name.data(), units * sizeof(char16_t));
+            description->identifier = kPluginIdentifier;
+            description->version = kDescriptionVersion;
+        }
+        if (callbacks) Vekta::FillCallbackTable(*callbacks);
+    } catch (...) {
+        // The entry has no failure result; a host that sees an empty table will not go on.
+    }
+    return 0;
+}

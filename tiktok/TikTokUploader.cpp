@@ -1,0 +1,34 @@
+#include "tiktok/TikTokUploader.h"
+
+#include <cstring>
+
+#include "talcore/utility/HighPrecisionTime.h"
+
+namespace Vekta {
+
+TikTokUploader::TikTokUploader(const HostInstanceRecord& record, PostProcessStatusCallback statusCallback,
+                               AccountStatusCallback accountCallback)
+    : BaseUploader(record, statusCallback, accountCallback, kTikTokDestination),
+      lastActivity(static_cast<double>(talcore::utility::HighPrecisionTime::NowNanoseconds()) / 1'000'000'000.0) {
+    requestTimeout = 30;
+    authorizedByRefreshToken = true;
+}
+
+TikTokUploader::~TikTokUploader() = default;
+
+bool TikTokUploader::IsLoginOffered() const { return !HasCredentials(); }
+
+void TikTokUploader::SetVideoInfo(const ExportVideoInfo& info) { std::memcpy(&videoInfo, &info, sizeof videoInfo); }
+
+void TikTokUploader::SetPublishSettings(std::string privacyLevel, std::string title, bool disableComment,
+                                        bool disableDuet, bool disableStitch) {
+    publishSettings.privacyLevel = std::move(privacyLevel);
+    publishSettings.title = std::move(title);
+    publishSettings.disableComment = disableComment;
+    publishSettings.disableDuet = disableDuet;
+    publishSettings.disableStitch = disableStitch;
+}
+
+void TikTokUploader::ReceiveMessage(const talcore::messaging::Message& /*message*/) {}
+
+}  // namespace Vekta

@@ -1,0 +1,159 @@
+#include "uploader/BaseUploader.h"
+
+#include <chrono>
+#include <cstring>
+
+#include "talcore/debug/Trace.h"
+#include "talcore/string/Unicode.h"
+#include "talcore/threads/Gate.h"
+#include "uploader/UploadRegistries.h"
+
+namespace Vekta {
+namespace {
+
+constexpr const char* kTraceCategory = "PostProcessBaseUploader";
+
+}  // namespace
+
+BaseUploader::BaseUploader(const HostInstanceRecord& record, PostProcessStatusCallback statusCallback,
+                           AccountStatusCallback accountCallback, DestinationIndex destination)
+    : statusCallback_(statusCallback),
+      accountCallback_(accountCallback),
+      destination_(destination),
+      requestProcessor(talnet::http::GetGlobalRequestProcessor()) {
+    std::memcpy(&hostRecord_, &record, sizeof hostRecord_);
+}
+
+BaseUploader::~BaseUploader() = default;
+
+bool BaseUploader::HasCredentials() const {
+    return authorizedByRefreshToken ? !refreshToken.empty() : !accessToken.empty();
+}
+
+std::u16string BaseUploader::GetStatusText(std::u16string& tooltip) const {
+    tooltip.clear();
+    return {};
+}
+
+void BaseUploader::SetPageID(const std::u16string& pageID) {
+    pageID_ = pageID;
+    talcore::debug::Trace(kTraceCategory, 8, "Page ID " + talcore::string::UTF16to8(pageID_));
+}
+
+bool BaseUploader::IsLoginOffered() const { return true; }
+
+void BaseUploader::NotifyAccountChanged() {
+    if (!accountCallback_) return;
+    try {
+        accountCallback_(&hostRecord_, HasCredentials() ? 1 : 0, 0, nullptr);
+    } catch (...) {
+        talcore::debug::Trace(kTraceCategory, 1,
+                              "Account callback caused exception on PostProcessID: " + std::to_string(destination_));
+    }
+}
+
+void BaseUploader::NotifyAccountMessage(const std::u16string& message) {
+    if (!accountCallback_) return;
+    try {
+        accountCallback_(&hostRecord_, HasCredentials() ? 1 : 0, 1, message.c_str());
+    } catch (...) {
+        talcore::debug::Trace(kTraceCategory, 1,
+                              "Account callback caused exception on PostProcessID: " + std::to_string(destination_));
+    }
+}
+
+void BaseUploader::OnAccountSelected() {}
+
+void BaseUploader::Abort() { abortRequested_.exchange(1, std::memory_order_acq_rel); }
+
+void BaseUploader::SetOutputFiles(std::uint32_t count, const OutputFileEntry* entries) {
+    outputFiles_.clear();
+    if (!entries) return;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        // The entries are packed: copy the pointer out instead of reading it in place.
+        const VektaUTF16Char* path = nullptr;
+        std::memcpy(&path, reinterpret_cast<const std::uint8_t*>(entries) + i * sizeof(OutputFileEntry) +
+                               offsetof(OutputFileEntry, path),
+                    sizeof path);
+        outputFiles_.emplace_back(path ? std::u16string(path) : std::u16string());
+    }
+}
+
+void BaseUploader::OnUploadEnded() {}
+
+void BaseUploader::SetArmed(bool armed) { SetState(armed ? UploadState::Armed : UploadState::Idle); }
+
+void BaseUploader::SetDeleteLocalFile(bool deleteLocalFile) {
+    deleteLocalFile_ = deleteLocalFile;
+    DeleteRequestRegistry::SetDeleteRequested(destination_, deleteLocalFile);
+}
+
+void BaseUploader::SetBusy(bool busy) { UploadBusyRegistry::SetBusy(destination_, busy); }
+
+void BaseUploader::SignOut(bool notify) {
+    refreshToken.clear();
+    accessToken.clear();
+    SetPageID(u"");
+    if (notify) NotifyAccountChanged();
+}
+
+void BaseUploader::StopAndWait(bool /*fromRelease*/) {
+    if (!UploadBusyRegistry::AnyBusy(UploadBusyRegistry::Snapshot())) return;
+    Abort();
+    talcore::threads::Gate gate;
+    gate.Close();
+    for (int counter = 300;; --counter) {
+        const bool passed = gate.PassThroughUntil(std::chrono::steady_clock::now() + std::chrono::milliseconds(50));
+        if (passed || counter <= 0) break;
+        // Opening lets the next wait return at once.
+        if (!UploadBusyRegistry::AnyBusy(UploadBusyRegistry::Snapshot())) gate.Open();
+    }
+}
+
+void BaseUploader::Notify(float progress, UploadState state, ResultCode code, const std::u16string& text) {
+    if (!statusCallback_) return;
+    const auto codeValue = static_cast<std::uint32_t>(code);
+    try {
+        statusCallback_(&hostRecord_, static_cast<std::uint32_t>(state), progress, text.c_str(),
+                        static_cast<std::uint16_t>(text.size() & 0xFFFF), &codeValue);
+    } catch (...) {
+        talcore::debug::Trace(kTraceCategory, 1,
+                              "Callback caused exception on PostProcessID: " + std::to_string(destination_));
+    }
+}
+
+void BaseUploader::ReportProgress(float progress, ResultCode code, const std::u16string& text) {
+    Notify(progress, GetState(), code, text);
+}
+
+void BaseUploader::MarkAborted(const std::u16string& text) {
+    SetState(UploadState::Aborted);
+    SetBusy(false);
+    Notify(0.0f, UploadState::Aborted, ResultCode::Aborted, text);
+    OnUploadEnded();
+}
+
+void BaseUploader::Fail(ResultCode code, const std::u16string& text) {
+    SetState(UploadState::Failed);
+    SetBusy(false);
+    Notify(0.0f, UploadState::Failed, code, text);
+    OnUploadEnded();
+}
+
+void BaseUploader::PostNotice(const std::u16string& text) {
+    if (!text.empty()) Notify(0.0f, UploadState::Notice, ResultCode::None, text);
+}
+
+void BaseUploader::PostWarning(const std::u16string& text) {
+    SetState(UploadState::Notice);
+    Notify(0.99f, UploadState::Notice, ResultCode::None, text);
+}
+
+void BaseUploader::Complete() {
+    const UploadState done =
+        GetState() == UploadState::Notice ? UploadState::SucceededWithNotice : UploadState::Succeeded;
+    SetState(done);
+    Notify(1.0f, done, ResultCode::None, {});
+}
+
+}  // namespace Vekta

@@ -1,0 +1,109 @@
+// The destination-independent half of every publish destination: the host's callbacks and record,
+// the account tokens, the exported files, the job state, and the status notifications to the host.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "PostProcessSDK.h"
+#include "talcore/utility/RefCounted.h"
+#include "talnet/http/RequestProcessor.h"
+#include "uploader/UploadTypes.h"
+
+namespace Vekta {
+
+class BaseUploader : public talcore::utility::RefCountedObjectWithWeakPtr {
+public:
+    // Copies the record; either callback may be null.
+    BaseUploader(const HostInstanceRecord& record, PostProcessStatusCallback statusCallback,
+                 AccountStatusCallback accountCallback, DestinationIndex destination);
+
+    // --- Virtual operations, in slot order after the destructor. ---
+    // Whether the account holds a token: the refresh token when authorized by one, else the access token.
+    virtual bool HasCredentials() const;
+    // The account status line; `tooltip` receives its tooltip.
+    virtual std::u16string GetStatusText(std::u16string& tooltip) const;
+    virtual void SetPageID(const std::u16string& pageID);
+    virtual bool IsLoginOffered() const;
+    virtual void NotifyAccountChanged();
+    virtual void NotifyAccountMessage(const std::u16string& message);
+    virtual void OnAccountSelected();
+    // [any-thread] Asks the running transfer to stop at its next chunk; neither waits nor notifies.
+    // The request stays for the uploader's life.
+    virtual void Abort();
+    virtual void SetOutputFiles(std::uint32_t count, const OutputFileEntry* entries);
+    // Called after a job ended as Aborted or Failed.
+    virtual void OnUploadEnded();
+
+    // --- Operations for the host's callbacks and the publish run. ---
+    UploadState GetState() const noexcept { return state_.load(std::memory_order_acquire); }
+    void SetArmed(bool armed);
+    void SetFormatSupported(bool supported) noexcept { formatSupported_ = supported; }
+    bool IsFormatSupported() const noexcept { return formatSupported_; }
+    // Also mirrors the flag into DeleteRequestRegistry at this uploader's index.
+    void SetDeleteLocalFile(bool deleteLocalFile);
+    bool GetDeleteLocalFile() const noexcept { return deleteLocalFile_; }
+    void SetCoverTime(std::int64_t ticks) noexcept { coverTime_ = ticks; }
+    std::int64_t GetCoverTime() const noexcept { return coverTime_; }
+    const std::vector<std::u16string>& GetOutputFiles() const noexcept { return outputFiles_; }
+    // Empties both tokens and the page id; tells the host when `notify`.
+    void SignOut(bool notify);
+    // [main-thread] When any destination is busy: aborts and waits until none is, at most 301
+    // slices of 50 ms. `fromRelease` is informational.
+    void StopAndWait(bool fromRelease);
+    bool AbortRequested() const noexcept { return abortRequested_.load(std::memory_order_acquire) != 0; }
+    DestinationIndex GetDestinationIndex() const noexcept { return destination_; }
+    const HostInstanceRecord& GetHostRecord() const noexcept { return hostRecord_; }
+
+    // --- Operations for the destination's upload code. ---
+    void Notify(float progress, UploadState state, ResultCode code, const std::u16string& text);
+    void ReportProgress(float progress, ResultCode code, const std::u16string& text);
+    void MarkAborted(const std::u16string& text);
+    void Fail(ResultCode code, const std::u16string& text);
+    void PostNotice(const std::u16string& text);
+    void PostWarning(const std::u16string& text);
+    void Complete();
+    // After a successful transfer: deletes the exported files when asked and no other destination
+    // needs them; a failure becomes a warning.
+    void DeleteLocalFilesIfAllowed();
+
+protected:
+    ~BaseUploader() override;
+    void SetState(UploadState state) noexcept { state_.store(state, std::memory_order_release); }
+    void SetBusy(bool busy);
+
+    std::int32_t requestTimeout = 60;          // seconds, for one request's gate
+    std::int32_t idleLimitSeconds = 240;       // longest silence of a chunk request
+    std::int32_t waitSliceSeconds = 15;        // one wait of the transfer loop
+
+private:
+    PostProcessStatusCallback statusCallback_;
+    AccountStatusCallback accountCallback_;
+    HostInstanceRecord hostRecord_;
+    // Read by the host from any thread while the publishing and network threads write it.
+    std::atomic<UploadState> state_{UploadState::Idle};
+    DestinationIndex destination_;
+    std::vector<std::u16string> outputFiles_;
+    std::atomic<std::uint8_t> abortRequested_{0};
+
+protected:
+    bool authorizedByRefreshToken = false;
+    std::u16string refreshToken;
+    std::u16string accessToken;
+
+private:
+    std::u16string pageID_;
+
+protected:
+    std::shared_ptr<talnet::http::RequestProcessor> requestProcessor;
+
+private:
+    bool formatSupported_ = true;
+    std::int64_t coverTime_ = 0;               // ticks of 1/254016000000 s
+    bool deleteLocalFile_ = false;
+};
+
+}  // namespace Vekta
