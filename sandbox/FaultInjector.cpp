@@ -1,0 +1,163 @@
+#include "sandbox/FaultInjector.h"
+
+#include <array>
+#include <utility>
+
+namespace tiktok_sandbox {
+namespace {
+
+constexpr std::array<std::pair<Endpoint, std::string_view>, 7> kEndpointNames{{
+    {Endpoint::Authorize, "authorize"},
+    {Endpoint::Token, "token"},
+    {Endpoint::UserInfo, "user_info"},
+    {Endpoint::CreatorInfo, "creator_info"},
+    {Endpoint::DirectPostInit, "video_init"},
+    {Endpoint::InboxInit, "inbox_video_init"},
+    {Endpoint::UploadChunk, "upload"},
+}};
+
+constexpr std::array<std::pair<Fault::Action, std::string_view>, 4> kActionNames{{
+    {Fault::Action::Respond, "respond"},
+    {Fault::Action::Delay, "delay"},
+    {Fault::Action::Hang, "hang"},
+    {Fault::Action::Drop, "drop"},
+}};
+
+}  // namespace
+
+std::string_view ToString(Endpoint endpoint) {
+  for (const auto& [value, name] : kEndpointNames) {
+    if (value == endpoint) return name;
+  }
+  return "unknown";
+}
+
+std::optional<Endpoint> EndpointFromString(std::string_view name) {
+  for (const auto& [value, text] : kEndpointNames) {
+    if (text == name) return value;
+  }
+  return std::nullopt;
+}
+
+std::string_view ToString(Fault::Action action) {
+  for (const auto& [value, name] : kActionNames) {
+    if (value == action) return name;
+  }
+  return "unknown";
+}
+
+std::optional<Fault::Action> FaultActionFromString(std::string_view name) {
+  for (const auto& [value, text] : kActionNames) {
+    if (text == name) return value;
+  }
+  return std::nullopt;
+}
+
+Fault Fault::Respond(int status, std::string body) {
+  Fault fault;
+  fault.action = Action::Respond;
+  fault.status = status;
+  fault.body = std::move(body);
+  return fault;
+}
+
+Fault Fault::Delay(std::chrono::milliseconds delay) {
+  Fault fault;
+  fault.action = Action::Delay;
+  fault.delay = delay;
+  return fault;
+}
+
+Fault Fault::Hang() {
+  Fault fault;
+  fault.action = Action::Hang;
+  return fault;
+}
+
+Fault Fault::Drop() {
+  Fault fault;
+  fault.action = Action::Drop;
+  return fault;
+}
+
+Fault Fault::Times(int calls) const {
+  Fault fault = *this;
+  fault.count = calls;
+  return fault;
+}
+
+void FaultInjector::Add(Endpoint endpoint, Fault fault) {
+  if (fault.count <= 0) return;
+  std::lock_guard lock(mutex_);
+  queued_[endpoint].push_back(std::move(fault));
+}
+
+void FaultInjector::Clear() {
+  std::lock_guard lock(mutex_);
+  queued_.clear();
+}
+
+std::optional<Fault> FaultInjector::Take(Endpoint endpoint) {
+  std::lock_guard lock(mutex_);
+  auto found = queued_.find(endpoint);
+  if (found == queued_.end() || found->second.empty()) return std::nullopt;
+  Fault& next = found->second.front();
+  Fault taken = next;
+  taken.count = 1;
+  if (--next.count <= 0) found->second.pop_front();
+  return taken;
+}
+
+std::size_t FaultInjector::Queued(Endpoint endpoint) const {
+  std::lock_guard lock(mutex_);
+  auto found = queued_.find(endpoint);
+  if (found == queued_.end()) return 0;
+  std::size_t calls = 0;
+  for (const auto& fault : found->second) calls += static_cast<std::size_t>(fault.count);
+  return calls;
+}
+
+bool FaultInjector::Wait(std::chrono::milliseconds delay) {
+  std::unique_lock lock(mutex_);
+  changed_.wait_for(lock, delay, [&] { return stopped_; });
+  return !stopped_;
+}
+
+bool FaultInjector::HangUntilReleased() {
+  std::unique_lock lock(mutex_);
+  const std::uint64_t generation = releaseGeneration_;
+  ++hanging_;
+  changed_.notify_all();
+  changed_.wait(lock, [&] { return stopped_ || releaseGeneration_ != generation; });
+  --hanging_;
+  return !stopped_;
+}
+
+void FaultInjector::ReleaseHangs() {
+  std::lock_guard lock(mutex_);
+  ++releaseGeneration_;
+  changed_.notify_all();
+}
+
+std::size_t FaultInjector::Hanging() const {
+  std::lock_guard lock(mutex_);
+  return hanging_;
+}
+
+bool FaultInjector::WaitUntilHanging(std::size_t count, std::chrono::milliseconds timeout) const {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, timeout, [&] { return hanging_ >= count; });
+}
+
+void FaultInjector::Stop() {
+  std::lock_guard lock(mutex_);
+  stopped_ = true;
+  changed_.notify_all();
+}
+
+void FaultInjector::Restart() {
+  std::lock_guard lock(mutex_);
+  stopped_ = false;
+}
+
+}  // namespace tiktok_sandbox

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tiktok_sandbox {
+
+// The endpoints whose answers a test can shape.
+enum class Endpoint { Authorize, Token, UserInfo, CreatorInfo, DirectPostInit, InboxInit, UploadChunk };
+
+std::string_view ToString(Endpoint endpoint);
+std::optional<Endpoint> EndpointFromString(std::string_view name);
+
+struct Fault {
+  enum class Action {
+    Respond,  // answer `status` with `body` instead of the real answer
+    Delay,    // wait `delay`, then answer normally
+    Hang,     // answer nothing until released (then normally) or until the sandbox stops
+    Drop,     // close the connection without an answer
+  };
+
+  Action action = Action::Respond;
+  int status = 500;
+  std::string body;
+  std::string contentType = "application/json";
+  std::chrono::milliseconds delay{0};  // also waited before a Respond
+  int count = 1;                       // how many of the next calls it applies to
+
+  static Fault Respond(int status, std::string body = {});
+  static Fault Delay(std::chrono::milliseconds delay);
+  static Fault Hang();
+  static Fault Drop();
+  Fault Times(int calls) const;
+};
+
+std::string_view ToString(Fault::Action action);
+std::optional<Fault::Action> FaultActionFromString(std::string_view name);
+
+// Queued faults per endpoint, consumed call by call. Thread-safe; waits end early when stopped.
+class FaultInjector {
+ public:
+  // Queued behind earlier faults for the same endpoint.
+  void Add(Endpoint endpoint, Fault fault);
+  void Clear();
+  // The fault due for this call, if any; counts it as used.
+  std::optional<Fault> Take(Endpoint endpoint);
+  std::size_t Queued(Endpoint endpoint) const;
+
+  // Waits `delay`; false when the sandbox stopped meanwhile.
+  bool Wait(std::chrono::milliseconds delay);
+  // Waits until ReleaseHangs or Stop; false when stopped.
+  bool HangUntilReleased();
+  void ReleaseHangs();
+  std::size_t Hanging() const;
+  // Bounded wait until at least `count` requests hang; for tests that must know a request arrived.
+  bool WaitUntilHanging(std::size_t count, std::chrono::milliseconds timeout) const;
+
+  void Stop();
+  void Restart();
+
+ private:
+  mutable std::mutex mutex_;
+  mutable std::condition_variable changed_;
+  std::map<Endpoint, std::deque<Fault>> queued_;
+  std::uint64_t releaseGeneration_ = 0;
+  std::size_t hanging_ = 0;
+  bool stopped_ = false;
+};
+
+}  // namespace tiktok_sandbox
