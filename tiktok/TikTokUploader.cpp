@@ -2,7 +2,10 @@
 
 #include <cstring>
 
+#include "brimkit/IdleCountdownTimer.h"
 #include "talcore/utility/HighPrecisionTime.h"
+#include "talui/MessageBox.h"
+#include "tiktok/AuthServer.h"
 
 namespace Vekta {
 
@@ -14,7 +17,10 @@ TikTokUploader::TikTokUploader(const HostInstanceRecord& record, PostProcessStat
     authorizedByRefreshToken = true;
 }
 
-TikTokUploader::~TikTokUploader() = default;
+TikTokUploader::~TikTokUploader() {
+    StopLoginTimeout();
+    authServer.reset();
+}
 
 bool TikTokUploader::IsLoginOffered() const { return !HasCredentials(); }
 
@@ -28,7 +34,5 @@ void TikTokUploader::SetPublishSettings(std::string privacyLevel, std::string ti
     publishSettings.disableDuet = disableDuet;
     publishSettings.disableStitch = disableStitch;
 }
-
-void TikTokUploader::ReceiveMessage(const talcore::messaging::Message& /*message*/) {}
 
 }  // namespace Vekta

@@ -1,9 +1,12 @@
-// The TikTok destination: account, settings hand-over and the upload of one export.
+// The TikTok destination: sign-in, account information, settings hand-over and the upload of one
+// export.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -12,36 +15,125 @@
 #include "talcore/filesupport/File.h"
 #include "talcore/messaging/Messaging.h"
 #include "talcore/string/ImmutableString.h"
+#include "talcore/threads/Gate.h"
 #include "talcore/utility/Guid.h"
+#include "talcore/utility/RefCounted.h"
+#include "talnet/http/RequestProcessor.h"
 #include "tiktok/PublishSettings.h"
 #include "tiktok/TikTokCreatorInfo.h"
 #include "uploader/BaseUploader.h"
 
+namespace Brim {
+class IdleCountdownTimer;
+}
+namespace talui::dialogs {
+class UI_MessageBox;
+}
+
 namespace Vekta {
+
+class AuthServer;
+
+enum class TokenGrant { AuthorizationCode = 0, Refresh = 1 };
 
 class TikTokUploader : public BaseUploader, public talcore::messaging::Listener {
 public:
+    using LoginCallback = std::function<void(bool authorized, const std::u16string& refreshToken)>;
+    using CreatorInfoCallback = std::function<void(const TikTokCreatorInfo&)>;
+
     TikTokUploader(const HostInstanceRecord& record, PostProcessStatusCallback statusCallback,
                    AccountStatusCallback accountCallback);
 
+    // --- Overrides of the base uploader. ---
+    // "Signed in as <nickname>" or "Not logged in"; the tooltip stays empty.
+    std::u16string GetStatusText(std::u16string& tooltip) const override;
     // Offered exactly while nobody is signed in.
     bool IsLoginOffered() const override;
 
+    // --- Sign-in. ---
+    // [main-thread] Runs the browser sign-in and its modal prompt; returns once the sign-in has
+    // ended (finished, cancelled or timed out). Always true.
+    bool LoginBrowser(LoginCallback callback);
+    // [worker] Exchanges an authorization code for tokens; ends the prompt.
+    void FetchRefreshToken(const std::string& code, const std::string& redirectURI);
+    // [any-thread, blocking] A fresh access token from the refresh token; true when one came.
+    bool RefreshAccessToken();
+    void SetRefreshToken(const std::u16string& token);
+
+    // --- Account. ---
+    // [blocking] Refreshes the access token and reads the creator's capabilities; calls `callback`
+    // with them (unchanged after a failed query). False when no access token could be had.
+    bool QueryCreatorInfo(CreatorInfoCallback callback);
+    // [blocking] Reads the profile link.
+    void RequestUserInfo();
+    const TikTokCreatorInfo& GetCreatorInfo() const noexcept { return creatorInfo; }
+    const std::u16string& GetProfileDeepLink() const noexcept { return profileDeepLink; }
+
+    // --- Publishing. ---
     void SetVideoInfo(const ExportVideoInfo& info);
     const ExportVideoInfo& GetVideoInfo() const noexcept { return videoInfo; }
     void SetPublishSettings(std::string privacyLevel, std::string title, bool disableComment, bool disableDuet,
                             bool disableStitch);
     const PublishSettings& GetPublishSettings() const noexcept { return publishSettings; }
+    // [blocking] The whole upload of one export: checks, upload initialisation and transfer. False
+    // for a refusal before the transfer (reported through the status callback as well).
+    bool Publish(bool directPost);
 
     // [main-thread] Messages of the login time-out.
     void ReceiveMessage(const talcore::messaging::Message& message) override;
+
+    // For tests: time limits in place of the real ones (the defaults stay as they are).
+    void SetIdleLimitSecondsForTesting(std::int32_t seconds) { idleLimitSeconds = seconds; }
+    void SetWaitSliceSecondsForTesting(std::int32_t seconds) { waitSliceSeconds = seconds; }
+    void SetRequestTimeoutForTesting(std::int32_t seconds) { requestTimeout = seconds; }
+    void SetLoginTimeoutMillisecondsForTesting(std::int64_t ms) { loginTimeoutMs = ms; }
+    std::int32_t GetIdleLimitSeconds() const noexcept { return idleLimitSeconds; }
+    std::int32_t GetRequestTimeout() const noexcept { return requestTimeout; }
 
 protected:
     ~TikTokUploader() override;
 
 private:
+    using Gate = talcore::threads::Gate;
+    using GatePtr = std::shared_ptr<Gate>;
+    using ResponsePtr = std::shared_ptr<talnet::http::Response>;
+    using Handler = void (TikTokUploader::*)(const GatePtr&, const talnet::http::RequestID&, const ResponsePtr&);
+
+    // Request plumbing: a completion that finds the uploader by its weak key and runs `handler`.
+    talnet::http::RequestCompletion MakeCompletion(const GatePtr& gate,
+                                                   std::function<void(TikTokUploader&, const talnet::http::RequestID&,
+                                                                      const ResponsePtr&)> handler);
+    // Waits for `gate`; on time-out cancels `id` and waits until its completion has run.
+    void AwaitResponse(const GatePtr& gate, const talnet::http::RequestID& id, const char* timeoutTrace = nullptr);
+    void PostForm(const std::string& url, const std::vector<std::pair<std::string, std::string>>& form,
+                  TokenGrant grant);
+    talnet::http::HeaderMap AuthorizationHeaders() const;
+
+    // Response handlers: each opens its gate exactly once.
+    void HandleTokenResponse(TokenGrant grant, const GatePtr& gate, const talnet::http::RequestID& id,
+                             const ResponsePtr& response);
+    void HandleQueryCreatorInfoResponse(const GatePtr& gate, const talnet::http::RequestID& id,
+                                        const ResponsePtr& response);
+    void HandleUserInfoResponse(const GatePtr& gate, const talnet::http::RequestID& id, const ResponsePtr& response);
+    void HandleUploadInitializationResponse(const GatePtr& gate, const talnet::http::RequestID& id,
+                                            const ResponsePtr& response);
+
+    // Sign-in.
+    void StartLoginTimeout();
+    void StopLoginTimeout();
+    void ReleaseLoginListener();
+    void CloseLoginPrompt();
+
+    // Upload.
+    bool InitializeUpload(std::uint64_t fileSize, bool directPost, std::u16string& message);
+    bool UploadFile();
+    bool OpenSourceStream();
+    void SendNextChunk(bool first, const GatePtr& gate, const ResponsePtr& lastResponse);
+    void HandleChunkResponse(const GatePtr& gate, const talnet::http::RequestID& id, const ResponsePtr& response);
+    double NowSeconds() const;
+
     TikTokCreatorInfo creatorInfo;
-    std::function<void(const TikTokCreatorInfo&)> creatorInfoCallback;
+    CreatorInfoCallback creatorInfoCallback;
     std::u16string profileDeepLink;
     ExportVideoInfo videoInfo{};
     PublishSettings publishSettings;
@@ -56,13 +148,22 @@ private:
     std::shared_ptr<std::vector<std::uint8_t>> chunkBuffer;
     std::uint64_t chunkSize = 0;
     std::uint64_t chunkCount = 0;
-    double lastActivity;  // seconds of the host clock
+    // Written by the completion side, read by the waiting loop.
+    std::atomic<double> lastActivity;
     talcore::utility::Guid currentRequest;
+    std::mutex currentRequestMutex;
+    // Serialises the chunk chain's steps with the end of the transfer.
+    std::mutex transferMutex;
 
     // The sign-in in progress.
     talcore::utility::Guid oauthState;
     std::string codeVerifier;
-    std::function<void(bool authorized, const std::u16string& refreshToken)> loginCallback;
+    std::shared_ptr<AuthServer> authServer;
+    talcore::utility::RefCountedPtr<talui::dialogs::UI_MessageBox> loginPrompt;
+    std::mutex loginMutex;  // guards the sign-in members shared with the code exchange
+    std::shared_ptr<Brim::IdleCountdownTimer> loginTimer;
+    LoginCallback loginCallback;
+    std::int64_t loginTimeoutMs = 300000;
 };
 
 }  // namespace Vekta

@@ -27,6 +27,7 @@ BaseUploader::BaseUploader(const HostInstanceRecord& record, PostProcessStatusCa
 BaseUploader::~BaseUploader() = default;
 
 bool BaseUploader::HasCredentials() const {
+    std::lock_guard lock(tokenMutex);
     return authorizedByRefreshToken ? !refreshToken.empty() : !accessToken.empty();
 }
 
@@ -91,8 +92,11 @@ void BaseUploader::SetDeleteLocalFile(bool deleteLocalFile) {
 void BaseUploader::SetBusy(bool busy) { UploadBusyRegistry::SetBusy(destination_, busy); }
 
 void BaseUploader::SignOut(bool notify) {
-    refreshToken.clear();
-    accessToken.clear();
+    {
+        std::lock_guard lock(tokenMutex);
+        refreshToken.clear();
+        accessToken.clear();
+    }
     SetPageID(u"");
     if (notify) NotifyAccountChanged();
 }

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -91,6 +92,9 @@ private:
 
 protected:
     bool authorizedByRefreshToken = false;
+    // The tokens are written by response handlers and read by the host's threads; both go through
+    // this lock.
+    mutable std::mutex tokenMutex;
     std::u16string refreshToken;
     std::u16string accessToken;
 

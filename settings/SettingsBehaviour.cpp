@@ -1,0 +1,268 @@
+#include "settings/SettingsBehaviour.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <string>
+
+#include "settings/ParameterAccess.h"
+#include "settings/TikTokParameterTables.h"
+#include "talcore/config/Localizer.h"
+#include "talcore/string/Unicode.h"
+#include "talcore/utility/OpenFileInDefaultApplication.h"
+#include "tiktok/TikTokEndpoints.h"
+#include "tiktok/TikTokUploader.h"
+
+namespace Vekta {
+namespace {
+
+std::u16string Localized(std::string_view key) { return talcore::config::Localizer::Get().Localize(key); }
+
+// The parameters of one instance, with the read-change-write steps every setting goes through.
+class TikTokParameters {
+public:
+    TikTokParameters(const LuSDKExportParamSuite& suite, std::uint32_t instanceID)
+        : suite_(suite), instanceID_(instanceID) {}
+
+    ParamValue Read(const char* id) const {
+        ParamValue value;
+        std::memset(&value, 0, sizeof value);
+        if (suite_.GetValue(instanceID_, 0, id, &value) < 0) std::memset(&value, 0, sizeof value);
+        return value;
+    }
+    std::int32_t ReadInteger(const char* id) const { return Read(id).value.intValue; }
+    std::int64_t ReadTime(const char* id) const { return Read(id).value.timeValue; }
+
+    template <class Change>
+    void Update(const char* id, Change&& change) {
+        ParamValue value;
+        std::memset(&value, 0, sizeof value);
+        if (suite_.GetValue(instanceID_, 0, id, &value) < 0) return;
+        change(value);
+        suite_.ChangeValue(instanceID_, 0, id, &value);
+    }
+    void SetInteger(const char* id, std::int32_t v) {
+        Update(id, [v](ParamValue& value) { value.value.intValue = v; });
+    }
+    void SetTime(const char* id, std::int64_t v) {
+        Update(id, [v](ParamValue& value) { value.value.timeValue = v; });
+    }
+    void SetDisabled(const char* id, bool disabled) {
+        Update(id, [disabled](ParamValue& value) { value.disabled = disabled ? 1 : 0; });
+    }
+    void SetHidden(const char* id, bool hidden) {
+        Update(id, [hidden](ParamValue& value) { value.hidden = hidden ? 1 : 0; });
+    }
+    void SetInlineText(const char* id, const std::u16string& text) {
+        Update(id, [&text](ParamValue& value) {
+            const std::size_t units = std::min<std::size_t>(text.size(), kParamInlineTextUnits - 1);
+            std::memset(value.textValue, 0, sizeof value.textValue);
+            std::memcpy(value.textValue, text.data(), units * sizeof(char16_t));
+        });
+    }
+    void SetName(const char* id, const std::u16string& text) { suite_.SetName(instanceID_, 0, id, text.c_str()); }
+    void SetDescription(const char* id, const std::u16string& text) {
+        suite_.SetDescription(instanceID_, 0, id, text.c_str());
+    }
+    void ClearChoices(const char* id) { suite_.ClearChoices(instanceID_, 0, id); }
+    void AddChoice(const char* id, std::int32_t v, const std::u16string& label) {
+        ParamValueUnion value;
+        std::memset(&value, 0, sizeof value);
+        value.intValue = v;
+        suite_.AddChoice(instanceID_, 0, id, value, label.c_str());
+    }
+
+    const LuSDKExportParamSuite* Suite() const { return &suite_; }
+    std::uint32_t InstanceID() const { return instanceID_; }
+
+private:
+    const LuSDKExportParamSuite& suite_;
+    std::uint32_t instanceID_;
+};
+
+// A Draft greys out what only a post uses; going back to Post enables it again, except the
+// permissions that the creator has turned off.
+void ApplyPublishTypeDisabling(TikTokParameters& p) {
+    const bool draft = p.ReadInteger(kTikTokPublishTypeID) != kPublishTypePost;
+    for (const char* id : kPublishTypeAffectedParameters) {
+        const std::string_view name(id);
+        const char* accountFlag = name == kTikTokCommentPermissionID ? kTikTokAccountCommentDisabledID
+                                  : name == kTikTokDuetPermissionID  ? kTikTokAccountDuetDisabledID
+                                  : name == kTikTokStitchPermissionID ? kTikTokAccountStitchDisabledID
+                                                                      : nullptr;
+        if (accountFlag && p.ReadInteger(accountFlag) == 1) continue;
+        p.SetDisabled(id, draft);
+    }
+}
+
+void RefillPrivacyOptions(TikTokParameters& p) {
+    const bool privateAccount = p.ReadInteger(kTikTokPrivateAccountID) == 1;
+    const auto& offered = privateAccount ? kPrivateAccountPrivacyCodes : kPublicAccountPrivacyCodes;
+    p.ClearChoices(kTikTokPrivacyID);
+    for (std::size_t position = 0; position < kPrivacyOptions.size(); ++position) {
+        const auto& option = kPrivacyOptions[position];
+        if (std::find(offered.begin(), offered.end(), option.code) != offered.end()) {
+            p.AddChoice(kTikTokPrivacyID, static_cast<std::int32_t>(position), Localized(option.label));
+        }
+    }
+}
+
+void UpdateStatus(TikTokParameters& p, const TikTokUploader* uploader) {
+    if (!uploader) return;
+    std::u16string tooltip;
+    const std::u16string text = uploader->GetStatusText(tooltip);
+    p.ClearChoices(kTikTokStatusTextID);
+    p.AddChoice(kTikTokStatusTextID, 0, text);
+    p.SetInteger(kTikTokStatusTextID, 0);
+    if (!tooltip.empty()) p.SetDescription(kTikTokStatusTextID, tooltip);
+}
+
+// Both are bound to the suite and the instance, not to the uploader: they only write parameters.
+TikTokUploader::LoginCallback MakeLoginCompletion(const LuSDKExportParamSuite& suite, std::uint32_t instanceID) {
+    return [&suite, instanceID](bool signedIn, const std::u16string& refreshToken) {
+        TikTokParameters p(suite, instanceID);
+        if (!refreshToken.empty()) {
+            SetArrayText(refreshToken, &suite, instanceID, kTikTokRefreshTokenID);
+        } else {
+            ClearArrayValue(&suite, instanceID, kTikTokRefreshTokenID);
+        }
+        p.SetName(kTikTokLoginID, Localized(signedIn ? kSignOutKey : kSignInKey));
+    };
+}
+
+TikTokUploader::CreatorInfoCallback MakeCreatorInfoCompletion(const LuSDKExportParamSuite& suite,
+                                                              std::uint32_t instanceID) {
+    return [&suite, instanceID](const TikTokCreatorInfo& info) {
+        TikTokParameters p(suite, instanceID);
+        p.SetInteger(kTikTokPrivateAccountID, info.privateAccount ? 1 : 0);
+        const struct {
+            bool off;
+            const char* flag;
+            const char* permission;
+        } permissions[] = {{info.commentDisabled, kTikTokAccountCommentDisabledID, kTikTokCommentPermissionID},
+                           {info.duetDisabled, kTikTokAccountDuetDisabledID, kTikTokDuetPermissionID},
+                           {info.stitchDisabled, kTikTokAccountStitchDisabledID, kTikTokStitchPermissionID}};
+        for (const auto& permission : permissions) {
+            p.SetInteger(permission.flag, permission.off ? 1 : 0);
+            if (permission.off) p.SetDisabled(permission.permission, true);
+        }
+        p.SetInteger(kTikTokAccountMaxDurationID, info.maxVideoPostDurationSec);
+    };
+}
+
+// frames * ticksPerFrame, held at the ends of the range instead of overflowing.
+std::int64_t SaturatingMultiply(std::int64_t a, std::int64_t b) {
+    constexpr auto kMax = std::numeric_limits<std::int64_t>::max();
+    constexpr auto kMin = std::numeric_limits<std::int64_t>::min();
+    if (a == 0 || b == 0) return 0;
+    if (a > 0) {
+        if (b > 0 ? a > kMax / b : b < kMin / a) return b > 0 ? kMax : kMin;
+    } else {
+        if (b > 0 ? a < kMin / b : b < kMax / a) return b > 0 ? kMin : kMax;
+    }
+    return a * b;
+}
+
+void UpdateCover(TikTokParameters& p, TikTokUploader& uploader, bool fromButton) {
+    std::int64_t ticks = p.ReadTime(kTikTokCoverImageThumbnailTimeTokenID);
+    const std::int64_t frames = p.ReadTime(kTikTokCoverImageThumbnailTimeID);
+    const std::int64_t ticksPerFrame = p.ReadTime(kHostTicksPerFrameID);
+    if (ticksPerFrame != 0) {
+        if (fromButton) {
+            // The one quotient that overflows (minimum / -1) saturates instead.
+            const bool overflows = ticks == std::numeric_limits<std::int64_t>::min() && ticksPerFrame == -1;
+            p.SetTime(kTikTokCoverImageThumbnailTimeID,
+                      overflows ? std::numeric_limits<std::int64_t>::max() : ticks / ticksPerFrame);
+        } else {
+            ticks = SaturatingMultiply(frames, ticksPerFrame);
+            p.SetTime(kTikTokCoverImageThumbnailTimeTokenID, ticks);
+        }
+    }
+    ClearArrayValue(p.Suite(), p.InstanceID(), kTikTokCoverImageFileTokenID);
+    uploader.SetCoverTime(ticks);
+}
+
+}  // namespace
+
+std::int32_t RefreshTikTokParameters(const LuSDKExportParamSuite& suite, const HostInstanceRecord& record,
+                                     TikTokUploader* uploader) {
+    TikTokParameters p(suite, record.instanceID);
+    p.ClearChoices(kTikTokPublishTypeID);
+    for (std::size_t position = 0; position < kPublishTypeOptions.size(); ++position) {
+        p.AddChoice(kTikTokPublishTypeID, static_cast<std::int32_t>(position),
+                    Localized(kPublishTypeOptions[position].label));
+    }
+    ApplyPublishTypeDisabling(p);
+    p.SetName(kTikTokGroupID, TikTokGroupTitle());
+    p.SetName(kTikTokPermissionsSubGroupID, TikTokPermissionsTitle());
+    if (!uploader) return 1;
+
+    p.SetHidden(kTikTokGroupID, !uploader->IsFormatSupported());
+    if (!uploader->IsFormatSupported()) {
+        uploader->SetArmed(false);
+        return 0;
+    }
+    for (std::size_t position = 0; position < kTikTokParamDescriptors.size(); ++position) {
+        ApplyParameterTexts(&suite, record.instanceID, position, kTikTokParamDescriptors);
+    }
+    if (GetTextValue(&suite, record.instanceID, kTikTokCaptionID).empty() &&
+        p.ReadInteger(kTikTokCaptionChangedID) == 0) {
+        p.SetInlineText(kTikTokCaptionID, TikTokDefaultCaption());
+    }
+    uploader->SetArmed(IsGroupEnabled(&record, kTikTokGroupID));
+
+    const std::u16string handedOver = GetArrayText(&suite, record.instanceID, kTikTokRefreshTokenID);
+    if (!handedOver.empty()) uploader->SetRefreshToken(handedOver);
+    if (uploader->HasCredentials()) {
+        p.SetName(kTikTokLoginID, Localized(kSignOutKey));
+        uploader->QueryCreatorInfo(MakeCreatorInfoCompletion(suite, record.instanceID));
+        RefillPrivacyOptions(p);
+    } else {
+        p.ClearChoices(kTikTokPrivacyID);
+        for (const std::size_t position : {std::size_t{4}, std::size_t{3}}) {
+            p.AddChoice(kTikTokPrivacyID, static_cast<std::int32_t>(position), Localized(kPrivacyOptions[position].label));
+        }
+    }
+    uploader->SetCoverTime(p.ReadTime(kTikTokCoverImageThumbnailTimeTokenID));
+    UpdateStatus(p, uploader);
+    // From here on the refresh token lives only in the uploader.
+    ClearArrayValue(&suite, record.instanceID, kTikTokRefreshTokenID);
+    return 0;
+}
+
+void TikTokParameterChanged(const LuSDKExportParamSuite& suite, const HostInstanceRecord& record,
+                            TikTokUploader& uploader, std::string_view parameterID) {
+    TikTokParameters p(suite, record.instanceID);
+    if (parameterID == kTikTokLoginID) {
+        if (!uploader.HasCredentials()) {
+            uploader.LoginBrowser(MakeLoginCompletion(suite, record.instanceID));
+            uploader.QueryCreatorInfo(MakeCreatorInfoCompletion(suite, record.instanceID));
+            RefillPrivacyOptions(p);
+        } else {
+            ClearArrayValue(&suite, record.instanceID, kTikTokRefreshTokenID);
+            uploader.SignOut(true);
+            p.SetName(kTikTokLoginID, Localized(kSignInKey));
+        }
+        UpdateStatus(p, &uploader);
+    } else if (parameterID == kTikTokPublishTypeID) {
+        ApplyPublishTypeDisabling(p);
+    } else if (parameterID == kTikTokPrivacyID) {
+        // A value that no option has stores no privacy level, which a post then refuses.
+        const std::int32_t position = p.ReadInteger(kTikTokPrivacyID);
+        const std::u16string level = position >= 0 && static_cast<std::size_t>(position) < kPrivacyOptions.size()
+                                         ? std::u16string(kPrivacyOptions[static_cast<std::size_t>(position)].apiString)
+                                         : std::u16string();
+        SetArrayText(level, &suite, record.instanceID, kTikTokPrivacyTokenID);
+    } else if (parameterID == kTikTokCoverImageThumbnailTimeBtnID) {
+        UpdateCover(p, uploader, true);
+    } else if (parameterID == kTikTokCoverImageThumbnailTimeID) {
+        UpdateCover(p, uploader, false);
+    } else if (parameterID == kTikTokCaptionID) {
+        p.SetInteger(kTikTokCaptionChangedID, 1);
+    } else if (parameterID == kTikTokFormatRequirementsID) {
+        const std::string key = "$$$/VektaSettingsUI/TikTokFormatRequirementsURL=" + TikTokEndpoints::FormatRequirementsURL();
+        talcore::utility::OpenFileInDefaultApplication(talcore::string::UTF16to8(Localized(key)));
+    }
+}
+
+}  // namespace Vekta

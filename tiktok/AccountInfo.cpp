@@ -1,0 +1,154 @@
+// What the signed-in creator may do, the profile link, and the account status line.
+#include "talcore/config/Localizer.h"
+#include "talcore/serialization/JSON.h"
+#include "talcore/string/Unicode.h"
+#include "talnet/Headers.h"
+#include "talnet/http/HttpHelpers.h"
+#include "tiktok/TikTokEndpoints.h"
+#include "tiktok/TikTokTrace.h"
+#include "tiktok/TikTokUploader.h"
+#include "uploader/LocalizeWithArgument.h"
+
+namespace Vekta {
+
+using talcore::utility::ImmutableString;
+using talnet::http::RequestID;
+namespace json = talcore::serialization;
+
+namespace {
+
+// A boolean, a non-zero integer, or the strings "true" and "false"; anything else is a bad cast.
+bool TruthValue(const json::JSONNode& node) {
+    const std::any& value = *node;
+    if (value.type() == typeid(bool)) return std::any_cast<bool>(value);
+    if (value.type() == typeid(std::int64_t)) return std::any_cast<std::int64_t>(value) != 0;
+    if (value.type() == typeid(std::uint64_t)) return std::any_cast<std::uint64_t>(value) != 0;
+    const auto& text = std::any_cast<const std::string&>(value);
+    if (text == "true") return true;
+    if (text == "false") return false;
+    throw std::bad_any_cast();
+}
+
+std::int32_t LowBits32(const json::JSONNode& node) {
+    const std::any& value = *node;
+    if (value.type() == typeid(std::int64_t)) {
+        return static_cast<std::int32_t>(static_cast<std::uint32_t>(std::any_cast<std::int64_t>(value)));
+    }
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(std::any_cast<std::uint64_t>(value)));
+}
+
+}  // namespace
+
+bool TikTokUploader::QueryCreatorInfo(CreatorInfoCallback callback) {
+    if (!RefreshAccessToken()) return false;
+    creatorInfoCallback = std::move(callback);
+
+    talnet::http::HeaderMap headers = AuthorizationHeaders();
+    headers.emplace(ImmutableString::Intern(talnet::kHEADER_CONTENT_TYPE),
+                    ImmutableString::Intern(talnet::kHEADER_CONTENT_TYPE_APPLICATION_JSON_UTF_8));
+    auto gate = std::make_shared<Gate>();
+    auto completion = MakeCompletion(gate, [gate](TikTokUploader& self, const RequestID& id, const ResponsePtr& r) {
+        self.HandleQueryCreatorInfoResponse(gate, id, r);
+    });
+    const RequestID id = RequestID::CreateUnique();
+    if (requestProcessor->Post(id, std::move(completion), TikTokEndpoints::CreatorInfoEndpoint(), nullptr, headers,
+                               {})) {
+        AwaitResponse(gate, id);
+    }
+    if (creatorInfoCallback) creatorInfoCallback(creatorInfo);
+    return true;
+}
+
+void TikTokUploader::HandleQueryCreatorInfoResponse(const GatePtr& gate, const RequestID& id,
+                                                    const ResponsePtr& response) {
+    try {
+        const std::string body = talnet::http::HandleBody(id, response);
+        if (response->status != 200) {
+            gate->Open();
+            return;
+        }
+        const auto data = json::GetVariantInObject(json::JSONParse(body), "data");
+        if (json::IsNull(data)) {
+            gate->Open();
+            return;
+        }
+        const auto options = json::GetVariantInObject(data, "privacy_level_options");
+        if (!json::IsNull(options) && options->type() == typeid(json::JSONArray)) {
+            for (const auto& option : std::any_cast<const json::JSONArray&>(*options)) {
+                if (!option) throw std::bad_any_cast();
+                const auto level = talcore::string::UTF8to16(std::any_cast<const std::string&>(*option));
+                if (level == u"FOLLOWER_OF_CREATOR") {
+                    creatorInfo.privateAccount = true;
+                    break;
+                }
+            }
+        }
+        const struct {
+            const char* key;
+            bool TikTokCreatorInfo::*field;
+        } flags[] = {{"comment_disabled", &TikTokCreatorInfo::commentDisabled},
+                     {"duet_disabled", &TikTokCreatorInfo::duetDisabled},
+                     {"stitch_disabled", &TikTokCreatorInfo::stitchDisabled}};
+        for (const auto& flag : flags) {
+            const auto node = json::GetVariantInObject(data, flag.key);
+            if (!json::IsNull(node)) creatorInfo.*flag.field = TruthValue(node);
+        }
+        if (const auto node = json::GetVariantInObject(data, "max_video_post_duration_sec"); !json::IsNull(node)) {
+            creatorInfo.maxVideoPostDurationSec = LowBits32(node);
+        }
+        if (const auto node = json::GetVariantInObject(data, "creator_nickname"); !json::IsNull(node)) {
+            creatorInfo.creatorNickname = talcore::string::UTF8to16(std::any_cast<const std::string&>(*node));
+        }
+        gate->Open();
+    } catch (const std::exception& e) {
+        TraceHandlerError("HandleQueryCreatorInfoResponse", id, e);
+        gate->Open();
+    }
+}
+
+void TikTokUploader::RequestUserInfo() {
+    const std::string url =
+        TikTokEndpoints::UserInfoEndpoint().UTF8() + "?" + talnet::http::QuoteURL({{"fields", "profile_deep_link"}});
+    auto gate = std::make_shared<Gate>();
+    auto completion = MakeCompletion(gate, [gate](TikTokUploader& self, const RequestID& id, const ResponsePtr& r) {
+        self.HandleUserInfoResponse(gate, id, r);
+    });
+    const RequestID id = RequestID::CreateUnique();
+    if (!requestProcessor->Get(id, std::move(completion), ImmutableString(url), AuthorizationHeaders(), {})) return;
+    AwaitResponse(gate, id, "RequestUserInfo timeout: ");
+}
+
+void TikTokUploader::HandleUserInfoResponse(const GatePtr& gate, const RequestID& id, const ResponsePtr& response) {
+    try {
+        const std::string body = talnet::http::HandleBody(id, response);
+        if (response->status != 200) {
+            gate->Open();
+            return;
+        }
+        const auto data = json::GetVariantInObject(json::JSONParse(body), "data");
+        if (!json::IsNull(data)) {
+            const auto user = json::GetVariantInObject(data, "user");
+            if (!json::IsNull(user)) {
+                const auto link = json::GetVariantInObject(user, "profile_deep_link");
+                if (!json::IsNull(link)) {
+                    profileDeepLink = talcore::string::UTF8to16(std::any_cast<const std::string&>(*link));
+                }
+            }
+        }
+        gate->Open();
+    } catch (const std::exception& e) {
+        TraceHandlerError("HandleUserInfoResponse", id, e);
+        gate->Open();
+    }
+}
+
+std::u16string TikTokUploader::GetStatusText(std::u16string& tooltip) const {
+    tooltip.clear();
+    if (HasCredentials()) {
+        return LocalizeWithArgument("$$$/Vekta/TikTokUploader/StatusText/SignedInAs=Signed in as @0",
+                                    creatorInfo.creatorNickname);
+    }
+    return talcore::config::Localizer::Get().Localize("$$$/Vekta/TikTokUploader/StatusText/NotAuthorized=Not logged in");
+}
+
+}  // namespace Vekta

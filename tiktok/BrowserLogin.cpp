@@ -1,0 +1,194 @@
+// Browser sign-in: the loopback listener, TikTok's authorization page in the system browser, the
+// modal prompt, and the five-minute time-out.
+#include <atomic>
+#include <string>
+
+#include "brimkit/IdleCountdownTimer.h"
+#include "talcore/config/Localizer.h"
+#include "talcore/threads/Executor.h"
+#include "talcore/threads/MainThread.h"
+#include "talcore/utility/OpenFileInDefaultApplication.h"
+#include "talnet/http/HttpHelpers.h"
+#include "talui/MessageBox.h"
+#include "talworkspace/Workspace.h"
+#include "tiktok/AuthServer.h"
+#include "tiktok/Pkce.h"
+#include "tiktok/TikTokEndpoints.h"
+#include "tiktok/TikTokUploader.h"
+
+namespace Vekta {
+
+std::string MakeRedirectUri(std::uint32_t port) {
+    return TikTokEndpoints::LoopbackPrefix().UTF8() + std::to_string(port) + TikTokEndpoints::RedirectPath().UTF8();
+}
+
+namespace {
+
+// The page the browser shows after the redirect; it moves on at once to the maker's home page.
+const std::shared_ptr<const std::string>& LoginCompletePage() {
+    static const auto page = std::make_shared<const std::string>(
+        "<html><head>"
+        "<title>Login Complete </title>"
+        "<meta http-equiv = \"refresh\" content = \"0; URL=https://www.corvane.com/\"/>"
+        "</head><body><p><h1>Login Complete!</h1></p><p><h2> Please return to your Corvane application.</h2></p>"
+        "</body>"
+        "</html>");
+    return page;
+}
+
+// Receives TikTok's redirect: checks the state, hands the code to a worker and answers the browser.
+class TikTokService final : public AuthService, public std::enable_shared_from_this<TikTokService> {
+public:
+    using CodeCallback = std::function<void(const std::string& code, const std::string& redirectURI)>;
+
+    TikTokService(talcore::utility::Guid loginState, CodeCallback callback)
+        : codeCallback(std::move(callback)), state(loginState), stateText(loginState.AsUTF8String()) {}
+
+    void Handle(const talnet::http::server::Request& request,
+                std::shared_ptr<talnet::http::server::MutableResponse> response,
+                talnet::http::server::ServiceCompletion completion) override {
+        std::string receivedState;
+        std::string code = "ERROR! Code not found!";
+        const bool valid = request.GetQueryParameter("state", receivedState) && receivedState == stateText &&
+                           request.GetQueryParameter("code", code);
+        // A state is good for one code: a reloaded or prefetched redirect must not start a second
+        // exchange.
+        if (valid && !delivered.exchange(true)) {
+            if (codeCallback) {
+                const std::string redirectURI = MakeRedirectUri(port.load());
+                // The queued call keeps this service alive until it has run.
+                talcore::threads::CallAsync(
+                    talcore::threads::GetCPUBoundExecutor(),
+                    [self = shared_from_this(), code, redirectURI] { self->DeliverCode(code, redirectURI); }, 0);
+            }
+            response->SetStatus(200);
+            response->SetHeader("Referrer-Policy", "no-referrer");
+            response->SetHeader("Cache-Control", "no-store");
+            response->SetPayload(LoginCompletePage(), "text/html; charset=utf-8");
+        } else {
+            response->SetStatus(404);
+        }
+        completion(response);
+    }
+
+    std::string GetPath() const override { return TikTokEndpoints::RedirectPath().UTF8(); }
+
+    void DeliverCode(const std::string& code, const std::string& redirectURI) {
+        if (codeCallback) codeCallback(code, redirectURI);
+    }
+
+    // The port the listener bound, for the redirect URI that the code exchange repeats.
+    void SetPort(std::uint32_t boundPort) { port.store(boundPort); }
+
+private:
+    CodeCallback codeCallback;
+    talcore::utility::Guid state;
+    std::string stateText;
+    std::atomic<std::uint32_t> port{0};
+    std::atomic<bool> delivered{false};
+};
+
+talcore::messaging::MessageID TimerExpiredMessageID() {
+    static const auto id = talcore::messaging::HashMessageTypeNameToMessageID(Brim::MessageNameForIdleCountdownTimerMessage);
+    return id;
+}
+
+}  // namespace
+
+bool TikTokUploader::LoginBrowser(LoginCallback callback) {
+    {
+        std::lock_guard lock(loginMutex);
+        loginCallback = std::move(callback);
+    }
+    oauthState = talcore::utility::Guid::CreateUnique();
+    auto service = std::make_shared<TikTokService>(
+        oauthState, [key = GetWeakKey()](const std::string& code, const std::string& redirectURI) {
+            auto locked = talcore::utility::RefCountedObjectWithWeakPtr::Lock(key);
+            if (auto* self = dynamic_cast<TikTokUploader*>(locked.Get())) self->FetchRefreshToken(code, redirectURI);
+        });
+    if (!authServer) authServer = std::make_shared<AuthServer>(AuthServer::kBasePort, AuthServer::kPortAttempts);
+
+    if (authServer->StartService(service) == 200) {
+        service->SetPort(authServer->GetPort());
+        std::string challenge, method;
+        {
+            std::lock_guard lock(loginMutex);
+            codeVerifier = GetCodeVerifier();
+            MakeCodeChallenge(codeVerifier, challenge, method);
+        }
+        const std::string url = TikTokEndpoints::AuthorizationPage().UTF8() + "?" +
+                                talnet::http::QuoteURL({{"client_key", TikTokEndpoints::ClientKey()},
+                                                        {"scope", TikTokEndpoints::Scopes()},
+                                                        {"response_type", "code"},
+                                                        {"redirect_uri", MakeRedirectUri(authServer->GetPort())},
+                                                        {"state", oauthState.AsUTF8String()},
+                                                        {"code_challenge", challenge},
+                                                        {"code_challenge_method", method}});
+
+        const auto& localizer = talcore::config::Localizer::Get();
+        const std::u16string cancel = localizer.Localize("$$$/Vekta/PostProcess/TikTok/LoginCancel=Cancel");
+        const std::u16string message =
+            localizer.Localize("$$$/Vekta/PostProcess/TikTok/LoginMessage=Please use your web browser to log in to TikTok");
+        const std::u16string title = localizer.Localize("$$$/Vekta/PostProcess/TikTok/LoginTitle=Log in");
+        auto* mainWindow = talworkspace::workspace::WorkspaceUtils::FindMainTopLevelWindow();
+        const talui::ui::WindowVariant parent(mainWindow ? mainWindow->GetNode() : nullptr);
+        talcore::utility::RefCountedPtr<talui::dialogs::UI_MessageBox> prompt(new talui::dialogs::UI_MessageBox(
+            talui::ui::UI_NodeManager::Get(0).GetDefaultDrawSupplier(), title, message, parent, u"", cancel, u"", u"",
+            2048, 2048, 0, 0u, 0.0f, 0.0f, {}, true, 5));
+        {
+            std::lock_guard lock(loginMutex);
+            loginPrompt = prompt;
+        }
+
+        talcore::utility::OpenFileInDefaultApplication(url);
+        StartLoginTimeout();
+        if (talcore::threads::CurrentThreadIsMainThread()) prompt->RunModal();
+        prompt.Reset();
+        {
+            std::lock_guard lock(loginMutex);
+            loginPrompt.Reset();
+        }
+        StopLoginTimeout();
+        authServer.reset();
+        if (auto* window = talworkspace::workspace::WorkspaceUtils::FindMainTopLevelWindow()) {
+            if (auto* workspace = window->GetWorkspace()) workspace->BringAppToFront();
+        }
+    }
+    NotifyAccountChanged();
+    return true;
+}
+
+void TikTokUploader::CloseLoginPrompt() {
+    // Held while closing, so a prompt released at this moment by the sign-in stays valid.
+    talcore::utility::RefCountedPtr<talui::dialogs::UI_MessageBox> prompt;
+    {
+        std::lock_guard lock(loginMutex);
+        prompt = loginPrompt;
+    }
+    if (prompt) prompt->Close();
+}
+
+void TikTokUploader::StartLoginTimeout() {
+    StopLoginTimeout();
+    loginTimer = std::make_shared<Brim::IdleCountdownTimer>();
+    talcore::messaging::AddWeakListener(loginTimer->GetStationID(), *this, *this);
+    loginTimer->SetDuration(loginTimeoutMs);
+    loginTimer->ArmTimer();
+}
+
+void TikTokUploader::StopLoginTimeout() {
+    if (!loginTimer) return;
+    talcore::messaging::RemoveListener(loginTimer->GetStationID(), *this);
+    loginTimer.reset();
+}
+
+void TikTokUploader::ReleaseLoginListener() {
+    StopLoginTimeout();
+    authServer.reset();
+}
+
+void TikTokUploader::ReceiveMessage(const talcore::messaging::Message& message) {
+    if (message.type == TimerExpiredMessageID()) ReleaseLoginListener();
+}
+
+}  // namespace Vekta

@@ -1,0 +1,119 @@
+// Tokens: the code exchange at the end of a sign-in, the refresh before every account query and
+// upload, and the hand-over of the refresh token to the settings.
+#include "talcore/serialization/JSON.h"
+#include "talcore/string/Unicode.h"
+#include "talnet/http/HttpHelpers.h"
+#include "tiktok/TikTokEndpoints.h"
+#include "tiktok/TikTokTrace.h"
+#include "tiktok/TikTokUploader.h"
+
+namespace Vekta {
+
+using talnet::http::RequestID;
+namespace json = talcore::serialization;
+
+void TikTokUploader::FetchRefreshToken(const std::string& code, const std::string& redirectURI) {
+    std::string verifier;
+    {
+        std::lock_guard lock(loginMutex);
+        verifier = codeVerifier;
+    }
+    PostForm(TikTokEndpoints::TokenEndpoint().UTF8(),
+             {{"client_key", TikTokEndpoints::ClientKey()},
+              {"client_secret", TikTokEndpoints::ClientSecret()},
+              {"code", code},
+              {"grant_type", TikTokEndpoints::AuthorizationCodeGrant()},
+              {"redirect_uri", redirectURI},
+              {"code_verifier", verifier}},
+             TokenGrant::AuthorizationCode);
+
+    std::u16string refresh;
+    bool bothTokens = false;
+    {
+        std::lock_guard lock(tokenMutex);
+        refresh = refreshToken;
+        bothTokens = !refreshToken.empty() && !accessToken.empty();
+    }
+    LoginCallback callback;
+    {
+        std::lock_guard lock(loginMutex);
+        callback = loginCallback;
+    }
+    if (bothTokens && callback) callback(HasCredentials(), refresh);
+    NotifyAccountChanged();
+    CloseLoginPrompt();
+}
+
+bool TikTokUploader::RefreshAccessToken() {
+    std::u16string refresh;
+    {
+        std::lock_guard lock(tokenMutex);
+        accessToken.clear();
+        refresh = refreshToken;
+    }
+    if (refresh.empty()) return false;
+    PostForm(TikTokEndpoints::TokenEndpoint().UTF8(),
+             {{"client_key", TikTokEndpoints::ClientKey()},
+              {"client_secret", TikTokEndpoints::ClientSecret()},
+              {"grant_type", "refresh_token"},
+              {"refresh_token", talcore::string::UTF16to8(refresh)}},
+             TokenGrant::Refresh);
+    std::lock_guard lock(tokenMutex);
+    return !accessToken.empty();
+}
+
+void TikTokUploader::SetRefreshToken(const std::u16string& token) {
+    std::lock_guard lock(tokenMutex);
+    refreshToken = token;
+}
+
+void TikTokUploader::HandleTokenResponse(TokenGrant grant, const GatePtr& gate, const RequestID& id,
+                                         const ResponsePtr& response) {
+    try {
+        if (!response || response->status != 200) {
+            gate->Open();
+            return;
+        }
+        const std::string body = talnet::http::HandleBody(id, response);
+        // TikTok answers token errors with status 200 and an "error" member.
+        if (body.find("error") != std::string::npos) {
+            {
+                std::lock_guard lock(tokenMutex);
+                accessToken.clear();
+                refreshToken.clear();
+            }
+            NotifyAccountChanged();
+            gate->Open();
+            return;
+        }
+        const auto root = json::JSONParse(body);
+        if (grant == TokenGrant::AuthorizationCode) {
+            std::u16string access = talnet::http::GetItemFor(root, "access_token");
+            std::u16string refresh = talnet::http::GetItemFor(root, "refresh_token");
+            {
+                std::lock_guard lock(tokenMutex);
+                accessToken = std::move(access);
+                refreshToken = std::move(refresh);
+            }
+            std::lock_guard lock(loginMutex);
+            codeVerifier.clear();
+        } else {
+            std::u16string access = talnet::http::GetItemFor(root, "access_token");
+            // TikTok may rotate refresh tokens; the newest one is the one that stays valid.
+            std::u16string rotated;
+            const auto refreshNode = json::GetVariantInObject(root, "refresh_token");
+            if (!json::IsNull(refreshNode) && refreshNode->type() == typeid(std::string)) {
+                rotated = talcore::string::UTF8to16(std::any_cast<const std::string&>(*refreshNode));
+            }
+            std::lock_guard lock(tokenMutex);
+            accessToken = std::move(access);
+            if (!rotated.empty()) refreshToken = std::move(rotated);
+        }
+        gate->Open();
+    } catch (const std::exception& e) {
+        TraceHandlerError("HandleTokenResponse", id, e);
+        gate->Open();
+    }
+}
+
+}  // namespace Vekta

@@ -1,0 +1,138 @@
+// Publishing one export: the limits, a fresh access token, and TikTok's upload initialisation.
+#include <cmath>
+#include <limits>
+
+#include "talcore/config/Localizer.h"
+#include "talcore/serialization/JSON.h"
+#include "talnet/Headers.h"
+#include "talnet/http/HttpHelpers.h"
+#include "tiktok/TikTokEndpoints.h"
+#include "tiktok/TikTokLimits.h"
+#include "tiktok/TikTokTrace.h"
+#include "tiktok/TikTokUploader.h"
+#include "tiktok/UploadPlan.h"
+#include "uploader/LocalizeWithArgument.h"
+
+namespace Vekta {
+
+using talcore::utility::ImmutableString;
+using talnet::http::RequestID;
+namespace json = talcore::serialization;
+
+namespace {
+
+constexpr double kTicksPerSecond = 254016000000.0;
+
+// The cover time in whole milliseconds, clamped to what the 32-bit field can carry.
+std::int64_t CoverTimestampMs(std::int64_t ticks) {
+    const double ms = std::trunc(static_cast<double>(ticks) / kTicksPerSecond * 1000.0);
+    if (ms >= static_cast<double>(std::numeric_limits<std::int32_t>::max())) return std::numeric_limits<std::int32_t>::max();
+    if (ms <= static_cast<double>(std::numeric_limits<std::int32_t>::min())) return std::numeric_limits<std::int32_t>::min();
+    return static_cast<std::int64_t>(ms);
+}
+
+}  // namespace
+
+bool TikTokUploader::Publish(bool directPost) {
+    SetState(UploadState::Uploading);
+    SetBusy(true);
+    const auto& files = GetOutputFiles();
+    exportedFile = talcore::filesupport::File(files.empty() ? std::u16string() : files.front(), 0);
+
+    if (const auto refusal = TikTokLimitsCheck(IsFormatSupported(), exportedFile, videoInfo, directPost,
+                                               publishSettings.privacyLevel)) {
+        Fail(refusal->code, UploadMessages()[refusal->message]);
+        return false;
+    }
+    std::u16string message;
+    if (!InitializeUpload(exportedFile.Size(), directPost, message)) {
+        Fail(ResultCode::UploadFailed, message);
+        return false;
+    }
+    if (!UploadFile()) {
+        Fail(ResultCode::UploadFailed, UploadMessages()[kGenericUploadError]);
+        return false;
+    }
+    return true;
+}
+
+bool TikTokUploader::InitializeUpload(std::uint64_t fileSize, bool directPost, std::u16string& message) {
+    message.clear();
+    if (!RefreshAccessToken()) {
+        message = LocalizeWithArgument(
+            "$$$/Vekta/PostProcess/TikTok/EmptyCredentialsUploadManually=Exported video was not uploaded to TikTok "
+            "because you are not signed in. You can upload it manually from:\\n@0#{comment}Parameter is replaced by "
+            "full path to exported file",
+            exportedFile.FullPath());
+        return false;
+    }
+    RequestUserInfo();
+    uploadURL.clear();
+
+    const UploadPlan plan = PlanChunks(fileSize);
+    chunkSize = plan.chunkSize;
+    chunkCount = plan.chunkCount;
+    if (chunkSize == 0) {
+        message = talcore::config::Localizer::Get().Localize(
+            "$$$/Vekta/PostProcess/TikTok/InvalidFileSize=Exported video has an invalid file size.");
+        return false;
+    }
+
+    const auto root = json::MakeJSONObject();
+    const auto source = json::MakeJSONObject();
+    json::AddToObject(source, "source", json::MakeJSONNode(std::string("FILE_UPLOAD")));
+    json::AddToObject(source, "video_size", json::MakeJSONNode(std::to_string(fileSize)));
+    json::AddToObject(source, "chunk_size", json::MakeJSONNode(std::to_string(chunkSize)));
+    json::AddToObject(source, "total_chunk_count", json::MakeJSONNode(std::to_string(chunkCount)));
+    json::AddToObject(root, "source_info", source);
+    if (directPost) {
+        const auto post = json::MakeJSONObject();
+        json::AddToObject(post, "privacy_level", json::MakeJSONNode(publishSettings.privacyLevel));
+        json::AddToObject(post, "title", json::MakeJSONNode(publishSettings.title));
+        json::AddToObject(post, "disable_comment", json::MakeJSONNode(publishSettings.disableComment));
+        json::AddToObject(post, "disable_duet", json::MakeJSONNode(publishSettings.disableDuet));
+        json::AddToObject(post, "disable_stitch", json::MakeJSONNode(publishSettings.disableStitch));
+        json::AddToObject(post, "video_cover_timestamp_ms", json::MakeJSONNode(CoverTimestampMs(GetCoverTime())));
+        json::AddToObject(root, "post_info", post);
+    }
+    auto body = std::make_shared<talcore::allocator::RecycledMemory>(json::GetJSONUTF8String(root));
+
+    talnet::http::HeaderMap headers = AuthorizationHeaders();
+    headers.emplace(ImmutableString::Intern(talnet::kHEADER_CONTENT_TYPE),
+                    ImmutableString::Intern(talnet::kHEADER_CONTENT_TYPE_APPLICATION_JSON_UTF_8));
+    auto gate = std::make_shared<Gate>();
+    auto completion = MakeCompletion(gate, [gate](TikTokUploader& self, const RequestID& id, const ResponsePtr& r) {
+        self.HandleUploadInitializationResponse(gate, id, r);
+    });
+    const RequestID id = RequestID::CreateUnique();
+    const auto& endpoint =
+        directPost ? TikTokEndpoints::DirectPostInitEndpoint() : TikTokEndpoints::InboxInitEndpoint();
+    if (requestProcessor->Post(id, std::move(completion), endpoint, std::move(body), headers, {})) {
+        AwaitResponse(gate, id);
+    }
+
+    if (uploadURL.empty()) {
+        message = LocalizeWithArgument(
+            "$$$/Vekta/PostProcess/TikTok/NoUploadUrl=Unable to upload to TikTok. You can upload it manually "
+            "from:\\n@0#{comment}Parameter is replaced by full path to exported file",
+            exportedFile.FullPath());
+        return false;
+    }
+    return true;
+}
+
+void TikTokUploader::HandleUploadInitializationResponse(const GatePtr& gate, const RequestID& id,
+                                                        const ResponsePtr& response) {
+    try {
+        const std::string body = talnet::http::HandleBody(id, response);
+        if (response->status == 200) {
+            const auto data = json::GetVariantInObject(json::JSONParse(body), "data");
+            uploadURL = talnet::http::GetItemFor(data, "upload_url");
+        }
+    } catch (const std::exception& e) {
+        TraceHandlerError("HandleUploadInitializationResponse", id, e);
+    }
+    gate->Open();
+}
+
+}  // namespace Vekta
