@@ -2,7 +2,7 @@
 add_library(vekta_options INTERFACE)
 target_compile_options(vekta_options INTERFACE
   $<$<COMPILE_LANGUAGE:CXX>:-Wall -Wextra -Wpedantic -Werror -Wshadow -Wnon-virtual-dtor
-                            -Woverloaded-virtual -Wcast-align -Wnull-dereference>
+                            -Woverloaded-virtual -Wcast-align>
   $<$<COMPILE_LANGUAGE:C>:-Wall -Wextra -Wpedantic -Werror>)
 
 if(VEKTA_SANITIZE)
