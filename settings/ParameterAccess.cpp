@@ -1,0 +1,180 @@
+#include "settings/ParameterAccess.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <vector>
+
+#include "talcore/config/Localizer.h"
+
+namespace Vekta {
+namespace {
+
+constexpr std::int32_t kGroupIndex = 0;
+
+bool IsTerminated(const char (&field)[kParamIdentifierSize]) {
+    return std::memchr(field, '\0', sizeof field) != nullptr;
+}
+
+constexpr int kArrayReadAttempts = 4;
+// Larger values are not texts this plug-in ever stores; reading them would only cost memory.
+constexpr std::int32_t kMaxArrayTextBytes = 1 << 28;
+
+// Reads an array value of `storedBytes` bytes as UTF-16 units. The buffer is always at least as
+// large as the size offered to the suite, and one unit larger than the value, so that an odd size
+// never lets the suite write past it and a value that grew since its size was asked for shows as
+// a copy longer than expected; then the size is asked for again (a sign-in completion may be
+// writing from another thread). A value that shrank or changed in place is copied whole. Null when
+// the suite fails.
+std::optional<std::u16string> ReadArrayUnits(const LuSDKExportParamSuite* suite, std::uint32_t instanceID,
+                                             const char* parameterID, std::int32_t storedBytes) {
+    for (int attempt = 1;; ++attempt) {
+        if (storedBytes < 2 || storedBytes > kMaxArrayTextBytes) return std::u16string();
+        const std::int32_t units = storedBytes / 2;
+        std::vector<char16_t> buffer(static_cast<std::size_t>(units) + 1);
+        const std::int32_t offered = (units + 1) * 2;
+        std::int32_t size = offered;
+        if (suite->GetArrayValue(instanceID, kGroupIndex, parameterID, &size, buffer.data()) != 0) return std::nullopt;
+        const std::int32_t copied = std::clamp(size, 0, offered);
+        if (copied <= storedBytes || attempt == kArrayReadAttempts)
+            return std::u16string(buffer.data(), static_cast<std::size_t>(std::min(copied, storedBytes) / 2));
+        if (suite->GetArrayValue(instanceID, kGroupIndex, parameterID, &storedBytes, nullptr) != 0) return std::nullopt;
+    }
+}
+
+void DropTrailingNul(std::u16string& text) {
+    if (!text.empty() && text.back() == u'\0') text.pop_back();
+}
+
+}  // namespace
+
+const LuSDKExportParamSuite* AcquireExportParamSuite(const HostInstanceRecord* record) noexcept {
+    if (record == nullptr) return nullptr;
+    // The accessor sits unaligned in the packed record.
+    BasicSuiteAccessor accessor = nullptr;
+    std::memcpy(&accessor, reinterpret_cast<const unsigned char*>(record) + offsetof(HostInstanceRecord, getBasicSuite),
+                sizeof accessor);
+    if (accessor == nullptr) return nullptr;
+    const BasicSuite* basic = accessor();
+    if (basic == nullptr || basic->AcquireSuite == nullptr) return nullptr;
+    const void* suite = nullptr;
+    if (basic->AcquireSuite(kExportParamSuiteName, kExportParamSuiteVersion, &suite) != 0) return nullptr;
+    return static_cast<const LuSDKExportParamSuite*>(suite);
+}
+
+void AddParameterFromDescriptor(const LuSDKExportParamSuite* suite, std::uint32_t instanceID, std::size_t position,
+                                std::span<const ParamDescriptor> table) {
+    if (suite == nullptr || suite->AddParameter == nullptr || position >= table.size()) return;
+    const ParamDescriptor& descriptor = table[position];
+    if (!IsTerminated(descriptor.identifier) || !IsTerminated(descriptor.parentGroupID)) return;
+
+    ParamInfo info;
+    std::memset(&info, 0, sizeof info);
+    info.structVersion = 1;
+    info.value.structVersion = 1;
+    std::memcpy(info.identifier, descriptor.identifier, std::strlen(descriptor.identifier) + 1);
+    info.type = descriptor.type;
+    info.flags = descriptor.flags;
+    info.value.disabled = descriptor.disabled;
+    info.value.hidden = descriptor.hidden;
+    switch (descriptor.type) {
+        case kParamTypeCheckbox:
+            info.value.value.intValue = descriptor.defaultValue.intValue;
+            break;
+        case kParamTypeInteger:
+            info.value.minimum.intValue = descriptor.minimum.intValue;
+            info.value.maximum.intValue = descriptor.maximum.intValue;
+            info.value.value.intValue = descriptor.defaultValue.intValue;
+            break;
+        case kParamTypeFloat:
+            info.value.minimum.floatValue = descriptor.minimum.floatValue;
+            info.value.maximum.floatValue = descriptor.maximum.floatValue;
+            info.value.value.floatValue = descriptor.defaultValue.floatValue;
+            break;
+        case kParamTypeTime:
+        case kParamTypeHiddenInt64:
+            info.value.minimum.timeValue = descriptor.minimum.timeValue;
+            info.value.maximum.timeValue = descriptor.maximum.timeValue;
+            info.value.value.timeValue = descriptor.defaultValue.timeValue;
+            break;
+        default:
+            break;
+    }
+    suite->AddParameter(instanceID, kGroupIndex, descriptor.parentGroupID, &info);
+}
+
+void ApplyParameterTexts(const LuSDKExportParamSuite* suite, std::uint32_t instanceID, std::size_t position,
+                         std::span<const ParamDescriptor> table) {
+    if (suite == nullptr || suite->SetName == nullptr || suite->SetDescription == nullptr ||
+        position >= table.size())
+        return;
+    const ParamDescriptor& descriptor = table[position];
+    if (!IsTerminated(descriptor.identifier)) return;
+    const auto& localizer = talcore::config::Localizer::Get();
+    const std::u16string label = descriptor.label != nullptr ? localizer.Localize(descriptor.label) : std::u16string();
+    const std::u16string tooltip =
+        descriptor.tooltip != nullptr ? localizer.Localize(descriptor.tooltip) : std::u16string();
+    suite->SetName(instanceID, kGroupIndex, descriptor.identifier, label.c_str());
+    suite->SetDescription(instanceID, kGroupIndex, descriptor.identifier, tooltip.c_str());
+}
+
+std::u16string GetArrayText(const LuSDKExportParamSuite* suite, std::uint32_t instanceID, const char* parameterID) {
+    if (suite == nullptr || suite->GetArrayValue == nullptr || parameterID == nullptr) return {};
+    std::int32_t storedBytes = 0;
+    if (suite->GetArrayValue(instanceID, kGroupIndex, parameterID, &storedBytes, nullptr) != 0) return {};
+    if (storedBytes < 1) return {};
+    std::u16string text = ReadArrayUnits(suite, instanceID, parameterID, storedBytes).value_or(std::u16string());
+    DropTrailingNul(text);
+    return text;
+}
+
+void SetArrayText(const std::u16string& text, const LuSDKExportParamSuite* suite, std::uint32_t instanceID,
+                  const char* parameterID) {
+    if (suite == nullptr || suite->SetArrayValue == nullptr || parameterID == nullptr) return;
+    // A text whose byte size does not fit the suite's 32-bit size is not stored at all rather than cut.
+    constexpr std::size_t kMaxUnits = (std::numeric_limits<std::int32_t>::max() - 2) / 2;
+    if (text.size() > kMaxUnits) return;
+    const auto size = text.empty() ? 0 : static_cast<std::int32_t>(2 * text.size() + 2);
+    // c_str() ends in the NUL that the stored form carries.
+    suite->SetArrayValue(instanceID, kGroupIndex, parameterID, size, text.c_str());
+}
+
+void ClearArrayValue(const LuSDKExportParamSuite* suite, std::uint32_t instanceID, const char* parameterID) {
+    if (suite == nullptr || suite->SetArrayValue == nullptr || parameterID == nullptr) return;
+    const char16_t empty[1] = {u'\0'};
+    suite->SetArrayValue(instanceID, kGroupIndex, parameterID, 0, empty);
+}
+
+std::u16string GetTextValue(const LuSDKExportParamSuite* suite, std::uint32_t instanceID, const char* parameterID) {
+    if (suite == nullptr || suite->GetValue == nullptr || parameterID == nullptr) return {};
+    ParamValue record;
+    std::memset(&record, 0, sizeof record);
+    if (suite->GetValue(instanceID, kGroupIndex, parameterID, &record) < 0) return {};
+
+    // The inline text need not be terminated: it then fills the whole field and no more.
+    std::size_t inlineUnits = 0;
+    while (inlineUnits < kParamInlineTextUnits && record.textValue[inlineUnits] != u'\0') ++inlineUnits;
+    std::u16string text(record.textValue, inlineUnits);
+
+    if (record.arraySize > 0 && suite->GetArrayValue != nullptr) {
+        // A text longer than the record holds: its whole form replaces the cut inline copy. If the
+        // copy fails, the inline part is still better than nothing.
+        if (auto whole = ReadArrayUnits(suite, instanceID, parameterID, record.arraySize)) text = std::move(*whole);
+    }
+    DropTrailingNul(text);
+    return text;
+}
+
+bool IsGroupEnabled(const HostInstanceRecord* record, const char* groupID) {
+    const LuSDKExportParamSuite* suite = AcquireExportParamSuite(record);
+    if (suite == nullptr || suite->GetValue == nullptr || groupID == nullptr) return false;
+    std::uint32_t instanceID = 0;
+    std::memcpy(&instanceID, reinterpret_cast<const unsigned char*>(record) + offsetof(HostInstanceRecord, instanceID),
+                sizeof instanceID);
+    ParamValue value;
+    std::memset(&value, 0, sizeof value);
+    return suite->GetValue(instanceID, kGroupIndex, groupID, &value) == 0 && value.disabled == 0;
+}
+
+}  // namespace Vekta
