@@ -1,0 +1,500 @@
+#include "refhost/PresetFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <fstream>
+#include <optional>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace vekta::host {
+namespace {
+
+constexpr std::string_view kMagic = "VektaExportPreset";
+constexpr std::uintmax_t kMaxPresetBytes = 512u << 20;  // hex of the largest byte arrays the suite keeps
+constexpr char kHexDigits[] = "0123456789abcdef";
+
+bool IsValidIdentifier(std::string_view id) {
+    return !id.empty() && id.size() < kParamIdentifierSize &&
+           std::all_of(id.begin(), id.end(), [](char c) { return c > 0x20 && c < 0x7F; });
+}
+
+std::string ErrnoText(int error) { return std::strerror(error); }
+
+// ---- writing ----
+
+void AppendUTF8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+}
+
+void AppendUnitEscape(std::string& out, char16_t unit) {
+    out += "\\u";
+    for (int shift = 12; shift >= 0; shift -= 4) out.push_back(kHexDigits[(unit >> shift) & 0xF]);
+}
+
+bool IsHighSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
+bool IsLowSurrogate(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+
+// UTF-16 to quoted UTF-8. Unpaired surrogates are escaped, not replaced, so they survive.
+void AppendQuotedText(std::string& out, std::u16string_view text) {
+    out.push_back('"');
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t u = text[i];
+        if (IsHighSurrogate(u) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
+            AppendUTF8(out, 0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (text[i + 1] - 0xDC00));
+            ++i;
+        } else if (IsHighSurrogate(u) || IsLowSurrogate(u)) {
+            AppendUnitEscape(out, u);
+        } else if (u == u'"') {
+            out += "\\\"";
+        } else if (u == u'\\') {
+            out += "\\\\";
+        } else if (u == u'\n') {
+            out += "\\n";
+        } else if (u == u'\r') {
+            out += "\\r";
+        } else if (u == u'\t') {
+            out += "\\t";
+        } else if (u < 0x20 || u == 0x7F) {
+            AppendUnitEscape(out, u);
+        } else {
+            AppendUTF8(out, u);
+        }
+    }
+    out.push_back('"');
+}
+
+template <typename Number>
+void AppendNumber(std::string& out, Number number) {
+    char buffer[64];
+    const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, number);
+    out.append(buffer, error == std::errc() ? end : buffer);
+}
+
+void AppendValue(std::string& out, const ParameterValue& value) {
+    if (const auto* i = std::get_if<std::int32_t>(&value)) {
+        AppendNumber(out, *i);
+    } else if (const auto* d = std::get_if<double>(&value)) {
+        AppendNumber(out, *d);
+    } else if (const auto* t = std::get_if<std::int64_t>(&value)) {
+        AppendNumber(out, *t);
+    } else if (const auto* s = std::get_if<std::u16string>(&value)) {
+        AppendQuotedText(out, *s);
+    } else if (const auto* b = std::get_if<std::vector<std::uint8_t>>(&value)) {
+        if (b->empty()) out.push_back('-');
+        for (const std::uint8_t byte : *b) {
+            out.push_back(kHexDigits[byte >> 4]);
+            out.push_back(kHexDigits[byte & 0xF]);
+        }
+    }
+}
+
+// ---- reading ----
+
+struct ParseError {
+    std::size_t line;
+    std::string message;
+};
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+template <typename Number>
+std::optional<Number> ParseNumber(std::string_view field) {
+    Number number{};
+    const auto [end, error] = std::from_chars(field.data(), field.data() + field.size(), number);
+    if (error != std::errc() || end != field.data() + field.size()) return std::nullopt;
+    return number;
+}
+
+// Decodes one UTF-8 sequence at `i`; rejects overlong forms, surrogates and values past U+10FFFF.
+std::optional<char32_t> DecodeUTF8(std::string_view s, std::size_t& i) {
+    const auto lead = static_cast<std::uint8_t>(s[i]);
+    std::size_t length = 0;
+    char32_t c = 0;
+    char32_t minimum = 0;
+    if (lead < 0x80) {
+        ++i;
+        return lead;
+    }
+    if ((lead & 0xE0) == 0xC0) {
+        length = 2, c = lead & 0x1F, minimum = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+        length = 3, c = lead & 0x0F, minimum = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+        length = 4, c = lead & 0x07, minimum = 0x10000;
+    } else {
+        return std::nullopt;
+    }
+    if (s.size() - i < length) return std::nullopt;
+    for (std::size_t k = 1; k < length; ++k) {
+        const auto b = static_cast<std::uint8_t>(s[i + k]);
+        if ((b & 0xC0) != 0x80) return std::nullopt;
+        c = (c << 6) | (b & 0x3F);
+    }
+    if (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return std::nullopt;
+    i += length;
+    return c;
+}
+
+std::optional<std::u16string> ParseQuotedText(std::string_view field, std::string& why) {
+    if (field.size() < 2 || field.front() != '"') {
+        why = "text value must be in double quotes";
+        return std::nullopt;
+    }
+    std::u16string text;
+    std::size_t i = 1;
+    while (true) {
+        if (i >= field.size()) {
+            why = "text value has no closing quote";
+            return std::nullopt;
+        }
+        const char c = field[i];
+        if (c == '"') {
+            if (i + 1 != field.size()) {
+                why = "characters after the closing quote";
+                return std::nullopt;
+            }
+            return text;
+        }
+        if (c == '\\') {
+            if (i + 1 >= field.size()) {
+                why = "text value ends inside an escape";
+                return std::nullopt;
+            }
+            const char e = field[i + 1];
+            i += 2;
+            switch (e) {
+                case '\\': text.push_back(u'\\'); break;
+                case '"': text.push_back(u'"'); break;
+                case 'n': text.push_back(u'\n'); break;
+                case 'r': text.push_back(u'\r'); break;
+                case 't': text.push_back(u'\t'); break;
+                case 'u': {
+                    if (field.size() - i < 4) {
+                        why = "\\u needs four hex digits";
+                        return std::nullopt;
+                    }
+                    char16_t unit = 0;
+                    for (std::size_t k = 0; k < 4; ++k) {
+                        const int digit = HexValue(field[i + k]);
+                        if (digit < 0) {
+                            why = "\\u needs four hex digits";
+                            return std::nullopt;
+                        }
+                        unit = static_cast<char16_t>((unit << 4) | digit);
+                    }
+                    text.push_back(unit);
+                    i += 4;
+                    break;
+                }
+                default:
+                    why = std::string("unknown escape \\") + e;
+                    return std::nullopt;
+            }
+            continue;
+        }
+        if (static_cast<std::uint8_t>(c) < 0x20 || c == 0x7F) {
+            why = "raw control character in text value";
+            return std::nullopt;
+        }
+        const auto code = DecodeUTF8(field, i);
+        if (!code) {
+            why = "text value is not valid UTF-8";
+            return std::nullopt;
+        }
+        if (*code < 0x10000) {
+            text.push_back(static_cast<char16_t>(*code));
+        } else {
+            text.push_back(static_cast<char16_t>(0xD800 + ((*code - 0x10000) >> 10)));
+            text.push_back(static_cast<char16_t>(0xDC00 + ((*code - 0x10000) & 0x3FF)));
+        }
+    }
+}
+
+std::optional<std::vector<std::uint8_t>> ParseHex(std::string_view field, std::string& why) {
+    std::vector<std::uint8_t> bytes;
+    if (field == "-") return bytes;
+    if (field.empty() || field.size() % 2 != 0) {
+        why = "byte array must be an even number of hex digits, or \"-\" when empty";
+        return std::nullopt;
+    }
+    bytes.reserve(field.size() / 2);
+    for (std::size_t i = 0; i < field.size(); i += 2) {
+        const int high = HexValue(field[i]);
+        const int low = HexValue(field[i + 1]);
+        if (high < 0 || low < 0) {
+            why = "byte array has a character that is not a hex digit";
+            return std::nullopt;
+        }
+        bytes.push_back(static_cast<std::uint8_t>((high << 4) | low));
+    }
+    return bytes;
+}
+
+bool ParseValue(std::int32_t type, std::string_view field, ParameterValue& value, std::string& why) {
+    switch (type) {
+        case kParamTypeCheckbox:
+        case kParamTypeInteger:
+            if (auto number = ParseNumber<std::int32_t>(field)) return value.emplace<std::int32_t>(*number), true;
+            why = "expected a 32-bit integer";
+            return false;
+        case kParamTypeFloat:
+            if (auto number = ParseNumber<double>(field)) return value.emplace<double>(*number), true;
+            why = "expected a number";
+            return false;
+        case kParamTypeTime:
+        case kParamTypeHiddenInt64:
+            if (auto number = ParseNumber<std::int64_t>(field)) return value.emplace<std::int64_t>(*number), true;
+            why = "expected a 64-bit integer";
+            return false;
+        case kParamTypeText:
+            if (auto text = ParseQuotedText(field, why)) return value.emplace<std::u16string>(std::move(*text)), true;
+            return false;
+        case kParamTypeByteArray:
+            if (auto bytes = ParseHex(field, why))
+                return value.emplace<std::vector<std::uint8_t>>(std::move(*bytes)), true;
+            return false;
+        default:
+            why = "type " + std::to_string(type) + " carries no value";
+            return false;
+    }
+}
+
+// Splits off the next space-separated field; the rest stays in `rest`.
+std::string_view NextField(std::string_view& rest) {
+    const std::size_t space = rest.find(' ');
+    const std::string_view field = rest.substr(0, space);
+    rest = space == std::string_view::npos ? std::string_view() : rest.substr(space + 1);
+    return field;
+}
+
+std::optional<ParseError> Parse(std::string_view text, InstanceSettings& settings,
+                                std::unordered_map<std::string, std::size_t>& lineOfID) {
+    std::size_t lineNumber = 0;
+    bool ended = false;
+    std::size_t entries = 0;
+    std::unordered_set<std::string> seen;
+    while (!text.empty()) {
+        ++lineNumber;
+        const std::size_t newline = text.find('\n');
+        if (newline == std::string_view::npos)
+            return ParseError{lineNumber, "truncated: the line has no line end"};
+        std::string_view line = text.substr(0, newline);
+        text.remove_prefix(newline + 1);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+
+        if (ended) return ParseError{lineNumber, "text after the end line"};
+        std::string_view rest = line;
+        const std::string_view keyword = NextField(rest);
+        if (lineNumber == 1) {
+            if (keyword != kMagic) return ParseError{1, "not a preset file (expected \"VektaExportPreset 1\")"};
+            const auto version = ParseNumber<int>(rest);
+            if (!version) return ParseError{1, "bad format version \"" + std::string(rest) + "\""};
+            if (*version != kPresetFormatVersion)
+                return ParseError{1, "format version " + std::to_string(*version) + " is not supported (reads " +
+                                         std::to_string(kPresetFormatVersion) + ")"};
+            continue;
+        }
+        if (keyword == "end") {
+            const auto count = ParseNumber<std::size_t>(rest);
+            if (!count) return ParseError{lineNumber, "bad entry count \"" + std::string(rest) + "\""};
+            if (*count != entries)
+                return ParseError{lineNumber, "end line counts " + std::to_string(*count) + " entries, the file has " +
+                                                  std::to_string(entries)};
+            ended = true;
+            continue;
+        }
+        if (keyword != "group" && keyword != "param")
+            return ParseError{lineNumber, "unknown entry \"" + std::string(keyword) + "\""};
+        const std::string id(NextField(rest));
+        if (!IsValidIdentifier(id)) return ParseError{lineNumber, "bad identifier \"" + id + "\""};
+        if (!seen.insert(id).second) return ParseError{lineNumber, "identifier \"" + id + "\" appears twice"};
+        if (keyword == "group") {
+            if (rest != "0" && rest != "1")
+                return ParseError{lineNumber, "group \"" + id + "\": disabled flag must be 0 or 1"};
+            settings.groups.push_back({id, rest == "1"});
+        } else {
+            const auto type = ParseNumber<std::int32_t>(NextField(rest));
+            if (!type) return ParseError{lineNumber, "parameter \"" + id + "\": bad type code"};
+            std::string why;
+            ParameterSetting& parameter = settings.parameters.emplace_back();
+            if (!ParseValue(*type, rest, parameter.value, why))
+                return ParseError{lineNumber, "parameter \"" + id + "\": " + why};
+            parameter.id = id;
+            parameter.type = *type;
+        }
+        lineOfID[id] = lineNumber;
+        ++entries;
+    }
+    if (lineNumber == 0) return ParseError{1, "empty file"};
+    if (!ended) return ParseError{lineNumber + 1, "truncated: the end line is missing"};
+    return std::nullopt;
+}
+
+// Removes the temporary file unless it was renamed into place.
+class TemporaryFile {
+public:
+    explicit TemporaryFile(std::string path) : path_(std::move(path)) {}
+    ~TemporaryFile() {
+        if (fd_ >= 0) ::close(fd_);
+        if (!kept_) ::unlink(path_.c_str());
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+    std::string& Path() { return path_; }
+    int& Descriptor() { return fd_; }
+    void Keep() { kept_ = true; }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+    bool kept_ = false;
+};
+
+}  // namespace
+
+std::string FormatPreset(const InstanceSettings& settings) {
+    std::string out;
+    out.append(kMagic).append(" ").append(std::to_string(kPresetFormatVersion)).append("\n");
+    for (const GroupSetting& group : settings.groups)
+        out.append("group ").append(group.id).append(group.disabled ? " 1\n" : " 0\n");
+    for (const ParameterSetting& parameter : settings.parameters) {
+        out.append("param ").append(parameter.id).append(" ").append(std::to_string(parameter.type)).append(" ");
+        AppendValue(out, parameter.value);
+        out.push_back('\n');
+    }
+    out.append("end ").append(std::to_string(settings.groups.size() + settings.parameters.size())).append("\n");
+    return out;
+}
+
+bool ParsePreset(std::string_view text, InstanceSettings& settings, std::string& error) {
+    InstanceSettings parsed;
+    std::unordered_map<std::string, std::size_t> lineOfID;
+    if (const auto failure = Parse(text, parsed, lineOfID)) {
+        error = "line " + std::to_string(failure->line) + ": " + failure->message;
+        return false;
+    }
+    settings = std::move(parsed);
+    return true;
+}
+
+PresetResult SavePreset(const std::filesystem::path& path, std::uint32_t instanceID) {
+    PresetResult result;
+    const auto settings = ExportParamHost::Get().ReadSettings(instanceID);
+    if (!settings) {
+        result.error = "unknown instance " + std::to_string(instanceID);
+        return result;
+    }
+    const std::string text = FormatPreset(*settings);
+
+    const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+    TemporaryFile temporary((folder / ("." + path.filename().string() + ".XXXXXX")).string());
+    // mkstemp creates the file with mode 0600, before any byte of the settings is in it.
+    temporary.Descriptor() = ::mkstemp(temporary.Path().data());
+    if (temporary.Descriptor() < 0) {
+        temporary.Keep();  // nothing was created
+        result.error = "cannot create a temporary file in " + folder.string() + ": " + ErrnoText(errno);
+        return result;
+    }
+    if (::fchmod(temporary.Descriptor(), S_IRUSR | S_IWUSR) != 0) {
+        result.error = "cannot restrict " + temporary.Path() + " to its owner: " + ErrnoText(errno);
+        return result;
+    }
+    std::size_t written = 0;
+    while (written < text.size()) {
+        const ssize_t n = ::write(temporary.Descriptor(), text.data() + written, text.size() - written);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            result.error = "cannot write " + temporary.Path() + ": " + ErrnoText(errno);
+            return result;
+        }
+        written += static_cast<std::size_t>(n);
+    }
+    if (::fsync(temporary.Descriptor()) != 0) {
+        result.error = "cannot flush " + temporary.Path() + ": " + ErrnoText(errno);
+        return result;
+    }
+    const int fd = temporary.Descriptor();
+    temporary.Descriptor() = -1;
+    if (::close(fd) != 0) {
+        result.error = "cannot close " + temporary.Path() + ": " + ErrnoText(errno);
+        return result;
+    }
+    if (::rename(temporary.Path().c_str(), path.c_str()) != 0) {
+        result.error = "cannot replace " + path.string() + ": " + ErrnoText(errno);
+        return result;
+    }
+    temporary.Keep();
+    // Make the rename itself durable; failing here leaves a complete file either way.
+    if (const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); folderFd >= 0) {
+        ::fsync(folderFd);
+        ::close(folderFd);
+    }
+    result.ok = true;
+    return result;
+}
+
+PresetResult LoadPreset(const std::filesystem::path& path, std::uint32_t instanceID) {
+    PresetResult result;
+    std::error_code sizeError;
+    const auto size = std::filesystem::file_size(path, sizeError);
+    if (sizeError) {
+        result.error = "cannot read " + path.string() + ": " + sizeError.message();
+        return result;
+    }
+    if (size > kMaxPresetBytes) {
+        result.error = path.string() + " is too large for a preset";
+        return result;
+    }
+    std::ifstream file(path, std::ios::binary);
+    std::string text(static_cast<std::size_t>(size), '\0');
+    if (!file || !file.read(text.data(), static_cast<std::streamsize>(text.size()))) {
+        result.error = "cannot read " + path.string();
+        return result;
+    }
+
+    InstanceSettings settings;
+    std::unordered_map<std::string, std::size_t> lineOfID;
+    if (const auto failure = Parse(text, settings, lineOfID)) {
+        result.error = path.string() + ": line " + std::to_string(failure->line) + ": " + failure->message;
+        return result;
+    }
+    ApplyResult applied = ExportParamHost::Get().ApplySettings(instanceID, settings);
+    if (!applied.ok) {
+        const auto line = lineOfID.find(applied.failedID);
+        result.error = path.string() + ": " +
+                       (line != lineOfID.end() ? "line " + std::to_string(line->second) + ": " : std::string()) +
+                       applied.error;
+        return result;
+    }
+    result.ok = true;
+    result.ignoredIDs = std::move(applied.ignoredIDs);
+    return result;
+}
+
+}  // namespace vekta::host
