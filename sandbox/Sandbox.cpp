@@ -72,9 +72,17 @@ struct Sandbox::Impl {
     } catch (const std::exception&) {
       ex.SendError(500, "internal_error", "The sandbox failed to answer this request");
     }
+    if (ex.Dropped()) return;
     ex.DiscardBody();
-    ex.record.status = ex.Dropped() ? 0 : (ex.response.status == -1 ? 200 : ex.response.status);
+    ex.record.status = ex.response.status == -1 ? 200 : ex.response.status;
     state.requests.Add(std::move(ex.record));
+  }
+
+  // Logged before the connection goes, so a client that sees the drop also finds its record.
+  void Drop(Exchange& ex) {
+    ex.record.status = 0;
+    state.requests.Add(ex.record);
+    ex.Drop();
   }
 
   // True when the fault replaced the answer.
@@ -84,19 +92,19 @@ struct Sandbox::Impl {
     ex.record.fault = std::string(ToString(fault->action));
     switch (fault->action) {
       case Fault::Action::Drop:
-        ex.Drop();
+        Drop(ex);
         return true;
       case Fault::Action::Hang:
         if (state.faults.HangUntilReleased()) return false;
-        ex.Drop();
+        Drop(ex);
         return true;
       case Fault::Action::Delay:
         if (state.faults.Wait(fault->delay)) return false;
-        ex.Drop();
+        Drop(ex);
         return true;
       case Fault::Action::Respond:
         if (fault->delay.count() > 0 && !state.faults.Wait(fault->delay)) {
-          ex.Drop();
+          Drop(ex);
           return true;
         }
         ex.DiscardBody();
