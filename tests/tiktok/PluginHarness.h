@@ -1,0 +1,99 @@
+// Drives the real module the way the host does, against the TikTok sandbox on 127.0.0.1: the module
+// loaded by path, an instance record whose basic suite is the reference host's, the host's status
+// and account callbacks, TikTok's two origins mapped to the sandbox, and a stand-in for the user's
+// browser and for the person in front of the login prompt.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "PostProcessSDK.h"
+#include "refhost/ExportParamHost.h"
+#include "refhost/StatusRecorder.h"
+#include "sandbox/HeadlessBrowser.h"
+#include "sandbox/Sandbox.h"
+
+namespace vekta::test {
+
+// What the stand-in browser does with the address the plug-in opens.
+enum class BrowserBehaviour {
+    Authorize,  // the person signs in: consent given, redirect followed to the loopback listener
+    Deny,       // the person presses Cancel on TikTok's consent page
+    Ignore,     // nothing happens (the person walks away)
+};
+
+// What the person does with the login prompt once it is shown.
+enum class PromptBehaviour {
+    Wait,          // waits for the sign-in to close it
+    CancelAtOnce,  // presses Cancel as soon as it shows
+};
+
+tiktok_sandbox::SandboxConfig DefaultSandboxConfig();
+
+class PluginHarness {
+public:
+    explicit PluginHarness(tiktok_sandbox::SandboxConfig config = DefaultSandboxConfig());
+    ~PluginHarness();
+    PluginHarness(const PluginHarness&) = delete;
+    PluginHarness& operator=(const PluginHarness&) = delete;
+
+    tiktok_sandbox::Sandbox& Sandbox() { return *sandbox_; }
+    const PostProcessCallbacks& Table() const;
+    HostInstanceRecord& Record() { return record_; }
+    std::uint32_t InstanceID() const { return record_.instanceID; }
+    host::ExportParamHost& Settings() { return host::ExportParamHost::Get(); }
+
+    // CreateInstance, AddParameters, RefreshParameters; each must answer 0.
+    void CreateAddAndRefresh();
+    std::int32_t Refresh();
+    std::int32_t Changed(const char* parameterID);
+    // Presses the sign-in button with the browser answering as `behaviour`; returns whether the
+    // instance then holds credentials.
+    bool SignIn(BrowserBehaviour behaviour = BrowserBehaviour::Authorize,
+                PromptBehaviour prompt = PromptBehaviour::Wait);
+
+    // Settings as the user sets them in the host.
+    void SetInteger(const char* id, std::int32_t value);
+    void SetTime(const char* id, std::int64_t value);
+    void SetText(const char* id, const std::u16string& text);
+    std::int32_t Integer(const char* id) const;
+    std::int64_t Time(const char* id) const;
+    std::u16string Text(const char* id) const;      // text parameters
+    std::u16string ArrayText(const char* id) const;  // byte-array parameters holding text
+    bool Disabled(const char* id) const;
+    bool Hidden(const char* id) const;
+    std::u16string Name(const char* id) const;
+    std::vector<std::u16string> ChoiceLabels(const char* id) const;
+
+    std::vector<host::StatusEvent> StatusEvents() const;
+    std::vector<host::AccountEvent> AccountEvents() const;
+    bool HasCredentials() const;
+
+    // The address the plug-in last opened in the "browser", and how many it opened.
+    std::string LastOpenedAddress() const;
+    int OpenedAddressCount() const;
+    // How many login prompts were shown, and the texts of the last one.
+    int PromptsShown() const;
+    std::u16string LastPromptTitle() const;
+    std::u16string LastPromptMessage() const;
+    std::u16string LastPromptButton() const;
+
+    // For the browser stand-in: runs on its own thread; the harness joins it.
+    void SetBrowserAction(std::function<void(const std::string& address)> action);
+
+private:
+    std::unique_ptr<tiktok_sandbox::Sandbox> sandbox_;
+    HostInstanceRecord record_{};
+};
+
+// Bounded polling for conditions that other threads make true.
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
+
+}  // namespace vekta::test
