@@ -3,10 +3,10 @@
 namespace talcore::threads {
 
 void Gate::Open() {
-    {
-        std::lock_guard lock(mutex_);
-        open_ = true;
-    }
+    // Notified under the lock: a waiter that sees the gate open may destroy it at once (a gate on
+    // its stack), so the condition variable must not be touched after the lock is released.
+    std::lock_guard lock(mutex_);
+    open_ = true;
     opened_.notify_all();
 }
 
