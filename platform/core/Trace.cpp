@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace talcore::debug {
 namespace {
@@ -22,20 +23,27 @@ struct TraceState {
     std::FILE* file = nullptr;
 };
 
+std::string_view Trim(std::string_view s) {
+    constexpr std::string_view kSpace = " \t\r\n";
+    const auto first = s.find_first_not_of(kSpace);
+    if (first == std::string_view::npos) return {};
+    return s.substr(first, s.find_last_not_of(kSpace) - first + 1);
+}
+
+// "A:3, B:7,*:1": spaces around items are allowed ("A:3, B:7" is what people type).
 std::shared_ptr<TraceConfig> Parse(std::string_view text) {
     auto config = std::make_shared<TraceConfig>();
     while (!text.empty()) {
         const auto comma = text.find(',');
-        std::string_view item = text.substr(0, comma);
+        std::string_view item = Trim(text.substr(0, comma));
         text = comma == std::string_view::npos ? std::string_view{} : text.substr(comma + 1);
-        const auto colon = item.rfind(':');
         if (item.empty()) continue;
         int level = 10;
-        if (colon != std::string_view::npos) {
-            level = std::atoi(std::string(item.substr(colon + 1)).c_str());
-            item = item.substr(0, colon);
+        if (const auto colon = item.rfind(':'); colon != std::string_view::npos) {
+            level = std::atoi(std::string(Trim(item.substr(colon + 1))).c_str());
+            item = Trim(item.substr(0, colon));
         }
-        config->levels[std::string(item)] = level;
+        if (!item.empty()) config->levels[std::string(item)] = level;
     }
     return config;
 }
@@ -64,10 +72,11 @@ TraceState& State() {
     return *state;
 }
 
-int LevelFor(const TraceConfig& config, std::string_view category) {
+// Nothing for an unconfigured category: "off" must hold for every level, negative ones included.
+std::optional<int> LevelFor(const TraceConfig& config, std::string_view category) {
     if (const auto it = config.levels.find(category); it != config.levels.end()) return it->second;
     if (const auto it = config.levels.find("*"); it != config.levels.end()) return it->second;
-    return -1;
+    return std::nullopt;
 }
 
 }  // namespace
@@ -79,7 +88,8 @@ bool TraceEnabled(std::string_view category, int level) {
         std::lock_guard lock(state.mutex);
         config = state.config;
     }
-    return level <= LevelFor(*config, category);
+    const auto configured = LevelFor(*config, category);
+    return configured && level <= *configured;
 }
 
 void Trace(std::string_view category, int level, std::string_view text) {
