@@ -1,5 +1,6 @@
 #include "talcore/threads/MainThread.h"
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <deque>
@@ -83,13 +84,19 @@ bool PumpMainThreadTasksUntil(const std::function<bool()>& done, std::chrono::st
         while (RunOne()) {
             if (done()) return true;
         }
+        // Taken before checking `done`, so a wake-up that comes between the check and the wait
+        // is not lost.
+        std::uint64_t seen = 0;
+        {
+            std::lock_guard lock(q.mutex);
+            seen = q.wakeups;
+        }
         if (done()) return true;
         const auto now = std::chrono::steady_clock::now();
         if (now >= deadline) return false;
         // Bounded sleep: `done` may change without a wake-up (another thread's plain flag).
         const auto until = std::min(deadline, now + std::chrono::milliseconds(10));
         std::unique_lock lock(q.mutex);
-        const std::uint64_t seen = q.wakeups;
         q.changed.wait_until(lock, until, [&] { return !q.tasks.empty() || q.wakeups != seen; });
     }
 }
