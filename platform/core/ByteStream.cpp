@@ -1,3 +1,4 @@
+#include <cstdint>
 #include <cstdio>
 #include <stdexcept>
 
@@ -24,6 +25,8 @@ public:
     }
 
     std::size_t Read(void* buffer, std::size_t size) override {
+        // The error flag is sticky; without clearing it every later read at the end would throw.
+        std::clearerr(file_.get());
         const std::size_t read = std::fread(buffer, 1, size, file_.get());
         if (read < size && std::ferror(file_.get())) throw std::runtime_error("Reading the file failed");
         position_ += read;
@@ -31,8 +34,15 @@ public:
     }
 
     void Seek(std::uint64_t offset) override {
-        if (offset > static_cast<std::uint64_t>(INT64_MAX) ||
-            std::fseek(file_.get(), static_cast<long>(offset), SEEK_SET) != 0) {
+        // 64-bit offsets: exported videos pass 2 GiB, and long is 32 bits on Windows.
+#if defined(_WIN32)
+        const bool failed = offset > static_cast<std::uint64_t>(INT64_MAX) ||
+                            _fseeki64(file_.get(), static_cast<__int64>(offset), SEEK_SET) != 0;
+#else
+        const bool failed = offset > static_cast<std::uint64_t>(INT64_MAX) ||
+                            fseeko(file_.get(), static_cast<off_t>(offset), SEEK_SET) != 0;
+#endif
+        if (failed) {
             throw std::runtime_error("Seeking in the file failed");
         }
         position_ = offset;
