@@ -1,11 +1,15 @@
 #include "brimkit/IdleCountdownTimer.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <list>
 #include <mutex>
 #include <thread>
+
+#include "MessagingInternal.h"
+#include "talcore/threads/MainThread.h"
 
 namespace Brim {
 namespace {
@@ -41,6 +45,11 @@ public:
     void Schedule(std::weak_ptr<IdleCountdownTimer::State> state, Clock::time_point deadline, std::uint64_t gen) {
         {
             std::lock_guard lock(mutex_);
+            // A new countdown makes the timer's earlier ones stale; a timer that is re-armed on
+            // every bit of activity must not pile up entries until their old deadlines pass.
+            entries_.remove_if([&](const Entry& e) {
+                return e.state.expired() || (!e.state.owner_before(state) && !state.owner_before(e.state));
+            });
             entries_.push_back({std::move(state), deadline, gen});
         }
         changed_.notify_all();
@@ -84,18 +93,28 @@ private:
     }
 
     static void Fire(const Entry& entry) {
-        const auto state = entry.state.lock();
-        if (!state) return;
-        talcore::messaging::StationID station = 0;
         {
+            const auto state = entry.state.lock();
+            if (!state) return;
             std::lock_guard lock(state->mutex);
             if (!state->armed || state->generation != entry.generation) return;
             state->armed = false;
-            station = state->station;
         }
-        static const auto kExpired =
-            talcore::messaging::HashMessageTypeNameToMessageID(MessageNameForIdleCountdownTimerMessage);
-        talcore::messaging::PostMessage(station, {kExpired, station});
+        // The expiry stands only if the timer is still alive and neither disarmed nor re-armed when
+        // the main thread gets to it: the host may do either while this waits in its queue.
+        talcore::threads::PostToMainThread([weak = entry.state, generation = entry.generation] {
+            talcore::messaging::StationID station = 0;
+            {
+                const auto state = weak.lock();
+                if (!state) return;
+                std::lock_guard lock(state->mutex);
+                if (state->generation != generation) return;
+                station = state->station;
+            }
+            static const auto kExpired =
+                talcore::messaging::HashMessageTypeNameToMessageID(MessageNameForIdleCountdownTimerMessage);
+            talcore::messaging::detail::DeliverMessage(station, {kExpired, station});
+        });
     }
 
     std::mutex mutex_;
@@ -125,8 +144,11 @@ void IdleCountdownTimer::ArmTimer() {
     std::uint64_t generation = 0;
     {
         std::lock_guard lock(state_->mutex);
-        const double scaled = static_cast<double>(state_->durationMs) * TimeScale().load();
-        deadline = Clock::now() + std::chrono::microseconds(static_cast<std::int64_t>(scaled * 1000.0));
+        // Clamped so that a "never" duration cannot overflow the conversion or the clock.
+        constexpr double kMaxMicroseconds = 10.0 * 365 * 24 * 3600 * 1e6;
+        const double scaled = static_cast<double>(state_->durationMs) * 1000.0 * TimeScale().load();
+        const double micros = std::clamp(scaled, 0.0, kMaxMicroseconds);
+        deadline = Clock::now() + std::chrono::microseconds(static_cast<std::int64_t>(micros));
         state_->deadline = deadline;
         state_->armed = true;
         generation = ++state_->generation;

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <vector>
 
+#include "MessagingInternal.h"
 #include "talcore/threads/MainThread.h"
 #include "talcore/utility/RefCounted.h"
 
@@ -73,21 +74,23 @@ void RemoveStation(StationID station) {
     t.listeners.erase(station);
 }
 
+void detail::DeliverMessage(StationID station, const Message& message) {
+    std::vector<Registration> registrations;
+    {
+        auto& t = Table();
+        std::lock_guard lock(t.mutex);
+        if (const auto it = t.listeners.find(station); it != t.listeners.end()) registrations = it->second;
+    }
+    for (const auto& r : registrations) {
+        // The owner may have been released, or the listener removed by an earlier delivery.
+        const auto owner = utility::RefCountedObjectWithWeakPtr::Lock(r.ownerKey);
+        if (!owner || !StillRegistered(station, r)) continue;
+        r.listener->ReceiveMessage(message);
+    }
+}
+
 void PostMessage(StationID station, const Message& message) {
-    threads::PostToMainThread([station, message] {
-        std::vector<Registration> registrations;
-        {
-            auto& t = Table();
-            std::lock_guard lock(t.mutex);
-            if (const auto it = t.listeners.find(station); it != t.listeners.end()) registrations = it->second;
-        }
-        for (const auto& r : registrations) {
-            // The owner may have been released, or the listener removed by an earlier delivery.
-            const auto owner = utility::RefCountedObjectWithWeakPtr::Lock(r.ownerKey);
-            if (!owner || !StillRegistered(station, r)) continue;
-            r.listener->ReceiveMessage(message);
-        }
-    });
+    threads::PostToMainThread([station, message] { detail::DeliverMessage(station, message); });
 }
 
 }  // namespace talcore::messaging
