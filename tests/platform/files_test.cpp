@@ -1,0 +1,87 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+#include "talcore/allocator/RecycledMemory.h"
+#include "talcore/filesupport/ByteStream.h"
+#include "talcore/filesupport/File.h"
+#include "talcore/string/Unicode.h"
+#include "talcore/utility/Guid.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using talcore::filesupport::File;
+using talcore::filesupport::IPlatformByteStream;
+using talcore::string::UTF16to8;
+
+File At(const fs::path& path) { return File(talcore::string::UTF8to16(path.string())); }
+
+class FilesTest : public ::testing::Test {
+protected:
+    void SetUp() override { fs::create_directories(dir_ / "full"), std::ofstream(dir_ / "full" / "x") << "x"; }
+    void TearDown() override { fs::remove_all(dir_); }
+    // Named as the host names files: a full UTF-16 path, here with characters beyond ASCII.
+    File Make(const std::string& content) {
+        std::ofstream(dir_ / "vid\xC3\xA9o \xF0\x9F\x8E\xAC.mp4", std::ios::binary) << content;
+        return At(dir_ / "vid\xC3\xA9o \xF0\x9F\x8E\xAC.mp4");
+    }
+    const fs::path dir_ = fs::temp_directory_path() / ("files-" + talcore::utility::Guid::CreateUnique().AsUTF8String());
+};
+
+TEST_F(FilesTest, ExistsSizeAndDelete) {
+    const File file = Make("0123456789");
+    EXPECT_TRUE(file.Exists());
+    EXPECT_EQ(file.Size(), 10u);
+    file.Delete();
+    EXPECT_FALSE(file.Exists());
+    EXPECT_EQ(file.Size(), 0u);
+    EXPECT_FALSE(At(dir_).Exists()) << "a directory is not a file";
+
+    // Failures that hold for root too: a missing file, a non-empty directory.
+    for (const File& undeletable : {At(dir_ / "missing"), At(dir_ / "full")}) {
+        try {
+            undeletable.Delete();
+            ADD_FAILURE() << "deleted " << UTF16to8(undeletable.FullPath());
+        } catch (const std::runtime_error& e) {
+            EXPECT_NE(std::string(e.what()).find(UTF16to8(undeletable.FullPath())), std::string::npos) << e.what();
+        }
+    }
+    EXPECT_TRUE(fs::exists(dir_ / "full" / "x"));
+}
+
+TEST_F(FilesTest, ByteStreamReadsShortAtTheEndSeeksAndReportsFailures) {
+    auto stream = IPlatformByteStream::Create(Make("0123456789"), IPlatformByteStream::kRead);
+    char buffer[4];
+    std::string got;
+    for (const std::size_t expected : {4u, 4u, 2u, 0u}) {
+        ASSERT_EQ(stream->Read(buffer, sizeof buffer), expected);
+        got.append(buffer, expected);
+    }
+    EXPECT_EQ(got, "0123456789");
+    stream->Seek(7);
+    EXPECT_EQ(stream->Read(buffer, sizeof buffer), 3u);
+    EXPECT_EQ(std::string(buffer, 3), "789");
+    EXPECT_EQ(stream->Position(), 10u);
+
+    EXPECT_THROW(IPlatformByteStream::Create(At(dir_ / "missing"), IPlatformByteStream::kRead), std::runtime_error);
+    EXPECT_THROW(IPlatformByteStream::Create(At(dir_), IPlatformByteStream::kRead), std::runtime_error);
+    EXPECT_THROW(IPlatformByteStream::Create(Make("x"), 0), std::invalid_argument);
+    // Reading this process's memory at address 0 fails with an I/O error, for root too.
+    EXPECT_THROW(IPlatformByteStream::Create(File(u"/proc/self/mem"), IPlatformByteStream::kRead)->Read(buffer, 4),
+                 std::runtime_error);
+}
+
+TEST(RecycledMemoryTest, OwnsACopyOrSharesTheCallersVector) {
+    using talcore::allocator::RecycledMemory;
+    EXPECT_EQ(RecycledMemory(std::string_view("abc")).Data()[2], 'c');
+    auto chunk = std::make_shared<std::vector<std::uint8_t>>(1 << 20, std::uint8_t{7});
+    RecycledMemory shared(chunk);
+    EXPECT_EQ(shared.Data(), chunk->data());
+    EXPECT_EQ(shared.Size(), chunk->size());
+    EXPECT_THROW(RecycledMemory(std::shared_ptr<std::vector<std::uint8_t>>()), std::invalid_argument);
+}
+
+}  // namespace

@@ -1,0 +1,152 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "brimkit/IdleCountdownTimer.h"
+#include "talappsupport/Feature.h"
+#include "talcore/messaging/Messaging.h"
+#include "talcore/threads/Executor.h"
+#include "talcore/threads/Gate.h"
+#include "talcore/threads/MainThread.h"
+#include "talcore/utility/RefCounted.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using namespace talcore::messaging;
+using talcore::threads::PumpMainThreadTasks;
+using talcore::threads::PumpMainThreadTasksUntil;
+using talcore::utility::MakeRefCounted;
+using Clock = std::chrono::steady_clock;
+
+// A listener owned by a reference-counted object, as the plug-in's are.
+struct Owner : talcore::utility::RefCountedObjectWithWeakPtr, Listener {
+    ~Owner() override { alive = false; }
+    void ReceiveMessage(const Message& m) override {
+        EXPECT_TRUE(alive && talcore::threads::CurrentThreadIsMainThread());
+        received.push_back(m);
+    }
+    bool Got(StationID from) const {
+        for (const auto& m : received)
+            if (m.from == from) return true;
+        return false;
+    }
+    bool alive = true;
+    std::vector<Message> received;  // main thread only
+};
+
+class MessagingTest : public ::testing::Test {
+protected:
+    void SetUp() override { Brim::IdleCountdownTimer::SetTimeScaleForTesting(0.0001); }  // 300000 ms: 30 ms
+    void TearDown() override {
+        Brim::IdleCountdownTimer::SetTimeScaleForTesting(1.0);
+        PumpMainThreadTasks();
+    }
+    bool PumpUntilGot(StationID from) {
+        return PumpMainThreadTasksUntil([&] { return owner->Got(from); }, Clock::now() + 10s);
+    }
+    talcore::utility::RefCountedPtr<Owner> owner = MakeRefCounted<Owner>();
+};
+
+TEST_F(MessagingTest, PostedMessagesReachListenersOnTheMainThreadUntilRemoved) {
+    EXPECT_EQ(HashMessageTypeNameToMessageID("foobar"), 0x85944171f73967e8ull) << "must not change between releases";
+    const StationID station = CreateStation();
+    AddWeakListener(station, *owner, *owner);
+    std::thread([&] { PostMessage(station, {11, station}); }).join();
+    EXPECT_TRUE(owner->received.empty()) << "delivered only when the main thread pumps";
+    PumpMainThreadTasks();
+    ASSERT_EQ(owner->received.size(), 1u);
+    EXPECT_EQ(owner->received[0].type, 11u);
+    RemoveListener(station, *owner);
+    PostMessage(station, {12, station});
+    PumpMainThreadTasks();
+    EXPECT_EQ(owner->received.size(), 1u);
+}
+
+// Messages keep coming from one thread while another drops the owner's last reference.
+TEST_F(MessagingTest, WeakListenerWhoseOwnerIsReleasedConcurrently) {
+    for (int round = 0; round < 20; ++round) {
+        const StationID station = CreateStation();
+        auto doomed = MakeRefCounted<Owner>();
+        AddWeakListener(station, *doomed, *doomed);
+        const auto key = doomed->GetWeakKey();
+        talcore::threads::Gate start;
+        std::atomic<int> finished{0};
+        std::thread poster([&] {
+            start.PassThroughUntil(Clock::now() + 10s);
+            for (int i = 0; i < 100; ++i) PostMessage(station, {1, station});
+            ++finished;
+        });
+        std::thread releaser([&, o = std::move(doomed)]() mutable {
+            start.PassThroughUntil(Clock::now() + 10s);
+            o.Reset();
+            ++finished;
+        });
+        start.Open();
+        EXPECT_TRUE(PumpMainThreadTasksUntil([&] { return finished == 2; }, Clock::now() + 10s));
+        poster.join();
+        releaser.join();
+        PumpMainThreadTasks();
+        EXPECT_FALSE(talcore::utility::RefCountedObjectWithWeakPtr::Lock(key)) << "destroyed by the pump";
+        PostMessage(station, {2, station});  // for a released owner: dropped
+        PumpMainThreadTasks();
+    }
+}
+
+TEST_F(MessagingTest, TimerExpiryArrivesOnTheMainThread) {
+    Brim::IdleCountdownTimer timer;
+    AddWeakListener(timer.GetStationID(), *owner, *owner);
+    timer.SetDuration(300000);
+    talcore::threads::Gate armed;
+    talcore::threads::CallAsync(talcore::threads::GetCPUBoundExecutor(), [&] {
+        timer.ArmTimer();
+        armed.Open();
+    });
+    ASSERT_TRUE(armed.PassThroughUntil(Clock::now() + 10s));
+    ASSERT_TRUE(PumpUntilGot(timer.GetStationID()));
+    ASSERT_EQ(owner->received.size(), 1u);
+    EXPECT_EQ(owner->received[0].type, HashMessageTypeNameToMessageID(Brim::MessageNameForIdleCountdownTimerMessage));
+    EXPECT_FALSE(timer.IsArmed());
+}
+
+// After DisarmTimer, a re-arm or destruction no stale expiry may arrive: neither one still
+// counting down nor one already on its way to the main thread. A control timer armed afterwards
+// expires later, so once its expiry is in, a stale one would be in too.
+TEST_F(MessagingTest, DisarmedRearmedOrDestroyedTimerPostsNothingStale) {
+    for (const bool alreadyExpired : {false, true}) {
+        for (const char* then : {"disarm", "rearm", "destroy"}) {
+            auto timer = std::make_unique<Brim::IdleCountdownTimer>();
+            const StationID stale = timer->GetStationID();
+            AddWeakListener(stale, *owner, *owner);
+            timer->SetDuration(alreadyExpired ? 10 : 300000);
+            timer->ArmTimer();
+            // Expired off the main thread, the main thread not having pumped yet.
+            for (auto until = Clock::now() + 10s; alreadyExpired && timer->IsArmed() && Clock::now() < until;)
+                std::this_thread::sleep_for(1ms);
+            ASSERT_NE(timer->IsArmed(), alreadyExpired);
+            if (then == std::string_view("disarm")) timer->DisarmTimer();
+            if (then == std::string_view("rearm")) timer->SetDuration(3'000'000'000), timer->ArmTimer();
+            if (then == std::string_view("destroy")) timer.reset();
+
+            Brim::IdleCountdownTimer control;
+            AddWeakListener(control.GetStationID(), *owner, *owner);
+            control.SetDuration(300000);
+            control.ArmTimer();
+            ASSERT_TRUE(PumpUntilGot(control.GetStationID()));
+            EXPECT_FALSE(owner->Got(stale)) << then << (alreadyExpired ? " after expiry" : "");
+        }
+    }
+}
+
+TEST(FeatureTest, TikTokIsOnByDefaultAndHostConfigurable) {
+    using namespace talappsupport::feature;
+    EXPECT_TRUE(IsRegulatedFeatureEnabled("tiktok"));
+    EXPECT_FALSE(IsRegulatedFeatureEnabled("unknown-feature"));
+    SetRegulatedFeatureEnabled("tiktok", false);
+    EXPECT_FALSE(IsRegulatedFeatureEnabled("tiktok"));
+    SetRegulatedFeatureEnabled("tiktok", true);
+}
+
+}  // namespace
