@@ -1,15 +1,44 @@
-// vekta-host: a command-line host that loads the TikTok post-process module and drives it through
-// its exported table, as the Vekta host does.
+// vekta-host: a command-line host that loads the TikTok post-process module and drives it only
+// through its exported table, as the Vekta host does.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "HostSession.h"
+#include "TerminalPrompt.h"
 #include "refhost/PluginModule.h"
 #include "talcore/threads/MainThread.h"
 
 namespace {
+
+using vekta::host::GlobalOptions;
+using vekta::host::PublishOptions;
+
+constexpr const char* kUsage =
+    "Usage: vekta-host [GLOBAL OPTIONS] COMMAND [OPTIONS]\n"
+    "\n"
+    "Commands:\n"
+    "  describe                 print the module's description and callback table\n"
+    "  settings [--all]         print the TikTok export settings (--all: hidden ones too)\n"
+    "  signin                   sign in to TikTok in the web browser; the preset keeps the account\n"
+    "  signout                  sign out\n"
+    "  publish FILE [OPTIONS]   publish a video (signs in first when needed)\n"
+    "      --draft                 send to the TikTok inbox instead of posting\n"
+    "      --caption TEXT          the post's caption\n"
+    "      --privacy WHO           everyone, followers, friends or private\n"
+    "      --allow-comment --allow-duet --allow-stitch\n"
+    "      --delete-local-file     delete FILE after a successful upload\n"
+    "      --cover-ms N            the cover image's time in the video, in milliseconds\n"
+    "\n"
+    "Global options:\n"
+    "  --plugin PATH            the module (default: ../lib/TikTokPostProcess.so next to this program)\n"
+    "  --preset FILE            the export settings file (default: ~/.config/vekta-host/tiktok.preset)\n"
+    "  --sandbox                run the built-in TikTok sandbox and send TikTok's traffic to it\n"
+    "  --origin-map FROM=TO     send requests for origin FROM to TO (repeatable)\n"
+    "  --trace CATEGORY:LEVEL   trace to stderr (repeatable; e.g. TikTok:5)\n";
 
 std::filesystem::path ExecutableDirectory(const char* argv0) {
     std::error_code error;
@@ -19,15 +48,9 @@ std::filesystem::path ExecutableDirectory(const char* argv0) {
     return std::filesystem::absolute(argv0, error).parent_path();
 }
 
-void PrintUsage() {
-    std::puts(
-        "Usage: vekta-host [--plugin PATH] COMMAND\n"
-        "\n"
-        "Commands:\n"
-        "  describe    load the module and print its description and callback table\n"
-        "\n"
-        "Options:\n"
-        "  --plugin PATH   the post-process module (default: ../lib/TikTokPostProcess.so next to this program)");
+int Usage(const std::string& problem) {
+    std::fprintf(stderr, "vekta-host: %s\n\n%s", problem.c_str(), kUsage);
+    return 2;
 }
 
 int Describe(const vekta::host::PluginModule& module) {
@@ -38,10 +61,11 @@ int Describe(const vekta::host::PluginModule& module) {
     void* slots[14];
     std::memcpy(slots, &module.Callbacks(), sizeof slots);
     for (int slot = 0; slot < 14; ++slot) {
-        const char* state = slot == 12 ? (slots[12] == reinterpret_cast<void*>(vekta::host::PluginModule::kHostSlot12Marker)
-                                              ? "left to the host"
-                                              : "CHANGED by the module")
-                                       : (slots[slot] ? "set" : "EMPTY");
+        const char* state =
+            slot == 12 ? (slots[12] == reinterpret_cast<void*>(vekta::host::PluginModule::kHostSlot12Marker)
+                              ? "left to the host"
+                              : "CHANGED by the module")
+                       : (slots[slot] ? "set" : "EMPTY");
         std::printf("  %2d  %-20s %s\n", slot, vekta::host::CallbackSlotName(slot), state);
     }
     for (const auto& warning : module.Warnings()) std::printf("warning: %s\n", warning.c_str());
@@ -52,31 +76,111 @@ int Describe(const vekta::host::PluginModule& module) {
 
 int main(int argc, char** argv) {
     talcore::threads::DeclareMainThread();
-    std::string pluginPath = (ExecutableDirectory(argv[0]) / ".." / "lib" / "TikTokPostProcess.so").string();
+    vekta::host::InstallInterruptHandler();
+    GlobalOptions global;
+    global.pluginPath = (ExecutableDirectory(argv[0]) / ".." / "lib" / "TikTokPostProcess.so").string();
     std::vector<std::string> args(argv + 1, argv + argc);
-    std::string command;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--plugin" && i + 1 < args.size()) {
-            pluginPath = args[++i];
-        } else if (args[i] == "--help" || args[i] == "-h") {
-            PrintUsage();
+    std::size_t i = 0;
+    const auto value = [&](const std::string& option) -> const std::string* {
+        if (i + 1 >= args.size()) return nullptr;
+        (void)option;
+        return &args[++i];
+    };
+    std::string traces;
+    for (; i < args.size() && args[i].rfind("--", 0) == 0; ++i) {
+        const std::string& a = args[i];
+        if (a == "--help") {
+            std::fputs(kUsage, stdout);
             return 0;
-        } else if (command.empty()) {
-            command = args[i];
+        } else if (a == "--sandbox") {
+            global.sandbox = true;
+        } else if (a == "--plugin" || a == "--preset" || a == "--origin-map" || a == "--trace") {
+            const std::string* v = value(a);
+            if (!v) return Usage(a + " needs a value");
+            if (a == "--plugin") global.pluginPath = *v;
+            if (a == "--preset") global.presetPath = *v;
+            if (a == "--trace") traces += (traces.empty() ? "" : ",") + *v;
+            if (a == "--origin-map") {
+                const auto equals = v->find('=');
+                if (equals == std::string::npos) return Usage("--origin-map takes FROM=TO");
+                global.originMaps.emplace_back(v->substr(0, equals), v->substr(equals + 1));
+            }
         } else {
-            std::fprintf(stderr, "vekta-host: unexpected argument '%s'\n", args[i].c_str());
-            return 2;
+            return Usage("unknown option " + a);
         }
     }
-    if (command.empty()) command = "describe";
+    global.trace = traces;
+    if (i >= args.size()) return Usage("no command given");
+    const std::string command = args[i++];
 
+    bool all = false;
+    PublishOptions publish;
+    for (; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--preset") {
+            const std::string* v = value(a);
+            if (!v) return Usage("--preset needs a value");
+            global.presetPath = *v;
+        } else if (command == "settings" && a == "--all") {
+            all = true;
+        } else if (command == "publish" && a == "--draft") {
+            publish.draft = true;
+        } else if (command == "publish" && a == "--caption") {
+            const std::string* v = value(a);
+            if (!v) return Usage("--caption needs a value");
+            publish.caption = *v;
+            publish.captionGiven = true;
+        } else if (command == "publish" && a == "--privacy") {
+            const std::string* v = value(a);
+            if (!v || (*v != "everyone" && *v != "followers" && *v != "friends" && *v != "private")) {
+                return Usage("--privacy takes everyone, followers, friends or private");
+            }
+            publish.privacy = *v;
+        } else if (command == "publish" && a == "--allow-comment") {
+            publish.allowComment = true;
+        } else if (command == "publish" && a == "--allow-duet") {
+            publish.allowDuet = true;
+        } else if (command == "publish" && a == "--allow-stitch") {
+            publish.allowStitch = true;
+        } else if (command == "publish" && a == "--delete-local-file") {
+            publish.deleteLocalFile = true;
+        } else if (command == "publish" && a == "--cover-ms") {
+            const std::string* v = value(a);
+            char* end = nullptr;
+            if (!v || v->empty() || (publish.coverMs = std::strtoll(v->c_str(), &end, 10), *end != '\0') ||
+                publish.coverMs < 0) {
+                return Usage("--cover-ms takes a number of milliseconds");
+            }
+            publish.coverGiven = true;
+        } else if (command == "publish" && publish.file.empty() && a.rfind("--", 0) != 0) {
+            publish.file = a;
+        } else {
+            return Usage("unexpected argument '" + a + "' for " + command);
+        }
+    }
+
+    if (command == "describe") {
+        std::string error;
+        const auto module = vekta::host::PluginModule::Load(global.pluginPath, error);
+        if (!module) {
+            std::fprintf(stderr, "vekta-host: cannot load %s: %s\n", global.pluginPath.c_str(), error.c_str());
+            return 1;
+        }
+        return Describe(*module);
+    }
+    if (command != "settings" && command != "signin" && command != "signout" && command != "publish") {
+        return Usage("unknown command '" + command + "'");
+    }
+    if (command == "publish" && publish.file.empty()) return Usage("publish needs a FILE");
+
+    vekta::host::HostSession session;
     std::string error;
-    const auto module = vekta::host::PluginModule::Load(pluginPath, error);
-    if (!module) {
-        std::fprintf(stderr, "vekta-host: cannot load %s: %s\n", pluginPath.c_str(), error.c_str());
+    if (!session.Open(global, error)) {
+        std::fprintf(stderr, "vekta-host: %s\n", error.c_str());
         return 1;
     }
-    if (command == "describe") return Describe(*module);
-    std::fprintf(stderr, "vekta-host: unknown command '%s' (see --help)\n", command.c_str());
-    return 2;
+    if (command == "settings") return session.ShowSettings(all);
+    if (command == "signin") return session.SignIn();
+    if (command == "signout") return session.SignOut();
+    return session.Publish(publish);
 }

@@ -1,0 +1,347 @@
+#include "HostSession.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+
+#include "ProgressView.h"
+#include "TerminalPrompt.h"
+#include "VideoProbe.h"
+#include "refhost/BasicSuiteHost.h"
+#include "refhost/ExportParamHost.h"
+#include "refhost/HostRecord.h"
+#include "refhost/PresetFile.h"
+#include "refhost/SettingsTable.h"
+#include "refhost/StatusRecorder.h"
+#include "sandbox/HeadlessBrowser.h"
+#include "sandbox/Sandbox.h"
+#include "talcore/debug/Trace.h"
+#include "talcore/string/Unicode.h"
+#include "talcore/threads/MainThread.h"
+#include "talcore/utility/OpenFileInDefaultApplication.h"
+#include "talnet/http/OriginMap.h"
+#include "talui/MessageBox.h"
+
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
+
+namespace vekta::host {
+namespace {
+
+constexpr std::uint32_t kInstanceID = 1;
+constexpr const char* kTikTokGroup = "VOXATikTokGroup";
+constexpr const char* kTicksPerFrame = "VOXAHiddenTicksPerFrame";
+constexpr double kTicksPerSecond = 254016000000.0;
+
+bool StdoutIsTerminal() {
+#if defined(_WIN32)
+    return false;
+#else
+    return isatty(STDOUT_FILENO) != 0;
+#endif
+}
+
+// Browsers that the host started for a sign-in without a display, joined at the end of the run.
+struct HeadlessBrowsers {
+    std::mutex mutex;
+    std::vector<std::thread> threads;
+};
+
+HeadlessBrowsers& Browsers() {
+    static auto* browsers = new HeadlessBrowsers;
+    return *browsers;
+}
+
+const std::vector<std::pair<std::string, std::int32_t>>& PrivacyChoices() {
+    static const std::vector<std::pair<std::string, std::int32_t>> choices = {
+        {"everyone", 0}, {"followers", 1}, {"friends", 2}, {"private", 3}};
+    return choices;
+}
+
+std::filesystem::path DefaultPresetPath() {
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    const char* home = std::getenv("HOME");
+    const std::filesystem::path base = config && *config ? std::filesystem::path(config)
+                                       : home && *home     ? std::filesystem::path(home) / ".config"
+                                                           : std::filesystem::temp_directory_path();
+    return base / "vekta-host" / "tiktok.preset";
+}
+
+}  // namespace
+
+HostSession::HostSession() = default;
+
+HostSession::~HostSession() {
+    if (module_ && instanceCreated_) module_->Callbacks().destroyInstance(&record_);
+    JoinBrowsers();
+    talcore::threads::PumpMainThreadTasks();
+    talui::dialogs::SetMessageBoxPresenter(nullptr);
+    if (sandbox_) sandbox_->Stop();
+    talcore::threads::PumpMainThreadTasks();
+}
+
+void HostSession::JoinBrowsers() {
+    std::vector<std::thread> threads;
+    {
+        auto& b = Browsers();
+        std::lock_guard lock(b.mutex);
+        threads.swap(b.threads);
+    }
+    for (auto& t : threads) t.join();
+}
+
+bool HostSession::Open(const GlobalOptions& options, std::string& error) {
+    options_ = options;
+    if (options_.presetPath.empty()) options_.presetPath = DefaultPresetPath().string();
+    if (!options_.trace.empty()) talcore::debug::SetTraceConfig(options_.trace);
+
+    if (options_.sandbox) {
+        tiktok_sandbox::SandboxConfig config;
+        sandbox_ = std::make_unique<tiktok_sandbox::Sandbox>(config);
+        if (!sandbox_->Start(0)) {
+            error = "the built-in TikTok sandbox did not start";
+            return false;
+        }
+        talnet::http::SetOriginMapping("https://www.tiktok.com", sandbox_->Origin());
+        talnet::http::SetOriginMapping("https://open.tiktokapis.com", sandbox_->Origin());
+        std::printf("TikTok sandbox running at %s\n", sandbox_->Origin().c_str());
+    }
+    for (const auto& [from, to] : options_.originMaps) talnet::http::SetOriginMapping(from, to);
+
+    const bool headless = options_.sandbox;
+    talcore::utility::SetOpenFileFallback([headless](const std::string& address) {
+        if (headless) {
+            std::printf("No web browser could be started; signing in without one against the sandbox.\n");
+            std::fflush(stdout);
+            auto& b = Browsers();
+            std::lock_guard lock(b.mutex);
+            b.threads.emplace_back([address] {
+                const auto result = tiktok_sandbox::HeadlessBrowser().Open(address);
+                if (!result.ok) std::fprintf(stderr, "vekta-host: headless sign-in failed: %s\n", result.error.c_str());
+            });
+            return;
+        }
+        std::printf("No web browser could be started. Open this address in a browser to sign in:\n  %s\n",
+                    address.c_str());
+        std::fflush(stdout);
+    });
+    static TerminalPrompt prompt(std::chrono::seconds(310));
+    talui::dialogs::SetMessageBoxPresenter(&prompt);
+
+    module_ = PluginModule::Load(options_.pluginPath, error);
+    if (!module_) return false;
+    for (const auto& warning : module_->Warnings()) std::fprintf(stderr, "vekta-host: warning: %s\n", warning.c_str());
+
+    auto& settings = ExportParamHost::Get();
+    settings.ResetInstance(kInstanceID, kDefaultHostGroupID);
+    record_ = MakeHostInstanceRecord(kInstanceID, kDefaultHostGroupID, kBasicSuiteAccessor);
+    // The host's own hidden parameter: ticks per frame of the export (30 fps until a file says otherwise).
+    ParamInfo ticks;
+    std::memset(&ticks, 0, sizeof ticks);
+    ticks.structVersion = 1;
+    ticks.value.structVersion = 1;
+    std::strncpy(ticks.identifier, kTicksPerFrame, sizeof ticks.identifier - 1);
+    ticks.type = kParamTypeHiddenInt64;
+    ticks.value.value.timeValue = static_cast<std::int64_t>(kTicksPerSecond / 30.0);
+    ticks.value.hidden = 1;
+    ExportParamHost::Suite()->AddParameter(kInstanceID, 0, kDefaultHostGroupID, &ticks);
+
+    const auto& table = module_->Callbacks();
+    if (table.createInstance(&record_, &StatusRecorder::StatusCallback, &StatusRecorder::AccountCallback) != 0) {
+        error = "the plug-in did not create an instance";
+        return false;
+    }
+    instanceCreated_ = true;
+    if (table.addParameters(&record_) != 0) {
+        error = "the plug-in could not add its settings";
+        return false;
+    }
+    if (std::filesystem::exists(options_.presetPath)) {
+        const auto loaded = LoadPreset(options_.presetPath, kInstanceID);
+        if (!loaded.ok) {
+            error = "the preset " + options_.presetPath + " cannot be used: " + loaded.error;
+            return false;
+        }
+    }
+    if (table.refreshParameters(&record_) != 0) {
+        error = "the plug-in could not refresh its settings";
+        return false;
+    }
+    return true;
+}
+
+bool HostSession::HasCredentials() {
+    std::uint8_t signedIn = 0;
+    module_->Callbacks().queryHasCredentials(&record_, &signedIn);
+    return signedIn != 0;
+}
+
+std::string HostSession::StatusLine() {
+    const auto entry = ExportParamHost::Get().Find(kInstanceID, "VOXATikTokStatusText");
+    if (!entry || entry->choices.empty()) return {};
+    return talcore::string::UTF16to8(entry->choices.front().label);
+}
+
+bool HostSession::SavePresetFile() {
+    std::error_code ignored;
+    const auto folder = std::filesystem::path(options_.presetPath).parent_path();
+    if (!folder.empty()) std::filesystem::create_directories(folder, ignored);
+    const auto saved = SavePreset(options_.presetPath, kInstanceID);
+    if (!saved.ok) std::fprintf(stderr, "vekta-host: cannot save the preset: %s\n", saved.error.c_str());
+    return saved.ok;
+}
+
+void HostSession::SetValue(const char* id, std::int32_t value) {
+    ExportParamHost::Get().SetValue(kInstanceID, id, ParameterValue(value));
+}
+
+int HostSession::ShowSettings(bool all) {
+    SettingsTableOptions table;
+    table.showHidden = all;
+    std::fputs(FormatSettingsTable(kInstanceID, kTikTokGroup, table).c_str(), stdout);
+    return 0;
+}
+
+int HostSession::SignIn() {
+    if (HasCredentials()) {
+        std::printf("%s\n", StatusLine().c_str());
+        return 0;
+    }
+    if (!SignInIfNeeded()) return 1;
+    return 0;
+}
+
+bool HostSession::SignInIfNeeded() {
+    if (HasCredentials()) return true;
+    InterruptRequested() = false;
+    module_->Callbacks().parameterChanged(&record_, "VOXATikTokLogin");
+    JoinBrowsers();
+    const bool signedIn = HasCredentials();
+    std::printf("%s\n", StatusLine().c_str());
+    if (!signedIn) {
+        std::fprintf(stderr, "vekta-host: not signed in\n");
+        return false;
+    }
+    // The sign-in left the refresh token in the settings; the preset keeps it for the next run.
+    SavePresetFile();
+    return true;
+}
+
+int HostSession::SignOut() {
+    if (HasCredentials()) module_->Callbacks().parameterChanged(&record_, "VOXATikTokLogin");
+    std::printf("%s\n", StatusLine().c_str());
+    return SavePresetFile() ? 0 : 1;
+}
+
+int HostSession::Publish(const PublishOptions& options) {
+    std::string error;
+    const auto probed = ProbeVideo(options.file, error);
+    if (!probed) {
+        std::fprintf(stderr, "vekta-host: %s\n", error.c_str());
+        return 1;
+    }
+    const ExportVideoInfo& info = probed->info;
+    std::printf("Video: %s (%s, %s), %ux%u, %.3f fps, %.1f s\n", options.file.c_str(), probed->container.c_str(),
+                probed->codec.c_str(), static_cast<unsigned>(info.frameWidth), static_cast<unsigned>(info.frameHeight),
+                static_cast<double>(info.frameRate), static_cast<double>(info.durationMs) / 1000.0);
+    if (!SignInIfNeeded()) return 1;
+
+    const auto& table = module_->Callbacks();
+    SetValue("VOXATikTokPublishType", options.draft ? 1 : 0);
+    table.parameterChanged(&record_, "VOXATikTokPublishType");
+    if (options.captionGiven) {
+        ExportParamHost::Get().SetValue(kInstanceID, "VOXATikTokCaption",
+                                        ParameterValue(talcore::string::UTF8to16(options.caption)));
+        table.parameterChanged(&record_, "VOXATikTokCaption");
+    }
+    if (!options.privacy.empty()) {
+        std::int32_t position = -1;
+        for (const auto& [name, value] : PrivacyChoices())
+            if (name == options.privacy) position = value;
+        const auto entry = ExportParamHost::Get().Find(kInstanceID, "VOXATikTokPrivacy");
+        bool offered = false;
+        std::string offeredLabels;
+        for (const auto& choice : entry ? entry->choices : std::vector<Choice>{}) {
+            offered = offered || choice.value.intValue == position;
+            offeredLabels += (offeredLabels.empty() ? "" : ", ") + talcore::string::UTF16to8(choice.label);
+        }
+        if (!offered) {
+            std::fprintf(stderr, "vekta-host: privacy '%s' is not offered for this account (offered: %s)\n",
+                         options.privacy.c_str(), offeredLabels.c_str());
+            return 2;
+        }
+        SetValue("VOXATikTokPrivacy", position);
+        table.parameterChanged(&record_, "VOXATikTokPrivacy");
+    }
+    SetValue("VOXATikTokCommentPermission", options.allowComment ? 1 : 0);
+    SetValue("VOXATikTokDuetPermission", options.allowDuet ? 1 : 0);
+    SetValue("VOXATikTokStitchPermission", options.allowStitch ? 1 : 0);
+    SetValue("VOXATikTokDeleteLocalFile", options.deleteLocalFile ? 1 : 0);
+    if (info.frameRate > 0.0f) {
+        ExportParamHost::Get().SetValue(
+            kInstanceID, kTicksPerFrame,
+            ParameterValue(static_cast<std::int64_t>(std::llround(kTicksPerSecond / static_cast<double>(info.frameRate)))));
+    }
+    if (options.coverGiven) {
+        const double ticks = static_cast<double>(options.coverMs) * (kTicksPerSecond / 1000.0);
+        ExportParamHost::Get().SetValue(kInstanceID, "VOXATikTokCoverImageThumbnailTimeToken",
+                                        ParameterValue(static_cast<std::int64_t>(ticks)));
+        table.parameterChanged(&record_, "VOXATikTokCoverImageThumbnailTimeBtn");
+    }
+
+    std::printf("\nTikTok export settings:\n");
+    ShowSettings(false);
+    std::printf("\n");
+
+    const std::u16string path = talcore::string::UTF8to16(std::filesystem::absolute(options.file).string());
+    OutputFileEntry entry{};
+    const char16_t* pathPointer = path.c_str();
+    std::memcpy(reinterpret_cast<std::uint8_t*>(&entry) + offsetof(OutputFileEntry, path), &pathPointer,
+                sizeof pathPointer);
+    table.checkOutputFormat(&record_, &info);
+    table.receiveVideoInfo(&record_, &info);
+    table.receiveOutputFiles(&record_, 0, 0, 1, &entry);
+    table.sendCommand(&record_, 3);
+
+    std::error_code sizeError;
+    const auto fileSize = std::filesystem::file_size(options.file, sizeError);
+    ProgressView view(sizeError ? 0 : static_cast<std::uint64_t>(fileSize), StdoutIsTerminal());
+    StatusRecorder::Get().SetStatusObserver([&view](const StatusEvent& event) { view.Show(event); });
+    std::printf("Publishing as %s...\n", options.draft ? "a draft" : "a post");
+    std::fflush(stdout);
+
+    // The export thread runs the upload; the main thread stays free for its tasks and for Ctrl-C.
+    std::atomic<bool> done{false};
+    InterruptRequested() = false;
+    std::thread exporter([&] {
+        table.execute(&record_, 5);
+        done = true;
+        talcore::threads::WakeMainThread();
+    });
+    bool abortSent = false;
+    while (!done) {
+        talcore::threads::PumpMainThreadTasksUntil(
+            [&] { return done.load() || (!abortSent && InterruptRequested().load()); },
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(200));
+        if (!abortSent && InterruptRequested().load()) {
+            abortSent = true;
+            view.Finish();
+            std::printf("Aborting...\n");
+            std::fflush(stdout);
+            table.sendCommand(&record_, 1);
+        }
+    }
+    exporter.join();
+    StatusRecorder::Get().SetStatusObserver({});
+    view.Finish();
+
+    const std::int32_t state = table.queryStatus(&record_);
+    std::printf("Result: %s\n", StateName(static_cast<std::uint32_t>(state)));
+    return state == kUploadStateSucceeded || state == kUploadStateSucceededWithNotice ? 0 : 1;
+}
+
+}  // namespace vekta::host
