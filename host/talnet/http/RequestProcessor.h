@@ -44,9 +44,10 @@ class TAL_API RequestProcessor {
 public:
     virtual ~RequestProcessor() = default;
 
-    // [any-thread] Headers given here replace the library's own of the same name. Returns true when
-    // the request was accepted (then its completion will run); false for a malformed URL, an id
-    // already in flight or a stopped processor (then the completion never runs).
+    // [any-thread] Headers given here replace the library's own of the same name (Content-Length
+    // always states the body's size). Returns true when the request was accepted (then its
+    // completion will run); false for a malformed URL or header, an id already in flight or a
+    // stopped processor (then the completion never runs).
     virtual bool Get(const RequestID& id, RequestCompletion completion, const talcore::utility::ImmutableString& url,
                      const HeaderMap& headers, const RequestOptions& options) = 0;
     // [any-thread] `body` (may be null for an empty body) is sent from its own bytes without a copy
@@ -60,7 +61,14 @@ public:
     virtual void Cancel(const RequestID& id) = 0;
 };
 
-// [any-thread] The process-wide processor.
+// [any-thread] The process-wide processor. It lives until the process exits; at exit it stops:
+// later submissions are refused and completions that have not started are dropped, since what
+// they would call back into may already be gone.
 TAL_API std::shared_ptr<RequestProcessor> GetGlobalRequestProcessor();
+
+// Host side. [any-thread] A processor of its own, with its own connections. Releasing the last
+// reference stops it: requests still in flight complete with kStatusNoResponse, and the release
+// waits for the completions (a completion may hold that last reference itself).
+TAL_API std::shared_ptr<RequestProcessor> CreateRequestProcessor();
 
 }  // namespace talnet::http
