@@ -1,6 +1,7 @@
 // A small HTTP server on the loopback interface, for redirects from the system browser.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -59,6 +60,9 @@ public:
     void RegisterService(const std::string& path, std::shared_ptr<Service> service);
     // Stops listening and waits for the server's threads. Safe to call more than once.
     void Stop();
+    // Host side. How long a request waits for its service's completion before it is answered
+    // with 500 (30 seconds unless changed).
+    void SetServiceTimeout(std::chrono::milliseconds limit);
 
 private:
     struct Impl;
