@@ -20,8 +20,10 @@ void* OpenLibrary(const std::string& path, std::string& error) {
     if (!module) error = "cannot load " + path;
     return module;
 #else
-    // RTLD_LOCAL: the module's own symbols stay out of the host's namespace.
-    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    // RTLD_LOCAL: the module's own symbols stay out of the host's namespace. RTLD_NODELETE: the
+    // platform's threads may still hold the module's callables (a completion being destroyed) when
+    // the host lets go of it, so its code stays mapped until the process ends.
+    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     if (!handle) error = dlerror();
     return handle;
 #endif

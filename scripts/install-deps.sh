@@ -11,6 +11,10 @@ packages=(
 if [[ "${1:-}" == "--demo" || "${1:-}" == "--all" ]]; then
   packages+=(ffmpeg libavformat-dev libavcodec-dev libavutil-dev)
 fi
+if [[ "${1:-}" == "--all" ]]; then
+  # A real browser for the end-to-end sign-in test.
+  packages+=(chromium)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

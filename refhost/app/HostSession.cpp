@@ -303,6 +303,18 @@ int HostSession::Publish(const PublishOptions& options) {
     std::memcpy(reinterpret_cast<std::uint8_t*>(&entry) + offsetof(OutputFileEntry, path), &pathPointer,
                 sizeof pathPointer);
     table.checkOutputFormat(&record_, &info);
+    // The plug-in hides its group for a format it does not take, as the host would show it.
+    table.refreshParameters(&record_);
+    if (const auto group = ExportParamHost::Get().Find(kInstanceID, kTikTokGroup); group && group->hidden) {
+        const std::uint32_t code = info.fileType;
+        const char fourcc[5] = {static_cast<char>(code >> 24), static_cast<char>(code >> 16),
+                                static_cast<char>(code >> 8), static_cast<char>(code), '\0'};
+        std::fprintf(stderr,
+                     "vekta-host: the TikTok plug-in does not take this file's format ('%s'); export H.264, HEVC or "
+                     "MPEG-4 video in MP4, or a QuickTime movie\n",
+                     fourcc);
+        return 1;
+    }
     table.receiveVideoInfo(&record_, &info);
     table.receiveOutputFiles(&record_, 0, 0, 1, &entry);
     table.sendCommand(&record_, 3);

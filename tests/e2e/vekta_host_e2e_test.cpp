@@ -1,0 +1,219 @@
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iomanip>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "ChildProcess.h"
+#include "talcore/crypto/SHA256.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using vekta::test::ChildProcess;
+using vekta::test::Run;
+using vekta::test::RunResult;
+
+std::string Sha256Hex(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    talcore::crypto::SHA256HashState state;
+    std::vector<char> buffer(1 << 16);
+    while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0) {
+        talcore::crypto::UpdateHashState(state, buffer.data(), static_cast<std::size_t>(in.gcount()));
+    }
+    const auto digest = talcore::crypto::GetHashResult(state);
+    std::ostringstream hex;
+    for (const unsigned char b : digest) hex << std::hex << std::setw(2) << std::setfill('0') << static_cast<int>(b);
+    return hex.str();
+}
+
+// Sample videos made once for the whole suite with FFmpeg's command-line tool.
+class Videos {
+public:
+    static const Videos& Get() {
+        static const Videos videos;
+        return videos;
+    }
+    fs::path dir = fs::temp_directory_path() / ("vekta-e2e-videos-" + std::to_string(getpid()));
+    fs::path good = dir / "good.mp4";
+    fs::path longer = dir / "longer.mp4";
+    fs::path narrow = dir / "narrow.mp4";
+    fs::path slow = dir / "slow.mp4";
+    fs::path webm = dir / "clip.webm";
+
+private:
+    Videos() {
+        fs::create_directories(dir);
+        Make("testsrc2=size=1080x1920:rate=30", 2, good);
+        Make("testsrc2=size=1080x1920:rate=30", 12, longer);
+        Make("testsrc2=size=640x300:rate=30", 2, narrow);
+        Make("testsrc2=size=1080x1920:rate=15", 2, slow);
+        const auto made = Run({"/usr/bin/ffmpeg", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                               "testsrc2=size=640x360:rate=30", "-t", "1", "-c:v", "libvpx", webm.string()});
+        if (made.status != 0) throw std::runtime_error("ffmpeg: " + made.err);
+    }
+    static void Make(const std::string& source, int seconds, const fs::path& out) {
+        const auto made = Run({"/usr/bin/ffmpeg", "-loglevel", "error", "-y", "-f", "lavfi", "-i", source, "-t",
+                               std::to_string(seconds), "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt",
+                               "yuv420p", out.string()});
+        if (made.status != 0) throw std::runtime_error("ffmpeg: " + made.err);
+    }
+};
+
+class VektaHostEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!fs::exists("/usr/bin/ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed (scripts/install-deps.sh --all)";
+        work_ = fs::temp_directory_path() / ("vekta-e2e-" + std::to_string(getpid()) + "-" +
+                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(work_);
+        fs::create_directories(work_ / "uploads");
+        sandbox_ = std::make_unique<ChildProcess>(std::vector<std::string>{
+            TIKTOK_SANDBOX_PATH, "--port", "0", "--port-file", (work_ / "port").string(), "--data-dir",
+            (work_ / "uploads").string()});
+        ASSERT_TRUE(sandbox_->WaitForOutput("listening on", 20s)) << sandbox_->Errors();
+        std::ifstream portFile(work_ / "port");
+        int port = 0;
+        portFile >> port;
+        ASSERT_GT(port, 0);
+        origin_ = "http://127.0.0.1:" + std::to_string(port);
+        control_ = std::make_unique<httplib::Client>("127.0.0.1", port);
+        control_->set_read_timeout(10, 0);
+    }
+    void TearDown() override {
+        if (sandbox_) {
+            sandbox_->Signal(SIGTERM);
+            EXPECT_EQ(sandbox_->Wait(20s), 0);
+        }
+        fs::remove_all(work_);
+    }
+
+    RunResult Host(std::vector<std::string> args, std::map<std::string, std::string> env = {}) {
+        std::vector<std::string> argv = {VEKTA_HOST_PATH,
+                                         "--origin-map",
+                                         "https://www.tiktok.com=" + origin_,
+                                         "--origin-map",
+                                         "https://open.tiktokapis.com=" + origin_,
+                                         "--preset",
+                                         Preset().string()};
+        argv.insert(argv.end(), args.begin(), args.end());
+        if (!env.count("BROWSER")) env["BROWSER"] = HEADLESS_BROWSER_PATH;
+        return vekta::test::Run(argv, env, 120s);
+    }
+    fs::path Preset() const { return work_ / "tiktok.preset"; }
+    nlohmann::json Control(const std::string& path) {
+        const auto answer = control_->Get(path.c_str());
+        EXPECT_TRUE(answer && answer->status == 200) << path;
+        return answer ? nlohmann::json::parse(answer->body) : nlohmann::json();
+    }
+    void PostControl(const std::string& path, const nlohmann::json& body) {
+        const auto answer = control_->Post(path.c_str(), body.dump(), "application/json");
+        ASSERT_TRUE(answer && answer->status == 200) << path;
+    }
+
+    fs::path work_;
+    std::string origin_;
+    std::unique_ptr<ChildProcess> sandbox_;
+    std::unique_ptr<httplib::Client> control_;
+};
+
+TEST_F(VektaHostEndToEnd, SignInThenPublishInTwoInvocationsSharingAPreset) {
+    const auto signin = Host({"signin"});
+    ASSERT_EQ(signin.status, 0) << signin.out << signin.err;
+    EXPECT_NE(signin.out.find("Signed in as Sandbox Creator"), std::string::npos) << signin.out;
+    struct stat info {};
+    ASSERT_EQ(stat(Preset().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u) << "the preset carries a refresh token";
+
+    const auto& videos = Videos::Get();
+    const auto publish = Host({"publish", videos.good.string(), "--caption", "Two runs", "--privacy", "everyone"});
+    ASSERT_EQ(publish.status, 0) << publish.out << publish.err;
+    EXPECT_EQ(publish.out.find("Log in"), std::string::npos) << "the preset's account is used";
+    EXPECT_NE(publish.out.find("Succeeded"), std::string::npos);
+    EXPECT_NE(publish.out.find("https://www.tiktok.com/@sandbox.creator"), std::string::npos);
+
+    const auto uploads = Control("/_sandbox/uploads")["uploads"];
+    ASSERT_EQ(uploads.size(), 1u);
+    EXPECT_TRUE(uploads[0]["complete"].get<bool>());
+    EXPECT_EQ(uploads[0]["kind"], "direct");
+    EXPECT_EQ(uploads[0]["post_info"]["title"], "Two runs");
+    EXPECT_EQ(uploads[0]["sha256"], Sha256Hex(videos.good));
+}
+
+TEST_F(VektaHostEndToEnd, ADraftGoesToTheInboxWithoutPostInformation) {
+    const auto& videos = Videos::Get();
+    const auto publish = Host({"publish", videos.longer.string(), "--draft"});
+    ASSERT_EQ(publish.status, 0) << publish.out << publish.err;
+    EXPECT_NE(publish.out.find("Signed in as"), std::string::npos) << "signed in first";
+    const auto uploads = Control("/_sandbox/uploads")["uploads"];
+    ASSERT_EQ(uploads.size(), 1u);
+    EXPECT_EQ(uploads[0]["kind"], "inbox");
+    EXPECT_TRUE(uploads[0]["post_info"].is_null());
+    EXPECT_GT(uploads[0]["chunks"].size(), 1u);
+    EXPECT_EQ(uploads[0]["sha256"], Sha256Hex(videos.longer));
+}
+
+TEST_F(VektaHostEndToEnd, FilesOutsideTikToksLimitsAreRefusedWithThePlugInsMessage) {
+    ASSERT_EQ(Host({"signin"}).status, 0);
+    const auto& videos = Videos::Get();
+    const struct {
+        fs::path file;
+        std::string message;
+    } cases[] = {
+        {videos.narrow, "Video dimensions must be between 360x360 and 4096x4096."},
+        {videos.slow, "Video framerate must be between 23 and 60 FPS."},
+        {videos.webm, "does not take this file's format"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file.filename().string());
+        const auto publish = Host({"publish", c.file.string(), "--privacy", "everyone"});
+        EXPECT_EQ(publish.status, 1) << publish.out << publish.err;
+        EXPECT_NE((publish.out + publish.err).find(c.message), std::string::npos) << publish.out << publish.err;
+    }
+    EXPECT_TRUE(Control("/_sandbox/uploads")["uploads"].empty());
+}
+
+TEST_F(VektaHostEndToEnd, CtrlCDuringTheUploadAbortsIt) {
+    ASSERT_EQ(Host({"signin"}).status, 0);
+    // Slow chunks leave time to press Ctrl-C in the middle.
+    PostControl("/_sandbox/faults", {{"endpoint", "upload"}, {"action", "delay"}, {"delay_ms", 1500}, {"count", 10}});
+    ChildProcess publish({VEKTA_HOST_PATH, "--origin-map", "https://www.tiktok.com=" + origin_, "--origin-map",
+                          "https://open.tiktokapis.com=" + origin_, "--preset", Preset().string(), "publish",
+                          Videos::Get().longer.string(), "--privacy", "everyone"},
+                         {{"BROWSER", HEADLESS_BROWSER_PATH}});
+    ASSERT_TRUE(publish.WaitForOutput("Uploading to TikTok", 60s)) << publish.Output() << publish.Errors();
+    publish.Signal(SIGINT);
+    EXPECT_EQ(publish.Wait(60s), 1);
+    EXPECT_NE(publish.Output().find("Aborted"), std::string::npos) << publish.Output();
+    const auto uploads = Control("/_sandbox/uploads")["uploads"];
+    ASSERT_EQ(uploads.size(), 1u);
+    EXPECT_FALSE(uploads[0]["complete"].get<bool>());
+}
+
+TEST_F(VektaHostEndToEnd, ACorruptPresetGivesAClearError) {
+    std::ofstream(Preset()) << "VektaExportPreset 1\nparam VOXATikTokPrivacy 2 not-a-number\n";
+    const auto run = Host({"settings"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("cannot be used"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("line 2"), std::string::npos) << run.err;
+}
+
+TEST_F(VektaHostEndToEnd, ARealHeadlessBrowserFollowsTheRedirectToTheLoopbackListener) {
+    if (!fs::exists("/usr/bin/chromium")) GTEST_SKIP() << "chromium is not installed (scripts/install-deps.sh --all)";
+    PostControl("/_sandbox/config", {{"auto_approve", true}});
+    const std::string browser = "/usr/bin/chromium --headless --no-sandbox --disable-gpu --no-first-run "
+                                "--disable-background-networking --disable-component-update --disable-sync "
+                                "--disable-quic --user-data-dir=" +
+                                (work_ / "chromium-profile").string() + " --dump-dom %s";
+    const auto signin = Host({"signin"}, {{"BROWSER", browser}});
+    ASSERT_EQ(signin.status, 0) << signin.out << signin.err;
+    EXPECT_NE(signin.out.find("Signed in as Sandbox Creator"), std::string::npos) << signin.out;
+}
+
+}  // namespace
