@@ -15,13 +15,13 @@ TEST(LocalizerTest, DefaultTextOrInstalledTranslationOfTheKey) {
         {"$$$/TikTok/NoDefault", u"$$$/TikTok/NoDefault"},
         {"Not a key=kept \\n as is", u"Not a key=kept \\n as is"},
     };
-    for (const auto& [key, expected] : defaults) EXPECT_TRUE(Localizer::Get().Localize(key) == expected) << key;
+    for (const auto& [key, expected] : defaults) EXPECT_EQ(Localizer::Get().Localize(key), expected) << key;
 
     Localizer::Get().InstallTranslations({{"$$$/TikTok/Title", "Auf TikTok ver\xC3\xB6" "ffentlichen"}});
-    EXPECT_TRUE(Localizer::Get().Localize("$$$/TikTok/Title=Publish#{c}") == u"Auf TikTok ver\u00F6ffentlichen");
-    EXPECT_TRUE(Localizer::Get().Localize("$$$/TikTok/Other=Fall\\nback") == u"Fall\nback");
+    EXPECT_EQ(Localizer::Get().Localize("$$$/TikTok/Title=Publish#{c}"), u"Auf TikTok ver\u00F6ffentlichen");
+    EXPECT_EQ(Localizer::Get().Localize("$$$/TikTok/Other=Fall\\nback"), u"Fall\nback");
     Localizer::Get().InstallTranslations({});
-    EXPECT_TRUE(Localizer::Get().Localize("$$$/TikTok/Title=Publish") == u"Publish");
+    EXPECT_EQ(Localizer::Get().Localize("$$$/TikTok/Title=Publish"), u"Publish");
 }
 
 }  // namespace

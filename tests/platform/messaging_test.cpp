@@ -7,7 +7,6 @@
 #include "brimkit/IdleCountdownTimer.h"
 #include "talappsupport/Feature.h"
 #include "talcore/messaging/Messaging.h"
-#include "talcore/threads/Executor.h"
 #include "talcore/threads/Gate.h"
 #include "talcore/threads/MainThread.h"
 #include "talcore/utility/RefCounted.h"
@@ -20,6 +19,8 @@ using talcore::threads::PumpMainThreadTasks;
 using talcore::threads::PumpMainThreadTasksUntil;
 using talcore::utility::MakeRefCounted;
 using Clock = std::chrono::steady_clock;
+
+const MessageID kExpired = HashMessageTypeNameToMessageID(Brim::MessageNameForIdleCountdownTimerMessage);
 
 // A listener owned by a reference-counted object, as the plug-in's are.
 struct Owner : talcore::utility::RefCountedObjectWithWeakPtr, Listener {
@@ -95,26 +96,11 @@ TEST_F(MessagingTest, WeakListenerWhoseOwnerIsReleasedConcurrently) {
     }
 }
 
-TEST_F(MessagingTest, TimerExpiryArrivesOnTheMainThread) {
-    Brim::IdleCountdownTimer timer;
-    AddWeakListener(timer.GetStationID(), *owner, *owner);
-    timer.SetDuration(300000);
-    talcore::threads::Gate armed;
-    talcore::threads::CallAsync(talcore::threads::GetCPUBoundExecutor(), [&] {
-        timer.ArmTimer();
-        armed.Open();
-    });
-    ASSERT_TRUE(armed.PassThroughUntil(Clock::now() + 10s));
-    ASSERT_TRUE(PumpUntilGot(timer.GetStationID()));
-    ASSERT_EQ(owner->received.size(), 1u);
-    EXPECT_EQ(owner->received[0].type, HashMessageTypeNameToMessageID(Brim::MessageNameForIdleCountdownTimerMessage));
-    EXPECT_FALSE(timer.IsArmed());
-}
-
-// After DisarmTimer, a re-arm or destruction no stale expiry may arrive: neither one still
-// counting down nor one already on its way to the main thread. A control timer armed afterwards
-// expires later, so once its expiry is in, a stale one would be in too.
-TEST_F(MessagingTest, DisarmedRearmedOrDestroyedTimerPostsNothingStale) {
+// A timer's expiry reaches its station's listeners on the main thread. After DisarmTimer, a re-arm
+// or destruction no stale expiry may arrive: neither one still counting down nor one already on its
+// way to the main thread. A control timer armed afterwards expires later, so once its expiry is in,
+// a stale one would be in too.
+TEST_F(MessagingTest, TimerExpiresOnTheMainThreadAndDisarmedRearmedOrDestroyedPostNothing) {
     for (const bool alreadyExpired : {false, true}) {
         for (const char* then : {"disarm", "rearm", "destroy"}) {
             auto timer = std::make_unique<Brim::IdleCountdownTimer>();
@@ -135,6 +121,8 @@ TEST_F(MessagingTest, DisarmedRearmedOrDestroyedTimerPostsNothingStale) {
             control.SetDuration(300000);
             control.ArmTimer();
             ASSERT_TRUE(PumpUntilGot(control.GetStationID()));
+            EXPECT_EQ(owner->received.back().type, kExpired);
+            EXPECT_FALSE(control.IsArmed());
             EXPECT_FALSE(owner->Got(stale)) << then << (alreadyExpired ? " after expiry" : "");
         }
     }

@@ -1,7 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
@@ -16,13 +17,9 @@ namespace fs = std::filesystem;
 using namespace talcore::debug;
 
 std::string ReadAll(const fs::path& path) {
-    std::string out;
-    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-        char buffer[4096];
-        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) out.append(buffer, n);
-        std::fclose(f);
-    }
-    return out;
+    std::stringstream text;
+    text << std::ifstream(path).rdbuf();
+    return text.str();
 }
 
 fs::path TempPath() {
