@@ -24,6 +24,11 @@ std::uint64_t File::Size() const {
 
 void File::Delete() const {
     std::error_code error;
+    // Only files: an exported file's path that names a folder is never removed.
+    const auto status = std::filesystem::symlink_status(ToFilesystemPath(path_), error);
+    if (!error && std::filesystem::is_directory(status)) {
+        throw std::runtime_error("Cannot delete " + string::UTF16to8(path_) + ": it is a folder");
+    }
     const bool removed = std::filesystem::remove(ToFilesystemPath(path_), error);
     if (error) throw std::runtime_error("Cannot delete " + string::UTF16to8(path_) + ": " + error.message());
     if (!removed) throw std::runtime_error("Cannot delete " + string::UTF16to8(path_) + ": no such file");

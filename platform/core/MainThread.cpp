@@ -6,6 +6,10 @@
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <exception>
+#include <string>
+
+#include "talcore/debug/Trace.h"
 
 namespace talcore::threads {
 namespace {
@@ -40,7 +44,14 @@ bool RunOne() {
         task = std::move(q.tasks.front());
         q.tasks.pop_front();
     }
-    task();
+    // A task that throws must not take the host's event loop, or the tasks behind it, down.
+    try {
+        task();
+    } catch (const std::exception& e) {
+        debug::Trace("MainThread", 1, std::string("A main-thread task threw: ") + e.what());
+    } catch (...) {
+        debug::Trace("MainThread", 1, "A main-thread task threw an unknown exception");
+    }
     return true;
 }
 
