@@ -1,5 +1,7 @@
 #include "sandbox/FaultInjector.h"
 
+#include "sandbox/FaultRunner.h"
+
 #include <array>
 #include <utility>
 
@@ -97,17 +99,6 @@ void FaultInjector::Clear() {
   queued_.clear();
 }
 
-std::optional<Fault> FaultInjector::Take(Endpoint endpoint) {
-  std::lock_guard lock(mutex_);
-  auto found = queued_.find(endpoint);
-  if (found == queued_.end() || found->second.empty()) return std::nullopt;
-  Fault& next = found->second.front();
-  Fault taken = next;
-  taken.count = 1;
-  if (--next.count <= 0) found->second.pop_front();
-  return taken;
-}
-
 std::size_t FaultInjector::Queued(Endpoint endpoint) const {
   std::lock_guard lock(mutex_);
   auto found = queued_.find(endpoint);
@@ -115,22 +106,6 @@ std::size_t FaultInjector::Queued(Endpoint endpoint) const {
   std::size_t calls = 0;
   for (const auto& fault : found->second) calls += static_cast<std::size_t>(fault.count);
   return calls;
-}
-
-bool FaultInjector::Wait(std::chrono::milliseconds delay) {
-  std::unique_lock lock(mutex_);
-  changed_.wait_for(lock, delay, [&] { return stopped_; });
-  return !stopped_;
-}
-
-bool FaultInjector::HangUntilReleased() {
-  std::unique_lock lock(mutex_);
-  const std::uint64_t generation = releaseGeneration_;
-  ++hanging_;
-  changed_.notify_all();
-  changed_.wait(lock, [&] { return stopped_ || releaseGeneration_ != generation; });
-  --hanging_;
-  return !stopped_;
 }
 
 void FaultInjector::ReleaseHangs() {
@@ -149,15 +124,42 @@ bool FaultInjector::WaitUntilHanging(std::size_t count, std::chrono::millisecond
   return changed_.wait_for(lock, timeout, [&] { return hanging_ >= count; });
 }
 
-void FaultInjector::Stop() {
-  std::lock_guard lock(mutex_);
-  stopped_ = true;
-  changed_.notify_all();
+std::optional<Fault> FaultRunner::Take(Endpoint endpoint) {
+  std::lock_guard lock(faults_.mutex_);
+  auto found = faults_.queued_.find(endpoint);
+  if (found == faults_.queued_.end() || found->second.empty()) return std::nullopt;
+  Fault& next = found->second.front();
+  Fault taken = next;
+  taken.count = 1;
+  if (--next.count <= 0) found->second.pop_front();
+  return taken;
 }
 
-void FaultInjector::Restart() {
-  std::lock_guard lock(mutex_);
-  stopped_ = false;
+bool FaultRunner::Wait(std::chrono::milliseconds delay) {
+  std::unique_lock lock(faults_.mutex_);
+  faults_.changed_.wait_for(lock, delay, [&] { return faults_.stopped_; });
+  return !faults_.stopped_;
+}
+
+bool FaultRunner::HangUntilReleased() {
+  std::unique_lock lock(faults_.mutex_);
+  const std::uint64_t generation = faults_.releaseGeneration_;
+  ++faults_.hanging_;
+  faults_.changed_.notify_all();
+  faults_.changed_.wait(lock, [&] { return faults_.stopped_ || faults_.releaseGeneration_ != generation; });
+  --faults_.hanging_;
+  return !faults_.stopped_;
+}
+
+void FaultRunner::Stop() {
+  std::lock_guard lock(faults_.mutex_);
+  faults_.stopped_ = true;
+  faults_.changed_.notify_all();
+}
+
+void FaultRunner::Restart() {
+  std::lock_guard lock(faults_.mutex_);
+  faults_.stopped_ = false;
 }
 
 }  // namespace tiktok_sandbox

@@ -44,29 +44,26 @@ struct Fault {
 std::string_view ToString(Fault::Action action);
 std::optional<Fault::Action> FaultActionFromString(std::string_view name);
 
-// Queued faults per endpoint, consumed call by call. Thread-safe; waits end early when stopped.
+class FaultRunner;
+
+// Queued faults per endpoint, consumed call by call by the server. Thread-safe.
 class FaultInjector {
  public:
   // Queued behind earlier faults for the same endpoint.
   void Add(Endpoint endpoint, Fault fault);
   void Clear();
-  // The fault due for this call, if any; counts it as used.
-  std::optional<Fault> Take(Endpoint endpoint);
+  // Calls still to be shaped by queued faults.
   std::size_t Queued(Endpoint endpoint) const;
 
-  // Waits `delay`; false when the sandbox stopped meanwhile.
-  bool Wait(std::chrono::milliseconds delay);
-  // Waits until ReleaseHangs or Stop; false when stopped.
-  bool HangUntilReleased();
+  // Lets every hung request go on and answer normally.
   void ReleaseHangs();
   std::size_t Hanging() const;
   // Bounded wait until at least `count` requests hang; for tests that must know a request arrived.
   bool WaitUntilHanging(std::size_t count, std::chrono::milliseconds timeout) const;
 
-  void Stop();
-  void Restart();
-
  private:
+  friend class FaultRunner;
+
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
   std::map<Endpoint, std::deque<Fault>> queued_;

@@ -12,6 +12,7 @@
 #include "sandbox/AuthEndpoints.h"
 #include "sandbox/ControlEndpoints.h"
 #include "sandbox/Exchange.h"
+#include "sandbox/FaultRunner.h"
 #include "sandbox/HttpServer.h"
 #include "sandbox/Identifiers.h"
 #include "sandbox/SandboxState.h"
@@ -59,7 +60,8 @@ struct Sandbox::Impl {
         authEndpoints(state.config, state.auth),
         apiEndpoints(state.config, state.auth, state.uploads, state.origin),
         uploadEndpoint(state.clock, state.uploads),
-        controlEndpoints(state) {}
+        controlEndpoints(state),
+        faultRunner(state.faults) {}
 
   using Handler = std::function<void(Exchange&)>;
 
@@ -87,7 +89,7 @@ struct Sandbox::Impl {
 
   // True when the fault replaced the answer.
   bool ApplyFault(Exchange& ex, Endpoint endpoint) {
-    const auto fault = state.faults.Take(endpoint);
+    const auto fault = faultRunner.Take(endpoint);
     if (!fault) return false;
     ex.record.fault = std::string(ToString(fault->action));
     switch (fault->action) {
@@ -95,15 +97,15 @@ struct Sandbox::Impl {
         Drop(ex);
         return true;
       case Fault::Action::Hang:
-        if (state.faults.HangUntilReleased()) return false;
+        if (faultRunner.HangUntilReleased()) return false;
         Drop(ex);
         return true;
       case Fault::Action::Delay:
-        if (state.faults.Wait(fault->delay)) return false;
+        if (faultRunner.Wait(fault->delay)) return false;
         Drop(ex);
         return true;
       case Fault::Action::Respond:
-        if (fault->delay.count() > 0 && !state.faults.Wait(fault->delay)) {
+        if (fault->delay.count() > 0 && !faultRunner.Wait(fault->delay)) {
           Drop(ex);
           return true;
         }
@@ -161,6 +163,7 @@ struct Sandbox::Impl {
   ApiEndpoints apiEndpoints;
   UploadEndpoint uploadEndpoint;
   ControlEndpoints controlEndpoints;
+  FaultRunner faultRunner;
 
   mutable std::mutex lifecycle;
   std::unique_ptr<HttpServer> server;
@@ -175,7 +178,7 @@ Sandbox::~Sandbox() { Stop(); }
 bool Sandbox::Start(std::uint16_t port) {
   std::lock_guard lock(impl_->lifecycle);
   if (impl_->server) return false;
-  impl_->state.faults.Restart();
+  impl_->faultRunner.Restart();
   auto server = std::make_unique<HttpServer>();
   impl_->RegisterRoutes(*server);
   const int bound = port == 0 ? server->bind_to_any_port("127.0.0.1")
@@ -203,7 +206,7 @@ void Sandbox::Stop() {
     serverThread = std::move(impl_->serverThread);
   }
   if (!server) return;
-  impl_->state.faults.Stop();
+  impl_->faultRunner.Stop();
   server->StopAndDisconnect();
   if (serverThread.joinable()) serverThread.join();
 }

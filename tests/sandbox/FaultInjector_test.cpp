@@ -35,14 +35,6 @@ TEST(FaultInjectorTest, RespondReplacesTheNextCallsThenAnswersNormally) {
   EXPECT_EQ(running.sandbox.Requests()[running.sandbox.Requests().size() - 2].fault, "respond");
 }
 
-TEST(FaultInjectorTest, FaultsApplyOnlyToTheirEndpoint) {
-  RunningSandbox running;
-  running.sandbox.Faults().Add(Endpoint::UploadChunk, Fault::Respond(500));
-  const Tokens tokens = SignIn(running);  // authorize and token are untouched
-  EXPECT_FALSE(tokens.accessToken.empty());
-  EXPECT_EQ(running.sandbox.Faults().Queued(Endpoint::UploadChunk), 1u);
-}
-
 TEST(FaultInjectorTest, DelayWaitsThenAnswersNormally) {
   RunningSandbox running;
   const Tokens tokens = SignIn(running);
