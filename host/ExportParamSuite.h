@@ -78,8 +78,10 @@ typedef struct LuSDKExportParamSuite {
     /* Adds group `groupID` under `parentGroupID` (a group of the host or of the plug-in). */
     int32_t (*AddGroup)(uint32_t instanceID, int32_t groupIndex, const char* parentGroupID, const char* groupID,
                         const VektaUTF16Char* title, int32_t flags1, int32_t flags2, int32_t flags3); /* 4 */
-    /* Sets value, range, text, disabled and hidden from the record; arraySize is ignored. For a
-     * group, only the disabled and hidden flags are taken. */
+    /* Sets value, range, text, disabled and hidden from the record. For a group, only the disabled
+     * and hidden flags are taken. A text parameter's record that still carries the cut inline text
+     * and the arraySize of a GetValue (a read-modify-write that changed only a flag) keeps the
+     * whole stored text; otherwise the inline text replaces it. */
     int32_t (*ChangeValue)(uint32_t instanceID, int32_t groupIndex, const char* parameterID,
                            const ParamValue* value);                                     /* 5 */
     /* Fills the record. Groups answer with their disabled and hidden flags. */
@@ -98,7 +100,9 @@ typedef struct LuSDKExportParamSuite {
      * min(*size, stored size) bytes and writes the number copied to *size. */
     int32_t (*GetArrayValue)(uint32_t instanceID, int32_t groupIndex, const char* parameterID, int32_t* size,
                              void* buffer);                                              /* 14 */
-    /* Stores `size` bytes; size 0 empties the value (data may then be null). */
+    /* Stores `size` bytes; size 0 empties the value (data may then be null). For a text parameter
+     * the bytes are its UTF-16 form (an even size; the text ends at its first NUL): the way to
+     * store a text longer than the inline field. */
     int32_t (*SetArrayValue)(uint32_t instanceID, int32_t groupIndex, const char* parameterID, int32_t size,
                              const void* data);                                          /* 15 */
     void* reserved16;                                                                    /* 16 */

@@ -162,6 +162,16 @@ TEST_F(ExportParamHostTest, LongTextsAreCutInlineAndReadableWholeAsAnArray) {
     EXPECT_EQ(whole, longer + u'\0');
 }
 
+TEST_F(ExportParamHostTest, ATextParameterTakesALongTextThroughItsArrayForm) {
+    ASSERT_EQ(instance.AddParameter("T", kParamTypeText), 0);
+    const std::u16string longer = std::u16string(400, u'p') + u"\U0001F600";
+    const auto size = static_cast<std::int32_t>(2 * longer.size() + 2);
+    ASSERT_EQ(suite->SetArrayValue(kInstance, 0, "T", size, longer.c_str()), 0);
+    EXPECT_EQ(instance.Entry("T").text, longer);
+    EXPECT_EQ(suite->SetArrayValue(kInstance, 0, "T", 3, longer.c_str()), vekta::host::kSuiteBadArgument);
+    EXPECT_EQ(instance.Entry("T").text, longer);
+}
+
 TEST_F(ExportParamHostTest, FlippingAFlagOfALongTextKeepsTheWholeText) {
     ASSERT_EQ(instance.AddParameter("T", kParamTypeText), 0);
     const std::u16string caption = std::u16string(600, u'c') + u"#end";
@@ -177,28 +187,6 @@ TEST_F(ExportParamHostTest, FlippingAFlagOfALongTextKeepsTheWholeText) {
     value.textValue[0] = u'X';
     ASSERT_EQ(suite->ChangeValue(kInstance, 0, "T", &value), 0);
     EXPECT_EQ(instance.Entry("T").text, u'X' + caption.substr(1, kParamInlineTextUnits - 2));
-}
-
-TEST_F(ExportParamHostTest, ValuesRangesAndFlagsTakeEffectThroughChangeValue) {
-    ParamValue initial = Zeroed();
-    initial.maximum.intValue = 10;
-    initial.value.intValue = 3;
-    ASSERT_EQ(instance.AddParameter("I", kParamTypeInteger, vekta::host::kDefaultHostGroupID, initial), 0);
-    ParamValue value = Zeroed();
-    ASSERT_EQ(suite->GetValue(kInstance, 0, "I", &value), 0);
-    EXPECT_EQ(value.structVersion, 1);
-    EXPECT_EQ(value.value.intValue, 3);
-    EXPECT_EQ(value.maximum.intValue, 10);
-    value.value.intValue = 7;
-    value.hidden = 1;
-    ASSERT_EQ(suite->ChangeValue(kInstance, 0, "I", &value), 0);
-    const auto entry = instance.Entry("I");
-    EXPECT_EQ(entry.value.intValue, 7);
-    EXPECT_TRUE(entry.hidden);
-    EXPECT_FALSE(entry.disabled);
-
-    value.structVersion = 0;
-    EXPECT_EQ(suite->ChangeValue(kInstance, 0, "I", &value), vekta::host::kSuiteBadArgument);
 }
 
 TEST_F(ExportParamHostTest, GroupsAnswerWithTheirFlagsAndTakeThemFromChangeValue) {
@@ -237,18 +225,6 @@ TEST_F(ExportParamHostTest, PopupChoicesAreAppendedAndCleared) {
     EXPECT_EQ(suite->AddChoice(kInstance, 0, "Check", first, u"x"), vekta::host::kSuiteWrongType);
 }
 
-TEST_F(ExportParamHostTest, NamesAndDescriptionsAreKept) {
-    ASSERT_EQ(instance.AddParameter("P", kParamTypeButton), 0);
-    ASSERT_EQ(instance.AddGroup("G"), 0);
-    ASSERT_EQ(suite->SetName(kInstance, 0, "P", u"Sign In"), 0);
-    ASSERT_EQ(suite->SetName(kInstance, 0, "G", u"Title"), 0);
-    ASSERT_EQ(suite->SetDescription(kInstance, 0, "P", u"tip"), 0);
-    ASSERT_EQ(suite->SetDescription(kInstance, 0, "P", nullptr), 0);
-    EXPECT_EQ(instance.Entry("P").name, u"Sign In");
-    EXPECT_EQ(instance.Entry("P").description, u"");
-    EXPECT_EQ(instance.Entry("G").name, u"Title");
-}
-
 TEST_F(ExportParamHostTest, SettingsApplyAllOrNothing) {
     ASSERT_EQ(instance.AddParameter("I", kParamTypeInteger), 0);
     ASSERT_EQ(instance.AddParameter("T", kParamTypeText), 0);
@@ -267,19 +243,6 @@ TEST_F(ExportParamHostTest, SettingsApplyAllOrNothing) {
     EXPECT_EQ(result.ignoredIDs, std::vector<std::string>{"Gone"});
     EXPECT_EQ(instance.Entry("I").value.intValue, 5);
     EXPECT_EQ(instance.Entry("T").text, u"caption");
-}
-
-TEST(ExportParamHostInstances, ResetForgetsEverythingAndRemoveMakesTheInstanceUnknown) {
-    SuiteInstance instance(3102);
-    ASSERT_EQ(instance.AddParameter("P", kParamTypeCheckbox), 0);
-    ExportParamHost::Get().ResetInstance(3102, "Other");
-    const auto entries = ExportParamHost::Get().Snapshot(3102);
-    ASSERT_EQ(entries->size(), 1u);
-    EXPECT_EQ((*entries)[0].id, "Other");
-    EXPECT_EQ((*entries)[0].kind, EntryKind::Group);
-    ExportParamHost::Get().RemoveInstance(3102);
-    EXPECT_FALSE(ExportParamHost::Get().HasInstance(3102));
-    EXPECT_FALSE(ExportParamHost::Get().Snapshot(3102));
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -215,21 +214,6 @@ TEST_F(PresetFileTest, EntriesTheInstanceLacksAreSkippedAndNamed) {
     EXPECT_EQ(partial.Entry("Popup").value.intValue, -7);
     EXPECT_EQ(result.ignoredIDs,
               (std::vector<std::string>{"G", "Check", "Real", "Time", "Wide", "Caption", "Token"}));
-}
-
-TEST_F(PresetFileTest, SpecialFloatsAndWindowsLineEndsAreRead) {
-    InstanceSettings settings;
-    std::string error;
-    ASSERT_TRUE(vekta::host::ParsePreset("VektaExportPreset 1\r\nparam A 3 inf\r\nparam B 3 -0\r\nparam C 3 1e-300\r\n"
-                                         "param D 8 -\r\nparam E 6 \"\"\r\nend 5\r\n",
-                                         settings, error))
-        << error;
-    ASSERT_EQ(settings.parameters.size(), 5u);
-    EXPECT_EQ(std::get<double>(settings.parameters[0].value), std::numeric_limits<double>::infinity());
-    EXPECT_TRUE(std::signbit(std::get<double>(settings.parameters[1].value)));
-    EXPECT_EQ(std::get<double>(settings.parameters[2].value), 1e-300);
-    EXPECT_TRUE(std::get<std::vector<std::uint8_t>>(settings.parameters[3].value).empty());
-    EXPECT_TRUE(std::get<std::u16string>(settings.parameters[4].value).empty());
 }
 
 TEST_F(PresetFileTest, MissingFilesAndFoldersAreReportedNotThrown) {

@@ -72,15 +72,6 @@ TEST(SettingsTable, ShowsNestingLabelsTypesValuesAndState) {
     EXPECT_EQ(vekta::host::FormatSettingsTable(entries, "NoSuchGroup"), "");
 }
 
-TEST(SettingsTable, PopupsWithoutAMatchingEntryShowTheirRawValue) {
-    std::vector<EntrySnapshot> entries{Group("G", "", u"G")};
-    auto popup = Parameter("P", "G", kParamTypeInteger, u"Privacy");
-    popup.choices = {{{.intValue = 3}, u"Private"}};
-    popup.value.intValue = 4;
-    entries.push_back(popup);
-    EXPECT_NE(vekta::host::FormatSettingsTable(entries, "G").find("4 (not an entry)"), std::string::npos);
-}
-
 TEST(SettingsTable, TheTikTokGroupAfterAddParametersHidesItsTokens) {
     vekta::test::SuiteInstance instance(3301);
     ASSERT_EQ(Vekta::AddTikTokParameters(&instance.record), 0);

@@ -10,7 +10,6 @@
 #include "refhost/ExportParamHost.h"
 #include "settings/TikTokParameterTables.h"
 #include "settings/TikTokParameters.h"
-#include "talcore/config/Localizer.h"
 #include "tests/refhost/SuiteTestSupport.h"
 
 namespace {
@@ -181,13 +180,6 @@ TEST(TikTokParametersHostGroup, AnUnterminatedParentGroupIDIsNotReadBeyondItsFie
     EXPECT_EQ(vekta::host::ExportParamHost::Get().Snapshot(2103)->size(), 1u);
 }
 
-TEST_F(TikTokParametersTest, AddingASecondTimeLeavesOneOfEach) {
-    ASSERT_EQ(Vekta::AddTikTokParameters(&instance.record), 0);
-    const auto first = IDsOf(*vekta::host::ExportParamHost::Get().Snapshot(kInstance));
-    EXPECT_EQ(Vekta::AddTikTokParameters(&instance.record), 0);
-    EXPECT_EQ(IDsOf(*vekta::host::ExportParamHost::Get().Snapshot(kInstance)), first);
-}
-
 // The option tables are what later behaviour relies on; these are the rules between them.
 TEST(TikTokOptionTables, DefaultsArePositionsFoundInTheOptionTables) {
     EXPECT_EQ(Vekta::kPublishTypeOptions[Vekta::kPublishTypeDefaultIndex].value, Vekta::kPublishTypePost);
@@ -197,25 +189,6 @@ TEST(TikTokOptionTables, DefaultsArePositionsFoundInTheOptionTables) {
         EXPECT_EQ(Vekta::kPrivacyOptions[position].code, position) << "the popup value is both";
     for (std::size_t position = 0; position < Vekta::kPublishTypeOptions.size(); ++position)
         EXPECT_EQ(Vekta::kPublishTypeOptions[position].value, static_cast<std::int32_t>(position));
-}
-
-TEST(TikTokOptionTables, PrivacyOptionsCarryTheirLabelsAndApiStrings) {
-    const auto& localizer = talcore::config::Localizer::Get();
-    const std::pair<std::u16string, std::u16string> expected[] = {
-        {u"Everyone", u"PUBLIC_TO_EVERYONE"}, {u"Followers", u"FOLLOWER_OF_CREATOR"},
-        {u"Friends", u"MUTUAL_FOLLOW_FRIENDS"}, {u"Private", u"SELF_ONLY"}, {u"Select an option...", u""}};
-    ASSERT_EQ(std::size(expected), Vekta::kPrivacyOptions.size());
-    for (std::size_t i = 0; i < Vekta::kPrivacyOptions.size(); ++i) {
-        EXPECT_EQ(localizer.Localize(Vekta::kPrivacyOptions[i].label), expected[i].first);
-        EXPECT_EQ(Vekta::kPrivacyOptions[i].apiString, expected[i].second);
-    }
-    EXPECT_EQ(localizer.Localize(Vekta::kPublishTypeOptions[0].label), u"Post");
-    EXPECT_EQ(localizer.Localize(Vekta::kPublishTypeOptions[1].label), u"Draft");
-}
-
-TEST(TikTokOptionTables, PrivateAccountsAreNeverOfferedEveryoneNorPublicOnesFollowers) {
-    EXPECT_EQ(Vekta::kPublicAccountPrivacyCodes, (std::array<std::uint32_t, 3>{0, 2, 3}));
-    EXPECT_EQ(Vekta::kPrivateAccountPrivacyCodes, (std::array<std::uint32_t, 3>{1, 2, 3}));
 }
 
 TEST(TikTokOptionTables, PublishTypeAffectsSevenExistingParametersInOrder) {
@@ -229,20 +202,6 @@ TEST(TikTokOptionTables, PublishTypeAffectsSevenExistingParametersInOrder) {
     std::set<std::string> descriptors;
     for (const auto& descriptor : Vekta::kTikTokParamDescriptors) descriptors.insert(descriptor.identifier);
     for (const auto& id : actual) EXPECT_TRUE(descriptors.count(id)) << id;
-}
-
-TEST(TikTokOptionTables, EveryDescriptorHasALabelAndVisibleOnesLocaliseToText) {
-    const auto& localizer = talcore::config::Localizer::Get();
-    for (const auto& descriptor : Vekta::kTikTokParamDescriptors) {
-        SCOPED_TRACE(descriptor.identifier);
-        ASSERT_NE(descriptor.label, nullptr);
-        const std::u16string label = localizer.Localize(descriptor.label);
-        EXPECT_FALSE(label.empty());
-        EXPECT_EQ(label.find(u"$$$/"), std::u16string::npos);
-        if (descriptor.hidden) {
-            EXPECT_EQ(descriptor.tooltip, nullptr);
-        }
-    }
 }
 
 TEST(TikTokLazyTexts, FirstUseFromManyThreadsBuildsEachTextOnce) {
