@@ -38,6 +38,7 @@ struct Person {
     int addresses = 0;
     int prompts = 0;
     std::u16string title, message, button;
+    talcore::utility::RefCountedPtr<talui::dialogs::UI_MessageBox> shownBox;
 
     void JoinBrowsers() {
         std::vector<std::thread> threads;
@@ -65,11 +66,17 @@ public:
             p.title = box.GetTitle();
             p.message = box.GetMessage();
             p.button = box.GetCaptions()[1];
+            p.shownBox = talcore::utility::RefCountedPtr<talui::dialogs::UI_MessageBox>(&box);
             behaviour = p.prompt;
         }
         if (behaviour == PromptBehaviour::CancelAtOnce) box.PressButton(1);
     }
-    void Hidden(talui::dialogs::UI_MessageBox&) override {}
+    void Hidden(talui::dialogs::UI_MessageBox&) override {
+        talcore::utility::RefCountedPtr<talui::dialogs::UI_MessageBox> box;
+        auto& p = ThePerson();
+        std::lock_guard lock(p.mutex);
+        box = std::move(p.shownBox);
+    }
 };
 
 void OpenInBrowser(const std::string& address) {
@@ -209,7 +216,7 @@ std::u16string PluginHarness::Text(const char* id) const { return Entry(Instance
 std::u16string PluginHarness::ArrayText(const char* id) const {
     const auto bytes = Entry(InstanceID(), id).bytes;
     std::u16string text(bytes.size() / 2, u'\0');
-    std::memcpy(text.data(), bytes.data(), text.size() * 2);
+    if (!text.empty()) std::memcpy(text.data(), bytes.data(), text.size() * 2);
     if (!text.empty() && text.back() == u'\0') text.pop_back();
     return text;
 }
@@ -234,6 +241,18 @@ bool PluginHarness::HasCredentials() const {
     auto record = record_;
     Table().queryHasCredentials(&record, &signedIn);
     return signedIn != 0;
+}
+
+bool PluginHarness::PressPromptCancel() {
+    talcore::utility::RefCountedPtr<talui::dialogs::UI_MessageBox> box;
+    {
+        auto& p = ThePerson();
+        std::lock_guard lock(p.mutex);
+        box = p.shownBox;
+    }
+    if (!box) return false;
+    box->PressButton(1);
+    return true;
 }
 
 std::string PluginHarness::LastOpenedAddress() const {

@@ -87,6 +87,8 @@ public:
 
     // For the browser stand-in: runs on its own thread; the harness joins it.
     void SetBrowserAction(std::function<void(const std::string& address)> action);
+    // [any-thread] Presses "Cancel" on the login prompt being shown; false when none is shown.
+    bool PressPromptCancel();
 
 private:
     std::unique_ptr<tiktok_sandbox::Sandbox> sandbox_;
