@@ -164,6 +164,9 @@ private:
     std::shared_ptr<Brim::IdleCountdownTimer> loginTimer;
     LoginCallback loginCallback;
     std::int64_t loginTimeoutMs = 300000;
+    // The refresh token given to the settings at the end of this uploader's last sign-in; guarded
+    // by tokenMutex.
+    std::u16string handedOverRefreshToken;
 };
 
 }  // namespace Vekta

@@ -1,5 +1,7 @@
 // Tokens: the code exchange at the end of a sign-in, the refresh before every account query and
 // upload, and the hand-over of the refresh token to the settings.
+#include <stdexcept>
+
 #include "talcore/serialization/JSON.h"
 #include "talcore/string/Unicode.h"
 #include "talnet/http/HttpHelpers.h"
@@ -39,7 +41,13 @@ void TikTokUploader::FetchRefreshToken(const std::string& code, const std::strin
         std::lock_guard lock(loginMutex);
         callback = loginCallback;
     }
-    if (bothTokens && callback) callback(HasCredentials(), refresh);
+    if (bothTokens && callback) {
+        {
+            std::lock_guard lock(tokenMutex);
+            handedOverRefreshToken = refresh;
+        }
+        callback(HasCredentials(), refresh);
+    }
     NotifyAccountChanged();
     CloseLoginPrompt();
 }
@@ -64,6 +72,10 @@ bool TikTokUploader::RefreshAccessToken() {
 
 void TikTokUploader::SetRefreshToken(const std::u16string& token) {
     std::lock_guard lock(tokenMutex);
+    // The settings give back the token that this uploader handed them at the end of its own
+    // sign-in. It holds that token already, or its rotated successor; the retired one would sign
+    // the user out at the next refresh.
+    if (!refreshToken.empty() && token == handedOverRefreshToken) return;
     refreshToken = token;
 }
 
@@ -86,7 +98,13 @@ void TikTokUploader::HandleTokenResponse(TokenGrant grant, const GatePtr& gate, 
             gate->Open();
             return;
         }
-        const auto root = json::JSONParse(body);
+        json::JSONNode root;
+        try {
+            root = json::JSONParse(body);
+        } catch (const std::exception&) {
+            // The parser's message quotes the text around the fault, which may be a token.
+            throw std::runtime_error("the token answer is not valid JSON");
+        }
         if (grant == TokenGrant::AuthorizationCode) {
             std::u16string access = talnet::http::GetItemFor(root, "access_token");
             std::u16string refresh = talnet::http::GetItemFor(root, "refresh_token");
