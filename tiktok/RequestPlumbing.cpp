@@ -38,9 +38,14 @@ void TikTokUploader::AwaitResponse(const GatePtr& gate, const RequestID& id, con
 }
 
 talnet::http::HeaderMap TikTokUploader::AuthorizationHeaders() const {
+    std::u16string bearer = u"Bearer ";
+    {
+        // A refresh on another thread (settings and publish run) may be writing it.
+        std::lock_guard lock(tokenMutex);
+        bearer += accessToken;
+    }
     talnet::http::HeaderMap headers;
-    headers.emplace(ImmutableString::Intern(talnet::kHEADER_AUTHORIZATION),
-                    ImmutableString(u"Bearer " + accessToken));
+    headers.emplace(ImmutableString::Intern(talnet::kHEADER_AUTHORIZATION), ImmutableString(bearer));
     return headers;
 }
 
