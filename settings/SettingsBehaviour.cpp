@@ -217,7 +217,11 @@ std::int32_t RefreshTikTokParameters(const LuSDKExportParamSuite& suite, const H
         p.SetName(kTikTokLoginID, Localized(kSignOutKey));
         uploader->QueryCreatorInfo(MakeCreatorInfoCompletion(suite, record.instanceID));
         RefillPrivacyOptions(p);
-    } else {
+    }
+    // Also when the query just found the account gone (TikTok refused the refresh token): the button
+    // and the privacy choices must not go on showing a signed-in account.
+    if (!uploader->HasCredentials()) {
+        p.SetName(kTikTokLoginID, Localized(kSignInKey));
         p.ClearChoices(kTikTokPrivacyID);
         for (const std::size_t position : {std::size_t{4}, std::size_t{3}}) {
             p.AddChoice(kTikTokPrivacyID, static_cast<std::int32_t>(position), Localized(kPrivacyOptions[position].label));

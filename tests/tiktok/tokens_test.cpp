@@ -46,6 +46,8 @@ TEST_F(Tokens, ErrorAnywhereInA200TokenAnswerSignsOut) {
         EXPECT_FALSE(h.HasCredentials());
         EXPECT_FALSE(h.AccountEvents().back().signedIn);
         EXPECT_EQ(h.ChoiceLabels("VOXATikTokStatusText"), kSignedOut);
+        EXPECT_EQ(h.Name("VOXATikTokLogin"), u"Sign In") << "the button offers a new sign-in";
+        EXPECT_EQ(h.ChoiceLabels("VOXATikTokPrivacy"), (std::vector<std::u16string>{u"Select an option...", u"Private"}));
         EXPECT_EQ(CountRequests(h.Sandbox(), "creator_info"), creatorQueries);
     }
 }
