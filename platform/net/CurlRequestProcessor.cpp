@@ -106,7 +106,6 @@ struct Transfer {
     std::shared_ptr<Response> response = std::make_shared<Response>();
     std::string target;  // origin and path, for tracing: the query may carry secrets
     Clock::time_point submitted = Clock::now();
-    char errorText[CURL_ERROR_SIZE] = {};
     // Pending until the first of its natural end, a cancellation or a stop claims it; only that one
     // completes it.
     std::atomic<bool> done{false};
@@ -300,7 +299,6 @@ private:
         Transfer* self = transfer.get();
         set(CURLOPT_URL, normalized.c_str());
         set(CURLOPT_PRIVATE, static_cast<void*>(self));
-        set(CURLOPT_ERRORBUFFER, self->errorText);
         set(CURLOPT_NOSIGNAL, 1L);
         set(CURLOPT_PROTOCOLS_STR, "http,https");
         set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
@@ -488,7 +486,7 @@ private:
     std::unordered_map<RequestID, std::unique_ptr<Transfer>> active_;
     bool runCompletions_ = true;
 
-    std::thread loop_;  // last: starts after everything it uses exists
+    std::thread loop_;  // joined in Stop, before the members it uses go
 };
 
 std::atomic<CurlRequestProcessor*> g_globalProcessor{nullptr};
