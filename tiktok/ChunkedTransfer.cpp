@@ -81,29 +81,35 @@ bool TikTokUploader::UploadFile() {
 void TikTokUploader::SendNextChunk(bool first, const GatePtr& gate, const ResponsePtr& lastResponse) {
     // One chunk at a time: a fast answer's next chunk waits until this one has reported its progress.
     std::lock_guard lock(transferMutex);
+    if (!first && (!lastResponse || lastResponse->status < 200 || lastResponse->status > 299)) {
+        gate->Open();
+        return;
+    }
+    // Every byte TikTok was told about has been answered for: the video is TikTok's now, and an
+    // abort that came during the last chunk can no longer stop it.
+    if (bytesSent >= videoSize) {
+        gate->Open();
+        return;
+    }
     if (AbortRequested()) {
         sourceStream.reset();
         MarkAborted(Localized("$$$/Vekta/PostProcess/TikTok/Aborted=Aborted"));
         gate->Open();
         return;
     }
-    if (!first && (!lastResponse || lastResponse->status < 200 || lastResponse->status > 299)) {
-        gate->Open();
-        return;
-    }
-    const std::uint64_t fileSize = exportedFile.Size();
-    if (bytesSent >= fileSize) {
-        gate->Open();
+    // TikTok takes exactly the size announced at initialisation; a file that changed since (cut,
+    // replaced, removed) cannot deliver it, and its stale or missing bytes must never go out as video.
+    if (exportedFile.Size() != videoSize) {
+        FailUnreadableSource(gate);
         return;
     }
     const std::uint64_t index = bytesSent / chunkSize;
-    const std::uint64_t length = chunkCount - index < 2 ? fileSize - bytesSent : chunkSize;
+    const std::uint64_t length = chunkCount - index < 2 ? videoSize - bytesSent : chunkSize;
     if (bufferSize != length) {
         chunkBuffer = std::make_shared<std::vector<std::uint8_t>>(length);
         bufferSize = length;
     }
-    // A short read means the file changed or failed under us; the buffer's stale or zero bytes must
-    // never go out as video.
+    // A short read means the file changed or failed under us after all.
     std::size_t read = 0;
     try {
         read = sourceStream ? sourceStream->Read(chunkBuffer->data(), static_cast<std::size_t>(length)) : 0;
@@ -111,10 +117,7 @@ void TikTokUploader::SendNextChunk(bool first, const GatePtr& gate, const Respon
         read = 0;
     }
     if (read != length) {
-        Fail(ResultCode::SourceNotOpened,
-             Localized("$$$/Vekta/PostProcess/TikTok/SourceFileReadFail=The exported file could not be read "
-                       "completely. It may have been changed or removed during the upload."));
-        gate->Open();
+        FailUnreadableSource(gate);
         return;
     }
 
@@ -124,14 +127,14 @@ void TikTokUploader::SendNextChunk(bool first, const GatePtr& gate, const Respon
     headers.emplace(ImmutableString::Intern(talnet::kHEADER_CONTENT_LENGTH), ImmutableString(std::to_string(length)));
     headers.emplace(ImmutableString::Intern(talnet::kHEADER_CONTENT_RANGE),
                     ImmutableString("bytes " + std::to_string(firstByte) + "-" +
-                                    std::to_string(firstByte + length - 1) + "/" + std::to_string(fileSize)));
+                                    std::to_string(firstByte + length - 1) + "/" + std::to_string(videoSize)));
     const RequestID id = RequestID::CreateUnique();
     bytesSent += length;
     {
         std::lock_guard requestLock(currentRequestMutex);
         currentRequest = id;
     }
-    const float progress = static_cast<float>(bytesSent) / static_cast<float>(fileSize);
+    const float progress = static_cast<float>(bytesSent) / static_cast<float>(videoSize);
     auto completion = [key = GetWeakKey(), gate](const RequestID& requestID, ResponsePtr response) {
         auto locked = talcore::utility::RefCountedObjectWithWeakPtr::Lock(key);
         if (auto* self = dynamic_cast<TikTokUploader*>(locked.Get())) {
@@ -147,6 +150,14 @@ void TikTokUploader::SendNextChunk(bool first, const GatePtr& gate, const Respon
         return;
     }
     Fail(ResultCode::UploadFailed, Localized("$$$/Vekta/PostProcess/TikTok/UploadChunkFailed=Failed while writing to the server"));
+    gate->Open();
+}
+
+void TikTokUploader::FailUnreadableSource(const GatePtr& gate) {
+    sourceStream.reset();
+    Fail(ResultCode::SourceNotOpened,
+         Localized("$$$/Vekta/PostProcess/TikTok/SourceFileReadFail=The exported file could not be read completely. "
+                   "It may have been changed or removed during the upload."));
     gate->Open();
 }
 

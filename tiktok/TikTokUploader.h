@@ -130,6 +130,8 @@ private:
     bool OpenSourceStream();
     void SendNextChunk(bool first, const GatePtr& gate, const ResponsePtr& lastResponse);
     void HandleChunkResponse(const GatePtr& gate, const talnet::http::RequestID& id, const ResponsePtr& response);
+    // Ends the job (code 21) when the file no longer yields the bytes announced for it.
+    void FailUnreadableSource(const GatePtr& gate);
     double NowSeconds() const;
 
     TikTokCreatorInfo creatorInfo;
@@ -148,6 +150,7 @@ private:
     std::shared_ptr<std::vector<std::uint8_t>> chunkBuffer;
     std::uint64_t chunkSize = 0;
     std::uint64_t chunkCount = 0;
+    std::uint64_t videoSize = 0;  // bytes, as announced to TikTok at initialisation
     // Written by the completion side, read by the waiting loop.
     std::atomic<double> lastActivity;
     talcore::utility::Guid currentRequest;

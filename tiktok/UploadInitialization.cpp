@@ -70,6 +70,7 @@ bool TikTokUploader::InitializeUpload(std::uint64_t fileSize, bool directPost, s
     uploadURL.clear();
 
     const UploadPlan plan = PlanChunks(fileSize);
+    videoSize = fileSize;
     chunkSize = plan.chunkSize;
     chunkCount = plan.chunkCount;
     if (chunkSize == 0) {
