@@ -23,11 +23,13 @@ namespace {
 
 constexpr double kTicksPerSecond = 254016000000.0;
 
-// The cover time in whole milliseconds, clamped to what the 32-bit field can carry.
+// The cover time in whole milliseconds, held to what the 32-bit field can carry. A time before the
+// start names no frame and TikTok refuses a negative one (and the whole post with it), so it
+// becomes the first frame.
 std::int64_t CoverTimestampMs(std::int64_t ticks) {
     const double ms = std::trunc(static_cast<double>(ticks) / kTicksPerSecond * 1000.0);
     if (ms >= static_cast<double>(std::numeric_limits<std::int32_t>::max())) return std::numeric_limits<std::int32_t>::max();
-    if (ms <= static_cast<double>(std::numeric_limits<std::int32_t>::min())) return std::numeric_limits<std::int32_t>::min();
+    if (ms <= 0.0) return 0;
     return static_cast<std::int64_t>(ms);
 }
 
