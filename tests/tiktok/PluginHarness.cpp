@@ -159,6 +159,11 @@ PluginHarness::PluginHarness(tiktok_sandbox::SandboxConfig config)
     host::StatusRecorder::Get().SetStatusObserver({});
 }
 
+PluginHarness::PluginHarness(const PostProcessCallbacks& linkedTable, tiktok_sandbox::SandboxConfig config)
+    : PluginHarness(std::move(config)) {
+    linkedTable_ = linkedTable;
+}
+
 PluginHarness::~PluginHarness() {
     Table().destroyInstance(&record_);
     ThePerson().JoinBrowsers();
@@ -169,7 +174,9 @@ PluginHarness::~PluginHarness() {
     talcore::threads::PumpMainThreadTasks();
 }
 
-const PostProcessCallbacks& PluginHarness::Table() const { return Module().Callbacks(); }
+const PostProcessCallbacks& PluginHarness::Table() const {
+    return linkedTable_ ? *linkedTable_ : Module().Callbacks();
+}
 
 void PluginHarness::CreateAddAndRefresh() {
     ASSERT_EQ(Table().createInstance(&record_, &host::StatusRecorder::StatusCallback,

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -40,6 +41,11 @@ tiktok_sandbox::SandboxConfig DefaultSandboxConfig();
 class PluginHarness {
 public:
     explicit PluginHarness(tiktok_sandbox::SandboxConfig config = DefaultSandboxConfig());
+    // Drives the plug-in's code linked into the test program through `linkedTable` (what
+    // FillCallbackTable writes) instead of loading the module, for tests that reach into the
+    // uploader itself. A program must not do both.
+    explicit PluginHarness(const PostProcessCallbacks& linkedTable,
+                           tiktok_sandbox::SandboxConfig config = DefaultSandboxConfig());
     ~PluginHarness();
     PluginHarness(const PluginHarness&) = delete;
     PluginHarness& operator=(const PluginHarness&) = delete;
@@ -93,6 +99,7 @@ public:
 private:
     std::unique_ptr<tiktok_sandbox::Sandbox> sandbox_;
     HostInstanceRecord record_{};
+    std::optional<PostProcessCallbacks> linkedTable_;
 };
 
 // Bounded polling for conditions that other threads make true.
