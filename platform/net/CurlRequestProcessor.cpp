@@ -244,18 +244,22 @@ private:
         }
         transfer->id = id;
         transfer->completion = std::move(completion);
-        std::lock_guard lock(mutex_);
-        if (stopping_) return false;
-        const std::uint64_t serial = ++lastSerial_;
-        if (!inFlight_.try_emplace(id, serial).second) return false;
-        transfer->serial = serial;
+        const std::string traceLine = std::string(MethodName(method)) + " " + transfer->target;
+        {
+            std::lock_guard lock(mutex_);
+            if (!stopping_ && inFlight_.try_emplace(id, lastSerial_ + 1).second) {
+                transfer->serial = ++lastSerial_;
+                incoming_.push_back(std::move(transfer));
+                curl_multi_wakeup(multi_.get());
+            }
+        }
+        // A refused transfer, and the completion it holds, are destroyed here, outside the lock.
+        const bool accepted = !transfer;
         if (detail::NetworkTraceEnabled()) {
-            detail::NetworkTrace(std::string(MethodName(method)) + " " + transfer->target + " submitted [" +
+            detail::NetworkTrace(traceLine + (accepted ? " submitted [" : " refused: stopped or id in flight [") +
                                  id.AsUTF8String() + "]\n");
         }
-        incoming_.push_back(std::move(transfer));
-        curl_multi_wakeup(multi_.get());
-        return true;
+        return accepted;
     }
 
     static std::unique_ptr<Transfer> Prepare(Method method, const talcore::utility::ImmutableString& url, Body body,

@@ -75,6 +75,13 @@ public:
         thread_ = std::thread([this] { server_.listen_after_bind(); });
         const auto limit = std::chrono::steady_clock::now() + 10s;
         while (!server_.is_running() && std::chrono::steady_clock::now() < limit) std::this_thread::sleep_for(1ms);
+        // httplib builds some shared state while it answers its first request; answered once here,
+        // before any test traffic, that happens before every later request (else TSan sees a race
+        // inside the library between the first answer and concurrent ones).
+        httplib::Client warmUp("127.0.0.1", port_);
+        warmUp.Get("/status/204");
+        std::lock_guard lock(mutex_);
+        seen_.clear();
     }
     ~RecordingServer() {
         Release();
