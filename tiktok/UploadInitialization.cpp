@@ -36,9 +36,6 @@ std::int64_t CoverTimestampMs(std::int64_t ticks) {
 }  // namespace
 
 bool TikTokUploader::Publish(bool directPost) {
-    // An abort belongs to the job it was sent for; cleared before the state says a new one runs, so
-    // a host that aborts once it sees Uploading is never missed.
-    ClearAbortRequest();
     SetState(UploadState::Uploading);
     SetBusy(true);
     const auto& files = GetOutputFiles();

@@ -33,7 +33,8 @@ public:
     virtual void NotifyAccountMessage(const std::u16string& message);
     virtual void OnAccountSelected();
     // [any-thread] Asks the running transfer to stop at its next chunk; neither waits nor notifies.
-    // The request holds until the next job starts.
+    // The request holds for the uploader's life, so an abort the host sends before the upload starts
+    // (between rendering and Execute) is not lost.
     virtual void Abort();
     virtual void SetOutputFiles(std::uint32_t count, const OutputFileEntry* entries);
     // Called after a job ended as Aborted or Failed.
@@ -75,8 +76,6 @@ protected:
     ~BaseUploader() override;
     void SetState(UploadState state) noexcept { state_.store(state, std::memory_order_release); }
     void SetBusy(bool busy);
-    // At the start of a job, so that an abort of an earlier one does not end it.
-    void ClearAbortRequest() noexcept { abortRequested_.store(0, std::memory_order_release); }
 
     std::int32_t requestTimeout = 60;          // seconds, for one request's gate
     std::int32_t idleLimitSeconds = 240;       // longest silence of a chunk request
