@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -181,6 +182,10 @@ void HttpServer::StopAndDisconnect() {
 }
 
 bool HttpServer::process_and_close_socket(socket_t sock) {
+  // An answer goes out as headers then body; without this the body waits for the client's
+  // delayed acknowledgement of the headers on a reused connection.
+  int noDelay = 1;
+  ::setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof(noDelay));
   Connection connection(connections_, sock);
   bool answered = false;
   if (connections_.Add(&connection)) {
