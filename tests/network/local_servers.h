@@ -11,7 +11,6 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -26,16 +25,13 @@ namespace nettest {
 
 using namespace std::chrono_literals;
 
-// Routes: /status/<n> answers n; /slow/<ms> answers after a delay; /large/<bytes> answers that many
-// bytes of Pattern(); /echo answers the body it got (any method); /hold answers once Release() is
-// called. Each request is recorded (headers compare case-insensitively) before it is answered.
+// Routes: /status/<n> answers n; /slow/<ms> answers after a delay; /echo answers the body it got.
+// Each request is recorded before it is answered.
 class RecordingServer {
 public:
     RecordingServer() {
-        server_.set_keep_alive_max_count(1000);
-        server_.set_keep_alive_timeout(5);
+        server_.set_keep_alive_max_count(1000);  // else httplib closes after 5 and reuse cannot show
         server_.set_tcp_nodelay(true);
-        server_.set_payload_max_length(std::size_t{256} << 20);
         server_.new_task_queue = [] { return new httplib::ThreadPool(8); };
         const auto route = [this](auto answer) {
             return [this, answer](const httplib::Request& request, httplib::Response& response) {
@@ -54,37 +50,22 @@ public:
             std::this_thread::sleep_for(std::chrono::milliseconds(std::stoi(request.matches[1])));
             response.set_content("slow", "text/plain");
         }));
-        server_.Get(R"(/large/(\d+))", route([](const httplib::Request& request, httplib::Response& response) {
-            response.set_content(Pattern(std::stoull(request.matches[1])), "application/octet-stream");
-        }));
-        server_.Get("/hold", route([this](const httplib::Request&, httplib::Response& response) {
-            std::unique_lock lock(mutex_);
-            ++holding_;
-            changed_.notify_all();
-            changed_.wait_for(lock, 30s, [&] { return released_; });
-            response.set_content("released", "text/plain");
-        }));
         const auto echo = route([](const httplib::Request& request, httplib::Response& response) {
-            response.set_header("X-Echo-Length", std::to_string(request.body.size()));
             response.set_content(request.body, "application/octet-stream");
         });
-        server_.Get("/echo", echo);
         server_.Post("/echo", echo);
         server_.Put("/echo", echo);
         port_ = server_.bind_to_any_port("127.0.0.1");
         thread_ = std::thread([this] { server_.listen_after_bind(); });
         const auto limit = std::chrono::steady_clock::now() + 10s;
         while (!server_.is_running() && std::chrono::steady_clock::now() < limit) std::this_thread::sleep_for(1ms);
-        // httplib builds some shared state while it answers its first request; answered once here,
-        // before any test traffic, that happens before every later request (else TSan sees a race
-        // inside the library between the first answer and concurrent ones).
-        httplib::Client warmUp("127.0.0.1", port_);
-        warmUp.Get("/status/204");
+        // httplib builds some shared state while it answers its first request; answered here, before
+        // any test traffic, else TSan sees a race inside the library between concurrent first answers.
+        httplib::Client("127.0.0.1", port_).Get("/status/204");
         std::lock_guard lock(mutex_);
         seen_.clear();
     }
     ~RecordingServer() {
-        Release();
         server_.stop();
         thread_.join();
     }
@@ -95,32 +76,13 @@ public:
         std::lock_guard lock(mutex_);
         return seen_;
     }
-    bool WaitUntilHolding(int count) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, 10s, [&] { return holding_ >= count; });
-    }
-    void Release() {
-        {
-            std::lock_guard lock(mutex_);
-            released_ = true;
-        }
-        changed_.notify_all();
-    }
-    static std::string Pattern(std::size_t size) {
-        std::string text(size, '\0');
-        for (std::size_t i = 0; i < size; ++i) text[i] = static_cast<char>((i * 131 + i / 7) & 0xFF);
-        return text;
-    }
 
 private:
     httplib::Server server_;
     int port_ = 0;
     std::thread thread_;
     mutable std::mutex mutex_;
-    std::condition_variable changed_;
     std::vector<httplib::Request> seen_;
-    int holding_ = 0;
-    bool released_ = false;
 };
 
 inline sockaddr_in Loopback(std::uint16_t port) {
@@ -131,13 +93,10 @@ inline sockaddr_in Loopback(std::uint16_t port) {
     return address;
 }
 
-// A TCP listener that never answers (Silent) or drops each connection once the request came in,
-// with a reset or an orderly close.
+// A TCP listener that never answers (silent) or resets each connection once the request came in.
 class RawServer {
 public:
-    enum class Mode { Silent, Reset, Close };
-
-    explicit RawServer(Mode mode) : mode_(mode) {
+    explicit RawServer(bool reset) : reset_(reset) {
         sockaddr_in address = Loopback(0);
         socklen_t length = sizeof address;
         listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -163,21 +122,19 @@ private:
             if (::poll(&fds, 1, 20) <= 0) continue;
             const int client = ::accept(listener_, nullptr, nullptr);
             ++accepted_;
-            if (client < 0 || mode_ == Mode::Silent) {
+            if (client < 0 || !reset_) {
                 open_.push_back(client);
                 continue;
             }
             pollfd in{client, POLLIN, 0};
             ::poll(&in, 1, 2000);
-            if (mode_ == Mode::Reset) {
-                linger hard{1, 0};  // RST instead of FIN
-                ::setsockopt(client, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-            }
+            linger hard{1, 0};  // RST instead of FIN
+            ::setsockopt(client, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
             ::close(client);
         }
     }
 
-    Mode mode_;
+    bool reset_;
     int listener_ = -1;
     std::uint16_t port_ = 0;
     std::thread thread_;
@@ -186,54 +143,40 @@ private:
     std::vector<int> open_;
 };
 
-// A port on 127.0.0.1 where nothing listens.
-inline std::uint16_t ClosedPort() {
-    sockaddr_in address = Loopback(0);
-    socklen_t length = sizeof address;
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
-// Collects completions, by request, and lets a test wait for them with a bound.
+// Collects completions and lets a test wait for them with a bound.
 class Completions {
 public:
+    using Response = std::shared_ptr<talnet::http::Response>;
     talnet::http::RequestCompletion Callback() {
-        return [this](const talnet::http::RequestID& id, std::shared_ptr<talnet::http::Response> response) {
+        return [this](const talnet::http::RequestID& id, Response response) {
             {
                 std::lock_guard lock(mutex_);
-                byId_[id].push_back(std::move(response));
-                ++count_;
+                got_.emplace_back(id, std::move(response));
             }
             changed_.notify_all();
         };
     }
     bool WaitFor(std::size_t count) {
         std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, 20s, [&] { return count_ >= count; });
+        return changed_.wait_for(lock, 20s, [&] { return got_.size() >= count; });
     }
     std::size_t Count() const {
         std::lock_guard lock(mutex_);
-        return count_;
+        return got_.size();
     }
-    std::size_t TimesFor(const talnet::http::RequestID& id) const {
+    // Every completion of one request.
+    std::vector<Response> For(const talnet::http::RequestID& id) const {
         std::lock_guard lock(mutex_);
-        const auto it = byId_.find(id);
-        return it == byId_.end() ? 0 : it->second.size();
-    }
-    std::shared_ptr<talnet::http::Response> For(const talnet::http::RequestID& id) const {
-        std::lock_guard lock(mutex_);
-        const auto it = byId_.find(id);
-        return it == byId_.end() ? nullptr : it->second.front();
+        std::vector<Response> found;
+        for (const auto& [of, response] : got_)
+            if (of == id) found.push_back(response);
+        return found;
     }
 
 private:
     mutable std::mutex mutex_;
     std::condition_variable changed_;
-    std::map<talnet::http::RequestID, std::vector<std::shared_ptr<talnet::http::Response>>> byId_;
-    std::size_t count_ = 0;
+    std::vector<std::pair<talnet::http::RequestID, Response>> got_;
 };
 
 }  // namespace nettest

@@ -4,7 +4,6 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "talcore/allocator/RecycledMemory.h"
 #include "talcore/filesupport/ByteStream.h"
 #include "talcore/filesupport/File.h"
 #include "talcore/string/Unicode.h"
@@ -15,7 +14,6 @@ namespace {
 namespace fs = std::filesystem;
 using talcore::filesupport::File;
 using talcore::filesupport::IPlatformByteStream;
-using talcore::string::UTF16to8;
 
 File At(const fs::path& path) { return File(talcore::string::UTF8to16(path.string())); }
 
@@ -41,14 +39,8 @@ TEST_F(FilesTest, ExistsSizeAndDelete) {
     EXPECT_FALSE(At(dir_).Exists()) << "a directory is not a file";
 
     // Failures that hold for root too: a missing file, a non-empty directory.
-    for (const File& undeletable : {At(dir_ / "missing"), At(dir_ / "full")}) {
-        try {
-            undeletable.Delete();
-            ADD_FAILURE() << "deleted " << UTF16to8(undeletable.FullPath());
-        } catch (const std::runtime_error& e) {
-            EXPECT_NE(std::string(e.what()).find(UTF16to8(undeletable.FullPath())), std::string::npos) << e.what();
-        }
-    }
+    EXPECT_THROW(At(dir_ / "missing").Delete(), std::runtime_error);
+    EXPECT_THROW(At(dir_ / "full").Delete(), std::runtime_error);
     EXPECT_TRUE(fs::exists(dir_ / "full" / "x"));
 }
 
@@ -72,16 +64,6 @@ TEST_F(FilesTest, ByteStreamReadsShortAtTheEndSeeksAndReportsFailures) {
     // Reading this process's memory at address 0 fails with an I/O error, for root too.
     EXPECT_THROW(IPlatformByteStream::Create(File(u"/proc/self/mem"), IPlatformByteStream::kRead)->Read(buffer, 4),
                  std::runtime_error);
-}
-
-TEST(RecycledMemoryTest, OwnsACopyOrSharesTheCallersVector) {
-    using talcore::allocator::RecycledMemory;
-    EXPECT_EQ(RecycledMemory(std::string_view("abc")).Data()[2], 'c');
-    auto chunk = std::make_shared<std::vector<std::uint8_t>>(1 << 20, std::uint8_t{7});
-    RecycledMemory shared(chunk);
-    EXPECT_EQ(shared.Data(), chunk->data());
-    EXPECT_EQ(shared.Size(), chunk->size());
-    EXPECT_THROW(RecycledMemory(std::shared_ptr<std::vector<std::uint8_t>>()), std::invalid_argument);
 }
 
 }  // namespace

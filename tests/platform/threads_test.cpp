@@ -26,7 +26,6 @@ TEST(ThreadsTest, GateOpensForEveryWaiterAcrossThreadsAndCloses) {
     EXPECT_EQ(through, 4);
     EXPECT_TRUE(gate.PassThroughUntil(Clock::now() - 1s)) << "late comers pass an open gate";
     gate.Close();
-    EXPECT_FALSE(gate.IsOpen());
     EXPECT_FALSE(gate.PassThroughUntil(Clock::now()));
 }
 
@@ -35,7 +34,6 @@ TEST(ThreadsTest, CallAsyncRunsEveryWorkOffTheMainThreadEvenAfterThrowingWork) {
     std::atomic<int> ran{0}, onMain{0};
     Gate allDone;
     CallAsync(GetCPUBoundExecutor(), [] { throw std::runtime_error("queued work failed"); });
-    CallAsync(GetCPUBoundExecutor(), [] { throw 7; });
     const auto work = [&] {
         onMain += CurrentThreadIsMainThread();
         if (++ran == kWork) allDone.Open();
@@ -49,8 +47,8 @@ TEST(ThreadsTest, CallAsyncRunsEveryWorkOffTheMainThreadEvenAfterThrowingWork) {
     EXPECT_EQ(onMain, 0);
 }
 
-TEST(ThreadsTest, MainThreadTasksRunInOrderOnlyWhenPumped) {
-    EXPECT_TRUE(CurrentThreadIsMainThread());
+// Tasks posted from other threads run in order, only when the main thread pumps.
+TEST(ThreadsTest, MainThreadTasksRunInOrderWhenPumped) {
     std::vector<int> order;
     std::thread([&] {
         EXPECT_FALSE(CurrentThreadIsMainThread());
@@ -63,35 +61,6 @@ TEST(ThreadsTest, MainThreadTasksRunInOrderOnlyWhenPumped) {
     EXPECT_TRUE(order.empty());
     EXPECT_EQ(PumpMainThreadTasks(), 3u);
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
-}
-
-TEST(ThreadsTest, PumpUntilReturnsOnATaskOnAWakeOrAtTheDeadline) {
-    bool byTask = false;
-    std::atomic<bool> flag{false};
-    std::thread other([&] {
-        PostToMainThread([&] { byTask = true; });
-        flag = true;
-        WakeMainThread();
-    });
-    EXPECT_TRUE(PumpMainThreadTasksUntil([&] { return byTask; }, Clock::now() + 10s));
-    EXPECT_TRUE(PumpMainThreadTasksUntil([&] { return flag.load(); }, Clock::now() + 10s));
-    other.join();
-    EXPECT_FALSE(PumpMainThreadTasksUntil([] { return false; }, Clock::now() + 20ms));
-}
-
-TEST(ThreadsTest, DeclaredMainThreadTakesOver) {
-    Gate declared, checked;
-    std::thread host([&] {
-        DeclareMainThread();
-        declared.Open();
-        EXPECT_TRUE(checked.PassThroughUntil(Clock::now() + 10s) && CurrentThreadIsMainThread());
-    });
-    ASSERT_TRUE(declared.PassThroughUntil(Clock::now() + 10s));
-    EXPECT_FALSE(CurrentThreadIsMainThread());
-    checked.Open();
-    host.join();
-    DeclareMainThread();
-    EXPECT_TRUE(CurrentThreadIsMainThread());
 }
 
 }  // namespace
