@@ -1,12 +1,11 @@
-// An instance of the reference host's export-parameter suite for one test, and a record whose
-// basic-suite accessor reaches it, as the plug-in receives it.
+// An instance of the reference host's export-parameter suite for one test, with the record a
+// plug-in receives for it.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstring>
-#include <string>
 #include <string_view>
 
 #include "ExportParamSuite.h"
@@ -29,28 +28,22 @@ public:
     // The entry as the host holds it; an empty one (and a test failure) when it is missing.
     host::EntrySnapshot Entry(std::string_view entryID) const {
         auto entry = host::ExportParamHost::Get().Find(id, entryID);
-        if (!entry) {
-            ADD_FAILURE() << "no entry " << entryID;
-            return {};
-        }
-        return *entry;
+        if (!entry) ADD_FAILURE() << "no entry " << entryID;
+        return entry.value_or(host::EntrySnapshot{});
     }
 
-    // Adds a parameter through the suite itself, starting from `initial` (its version is set).
-    std::int32_t AddParameter(const char* parameterID, std::int32_t type, const char* parentID = host::kDefaultHostGroupID,
-                              ParamValue initial = {}) const {
+    // Added through the suite itself, as a plug-in adds them.
+    std::int32_t AddParameter(const char* parameterID, std::int32_t type,
+                              const char* parentID = host::kDefaultHostGroupID) const {
         ParamInfo info;
         std::memset(&info, 0, sizeof info);
-        info.structVersion = 1;
+        info.structVersion = info.value.structVersion = 1;
         std::strncpy(info.identifier, parameterID, sizeof info.identifier - 1);
         info.type = type;
-        info.value = initial;
-        info.value.structVersion = 1;
         return suite->AddParameter(id, 0, parentID, &info);
     }
-
-    std::int32_t AddGroup(const char* groupID, const char* parentID = host::kDefaultHostGroupID) const {
-        return suite->AddGroup(id, 0, parentID, groupID, u"", 0, 0, 0);
+    std::int32_t AddGroup(const char* groupID) const {
+        return suite->AddGroup(id, 0, host::kDefaultHostGroupID, groupID, u"", 0, 0, 0);
     }
 
     std::uint32_t id;
