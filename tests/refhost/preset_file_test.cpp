@@ -2,7 +2,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -17,51 +16,27 @@ namespace {
 
 namespace fs = std::filesystem;
 using vekta::host::ExportParamHost;
-using vekta::host::InstanceSettings;
 using vekta::test::SuiteInstance;
 
 constexpr std::uint32_t kInstance = 3201;
-
-class TempDir {
-public:
-    TempDir() {
-        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        path_ = fs::temp_directory_path() /
-                ("vekta-preset-" + std::to_string(::getpid()) + "-" + test->name());
-        fs::remove_all(path_);
-        fs::create_directories(path_);
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    const fs::path& Path() const { return path_; }
-
-private:
-    fs::path path_;
-};
 
 std::string ReadFile(const fs::path& path) {
     std::ifstream file(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
-void WriteFile(const fs::path& path, std::string_view text) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file << text;
-}
-
-// Comparable form of an instance's settings.
-std::string Describe(const InstanceSettings& settings) { return vekta::host::FormatPreset(settings); }
+void WriteFile(const fs::path& path, std::string_view text) { std::ofstream(path, std::ios::binary) << text; }
 
 std::string CurrentSettings(std::uint32_t instanceID) {
-    return Describe(*ExportParamHost::Get().ReadSettings(instanceID));
+    return vekta::host::FormatPreset(*ExportParamHost::Get().ReadSettings(instanceID));
 }
 
 // Every kind of value, a disabled group and a hidden byte array holding a token.
 class PresetFileTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        fs::remove_all(dir);
+        fs::create_directories(dir);
         AddParameters(instance);
         auto& host = ExportParamHost::Get();
         ASSERT_EQ(host.SetDisabled(kInstance, "G", true), 0);
@@ -73,20 +48,17 @@ protected:
         ASSERT_EQ(host.SetValue(kInstance, "Caption", kAwkwardText), 0);
         ASSERT_EQ(host.SetValue(kInstance, "Token", kToken), 0);
     }
+    void TearDown() override { fs::remove_all(dir); }
 
     static void AddParameters(const SuiteInstance& target) {
         ASSERT_EQ(target.AddGroup("G"), 0);
-        ASSERT_EQ(target.AddParameter("Check", kParamTypeCheckbox, "G"), 0);
-        ASSERT_EQ(target.AddParameter("Popup", kParamTypeInteger, "G"), 0);
-        ASSERT_EQ(target.AddParameter("Real", kParamTypeFloat, "G"), 0);
-        ASSERT_EQ(target.AddParameter("Time", kParamTypeTime, "G"), 0);
-        ASSERT_EQ(target.AddParameter("Wide", kParamTypeHiddenInt64, "G"), 0);
-        ASSERT_EQ(target.AddParameter("Caption", kParamTypeText, "G"), 0);
-        ASSERT_EQ(target.AddParameter("Button", kParamTypeButton, "G"), 0);
-        ParamValue hidden;
-        std::memset(&hidden, 0, sizeof hidden);
-        hidden.disabled = hidden.hidden = 1;
-        ASSERT_EQ(target.AddParameter("Token", kParamTypeByteArray, "G", hidden), 0);
+        const std::pair<const char*, std::int32_t> parameters[] = {
+            {"Check", kParamTypeCheckbox}, {"Popup", kParamTypeInteger},    {"Real", kParamTypeFloat},
+            {"Time", kParamTypeTime},      {"Wide", kParamTypeHiddenInt64}, {"Caption", kParamTypeText},
+            {"Button", kParamTypeButton},  {"Token", kParamTypeByteArray}};
+        for (const auto& [id, type] : parameters) ASSERT_EQ(target.AddParameter(id, type, "G"), 0);
+        ASSERT_EQ(ExportParamHost::Get().SetHidden(target.id, "Token", true), 0);
+        ASSERT_EQ(ExportParamHost::Get().SetDisabled(target.id, "Token", true), 0);
     }
 
     inline static const std::u16string kAwkwardText =
@@ -95,13 +67,23 @@ protected:
     inline static const std::vector<std::uint8_t> kToken = {'r', 0, 'f', 0, 0x00, 0xFF, 0x0A, 0x20, 0, 0};
 
     SuiteInstance instance{kInstance};
-    TempDir dir;
+    const fs::path dir = fs::temp_directory_path() /
+                         ("vekta-preset-" + std::to_string(::getpid()) + "-" +
+                          ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    const fs::path file = dir / "tiktok.preset";
 };
 
-TEST_F(PresetFileTest, SavedSettingsLoadBackExactlyIntoFreshParameters) {
-    const fs::path file = dir.Path() / "tiktok.preset";
+TEST_F(PresetFileTest, SavedSettingsLoadBackExactlyFromAnOwnerOnlyFile) {
+    WriteFile(file, "old");
+    ::chmod(file.c_str(), 0644);
     const auto saved = vekta::host::SavePreset(file, kInstance);
     ASSERT_TRUE(saved.ok) << saved.error;
+    struct stat info {};
+    ASSERT_EQ(::stat(file.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u) << "the file carries a token";
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"tiktok.preset"}) << "no temporary file stays";
 
     SuiteInstance fresh(3202);
     AddParameters(fresh);
@@ -114,44 +96,7 @@ TEST_F(PresetFileTest, SavedSettingsLoadBackExactlyIntoFreshParameters) {
     EXPECT_TRUE(fresh.Entry("G").disabled);
 }
 
-TEST_F(PresetFileTest, TheFileIsForItsOwnerOnlyAndNoTemporaryFileStays) {
-    const fs::path file = dir.Path() / "tiktok.preset";
-    WriteFile(file, "old");
-    ::chmod(file.c_str(), 0644);
-    ASSERT_TRUE(vekta::host::SavePreset(file, kInstance).ok);
-    struct stat info {};
-    ASSERT_EQ(::stat(file.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0600u);
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir.Path())) names.push_back(entry.path().filename().string());
-    EXPECT_EQ(names, std::vector<std::string>{"tiktok.preset"});
-}
-
-TEST_F(PresetFileTest, FormatIsOneReadableLinePerEntry) {
-    const std::string text = vekta::host::FormatPreset(*ExportParamHost::Get().ReadSettings(kInstance));
-    const std::string head = "VektaExportPreset 1\ngroup " + std::string(vekta::host::kDefaultHostGroupID) +
-                             " 0\ngroup G 1\nparam Check 1 1\nparam Popup 2 -7\nparam Real 3 0.1\n"
-                             "param Time 4 -9223372036854775808\nparam Wide 5 1234567890123\n"
-                             "param Caption 6 \"say \\\"hi\\\"\\n\\\\ tab\\t caf\xC3\xA9 \xF0\x9F\x98\x80 # end "
-                             "\\ud800x\\udc01\\u0001 ";
-    EXPECT_EQ(text.substr(0, head.size()), head);
-    const std::string tail = "\"\nparam Token 8 72006600" "00ff0a200000\nend 9\n";
-    EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
-    EXPECT_EQ(text.find("Button"), std::string::npos) << "buttons have no value";
-}
-
-TEST_F(PresetFileTest, EveryTruncationIsRefused) {
-    const std::string text = vekta::host::FormatPreset(*ExportParamHost::Get().ReadSettings(kInstance));
-    for (std::size_t length = 0; length < text.size(); ++length) {
-        InstanceSettings settings;
-        std::string error;
-        EXPECT_FALSE(vekta::host::ParsePreset(std::string_view(text).substr(0, length), settings, error))
-            << "prefix of " << length << " bytes was taken";
-    }
-}
-
-TEST_F(PresetFileTest, BadFilesReportTheLineAndLeaveTheValuesUntouched) {
-    const fs::path file = dir.Path() / "tiktok.preset";
+TEST_F(PresetFileTest, BadFilesAreRefusedWithTheirLineAndTheValuesStayUntouched) {
     ASSERT_TRUE(vekta::host::SavePreset(file, kInstance).ok);
     const std::string good = ReadFile(file);
     // Loading changes nothing as long as the values differ from the file's.
@@ -202,28 +147,32 @@ TEST_F(PresetFileTest, BadFilesReportTheLineAndLeaveTheValuesUntouched) {
         EXPECT_NE(result.error.find(c.expected), std::string::npos) << result.error;
         EXPECT_EQ(CurrentSettings(kInstance), before);
     }
+    for (std::size_t length = 0; length < good.size(); ++length) {
+        vekta::host::InstanceSettings settings;
+        std::string error;
+        EXPECT_FALSE(vekta::host::ParsePreset(std::string_view(good).substr(0, length), settings, error))
+            << "a prefix of " << length << " bytes was taken";
+    }
 }
 
 TEST_F(PresetFileTest, EntriesTheInstanceLacksAreSkippedAndNamed) {
-    const fs::path file = dir.Path() / "tiktok.preset";
     ASSERT_TRUE(vekta::host::SavePreset(file, kInstance).ok);
     SuiteInstance partial(3203);
     ASSERT_EQ(partial.AddParameter("Popup", kParamTypeInteger), 0);
     const auto result = vekta::host::LoadPreset(file, 3203);
     ASSERT_TRUE(result.ok) << result.error;
     EXPECT_EQ(partial.Entry("Popup").value.intValue, -7);
-    EXPECT_EQ(result.ignoredIDs,
-              (std::vector<std::string>{"G", "Check", "Real", "Time", "Wide", "Caption", "Token"}));
+    EXPECT_EQ(result.ignoredIDs, (std::vector<std::string>{"G", "Check", "Real", "Time", "Wide", "Caption", "Token"}));
 }
 
 TEST_F(PresetFileTest, MissingFilesAndFoldersAreReportedNotThrown) {
-    const auto load = vekta::host::LoadPreset(dir.Path() / "absent.preset", kInstance);
+    const auto load = vekta::host::LoadPreset(dir / "absent.preset", kInstance);
     EXPECT_FALSE(load.ok);
     EXPECT_NE(load.error.find("absent.preset"), std::string::npos);
-    const auto save = vekta::host::SavePreset(dir.Path() / "no" / "such" / "folder.preset", kInstance);
+    const auto save = vekta::host::SavePreset(dir / "no" / "such" / "folder.preset", kInstance);
     EXPECT_FALSE(save.ok);
     EXPECT_NE(save.error.find("temporary file"), std::string::npos) << save.error;
-    EXPECT_FALSE(vekta::host::SavePreset(dir.Path() / "x.preset", 999999).ok);
+    EXPECT_FALSE(vekta::host::SavePreset(dir / "x.preset", 999999).ok);
 }
 
 }  // namespace
