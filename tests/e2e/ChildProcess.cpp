@@ -36,15 +36,13 @@ std::string TempPath(const char* kind) {
 
 ChildProcess::ChildProcess(std::vector<std::string> argv, std::map<std::string, std::string> environment)
     : outPath_(TempPath(".out")), errPath_(TempPath(".err")) {
-    std::map<std::string, std::string> env;
+    // The current environment, each variable of `environment` replacing one of the same name.
+    std::vector<std::string> envStrings;
     for (char** e = environ; *e; ++e) {
         const std::string entry(*e);
-        const auto equals = entry.find('=');
-        if (equals != std::string::npos) env[entry.substr(0, equals)] = entry.substr(equals + 1);
+        if (!environment.count(entry.substr(0, entry.find('=')))) envStrings.push_back(entry);
     }
-    for (auto& [name, value] : environment) env[name] = value;
-    std::vector<std::string> envStrings;
-    for (auto& [name, value] : env) envStrings.push_back(name + "=" + value);
+    for (auto& [name, value] : environment) envStrings.push_back(name + "=" + value);
     std::vector<char*> envp, args;
     for (auto& s : envStrings) envp.push_back(s.data());
     envp.push_back(nullptr);
@@ -71,8 +69,7 @@ ChildProcess::~ChildProcess() {
 }
 
 int ChildProcess::Wait(std::chrono::milliseconds timeout) {
-    if (pid_ <= 0) return -1;
-    if (exited_) return status_;
+    if (pid_ <= 0 || exited_) return status_;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
         int status = 0;

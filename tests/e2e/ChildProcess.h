@@ -20,7 +20,6 @@ public:
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    bool Started() const { return pid_ > 0; }
     // Waits for the exit; the exit status, or -1 when it did not end in time (it is then killed).
     int Wait(std::chrono::milliseconds timeout);
     void Signal(int signal);

@@ -54,14 +54,15 @@ private:
         Make("testsrc2=size=1080x1920:rate=30", 12, longer);
         Make("testsrc2=size=640x300:rate=30", 2, narrow);
         Make("testsrc2=size=1080x1920:rate=15", 2, slow);
-        const auto made = Run({"/usr/bin/ffmpeg", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
-                               "testsrc2=size=640x360:rate=30", "-t", "1", "-c:v", "libvpx", webm.string()});
-        if (made.status != 0) throw std::runtime_error("ffmpeg: " + made.err);
+        Make("testsrc2=size=640x360:rate=30", 1, webm, {"-c:v", "libvpx"});
     }
-    static void Make(const std::string& source, int seconds, const fs::path& out) {
-        const auto made = Run({"/usr/bin/ffmpeg", "-loglevel", "error", "-y", "-f", "lavfi", "-i", source, "-t",
-                               std::to_string(seconds), "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt",
-                               "yuv420p", out.string()});
+    static void Make(const std::string& source, int seconds, const fs::path& out,
+                     std::vector<std::string> codec = {"-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p"}) {
+        std::vector<std::string> argv = {"/usr/bin/ffmpeg", "-loglevel", "error", "-y", "-f", "lavfi", "-i", source,
+                                         "-t", std::to_string(seconds)};
+        argv.insert(argv.end(), codec.begin(), codec.end());
+        argv.push_back(out.string());
+        const auto made = Run(argv);
         if (made.status != 0) throw std::runtime_error("ffmpeg: " + made.err);
     }
 };
@@ -94,17 +95,17 @@ protected:
         fs::remove_all(work_);
     }
 
-    RunResult Host(std::vector<std::string> args, std::map<std::string, std::string> env = {}) {
-        std::vector<std::string> argv = {VEKTA_HOST_PATH,
-                                         "--origin-map",
-                                         "https://www.tiktok.com=" + origin_,
-                                         "--origin-map",
-                                         "https://open.tiktokapis.com=" + origin_,
-                                         "--preset",
-                                         Preset().string()};
+    // vekta-host with TikTok's addresses mapped to the sandbox and the test's own preset.
+    std::vector<std::string> HostArgv(const std::vector<std::string>& args) const {
+        std::vector<std::string> argv = {VEKTA_HOST_PATH, "--origin-map", "https://www.tiktok.com=" + origin_,
+                                         "--origin-map", "https://open.tiktokapis.com=" + origin_,
+                                         "--preset", Preset().string()};
         argv.insert(argv.end(), args.begin(), args.end());
-        if (!env.count("BROWSER")) env["BROWSER"] = HEADLESS_BROWSER_PATH;
-        return vekta::test::Run(argv, env, 120s);
+        return argv;
+    }
+    RunResult Host(const std::vector<std::string>& args, std::map<std::string, std::string> env = {}) {
+        env.try_emplace("BROWSER", HEADLESS_BROWSER_PATH);
+        return vekta::test::Run(HostArgv(args), env, 120s);
     }
     fs::path Preset() const { return work_ / "tiktok.preset"; }
     nlohmann::json Control(const std::string& path) {
@@ -183,9 +184,7 @@ TEST_F(VektaHostEndToEnd, CtrlCDuringTheUploadAbortsIt) {
     ASSERT_EQ(Host({"signin"}).status, 0);
     // Slow chunks leave time to press Ctrl-C in the middle.
     PostControl("/_sandbox/faults", {{"endpoint", "upload"}, {"action", "delay"}, {"delay_ms", 1500}, {"count", 10}});
-    ChildProcess publish({VEKTA_HOST_PATH, "--origin-map", "https://www.tiktok.com=" + origin_, "--origin-map",
-                          "https://open.tiktokapis.com=" + origin_, "--preset", Preset().string(), "publish",
-                          Videos::Get().longer.string(), "--privacy", "everyone"},
+    ChildProcess publish(HostArgv({"publish", Videos::Get().longer.string(), "--privacy", "everyone"}),
                          {{"BROWSER", HEADLESS_BROWSER_PATH}});
     ASSERT_TRUE(publish.WaitForOutput("Uploading to TikTok", 60s)) << publish.Output() << publish.Errors();
     publish.Signal(SIGINT);
