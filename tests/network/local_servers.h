@@ -160,10 +160,6 @@ public:
         std::unique_lock lock(mutex_);
         return changed_.wait_for(lock, 20s, [&] { return got_.size() >= count; });
     }
-    std::size_t Count() const {
-        std::lock_guard lock(mutex_);
-        return got_.size();
-    }
     // Every completion of one request.
     std::vector<Response> For(const talnet::http::RequestID& id) const {
         std::lock_guard lock(mutex_);

@@ -52,15 +52,12 @@ TEST(ThreadsTest, MainThreadTasksRunInOrderWhenPumped) {
     std::vector<int> order;
     std::thread([&] {
         EXPECT_FALSE(CurrentThreadIsMainThread());
-        PostToMainThread([&] {
-            order.push_back(1);
-            PostToMainThread([&] { order.push_back(3); });  // queued while pumping: same pump
-        });
+        PostToMainThread([&] { order.push_back(1); });
         PostToMainThread([&] { order.push_back(2); });
     }).join();
     EXPECT_TRUE(order.empty());
-    EXPECT_EQ(PumpMainThreadTasks(), 3u);
-    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(PumpMainThreadTasks(), 2u);
+    EXPECT_EQ(order, (std::vector<int>{1, 2}));
 }
 
 }  // namespace
