@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "talnet/http/HttpHelpers.h"
 #include "talnet/http/OriginMap.h"
 
@@ -32,6 +34,17 @@ TEST(OriginMap, ReplacesOnlyTheMappedOrigin) {
     SetOriginMapping("https://open.example.test", "");  // removes it
     EXPECT_EQ(MapOrigin("https://open.example.test/x"), "https://open.example.test/x");
     ClearOriginMappings();
+}
+
+TEST(OriginMap, IsReadFromTheEnvironmentAtStartUp) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");  // the child starts afresh and reads it
+    ::setenv("VEKTA_HOST_ORIGIN_MAP", " https://a.example=http://127.0.0.1:1 ; junk ;https://b.example:443=http://h:2", 1);
+    EXPECT_EXIT(std::exit(MapOrigin("https://a.example/p") == "http://127.0.0.1:1/p" &&
+                                  MapOrigin("https://b.example/q") == "http://h:2/q"
+                              ? 0
+                              : 1),
+                ::testing::ExitedWithCode(0), "");
+    ::unsetenv("VEKTA_HOST_ORIGIN_MAP");
 }
 
 }  // namespace
