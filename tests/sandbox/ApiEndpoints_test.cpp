@@ -14,38 +14,6 @@ std::string ErrorCode(const httplib::Result& res) {
   return body.contains("error") ? body["error"].value("code", "") : "";
 }
 
-TEST(ApiEndpointsTest, UserInfoChecksTheBearerTokenFieldsAndScopes) {
-  struct Case {
-    const char* name;
-    std::optional<std::string> authorization;  // nothing: no header
-    const char* fields;
-    int status;
-    const char* code;
-  };
-  RunningSandbox running;
-  const Tokens tokens = SignIn(running);
-  const Tokens basicOnly = SignIn(running, "user.info.basic");
-  const Case cases[] = {
-      {"valid", "Bearer " + tokens.accessToken, "open_id,display_name", 200, "ok"},
-      {"no token", std::nullopt, "open_id", 401, "access_token_invalid"},
-      {"unknown token", "Bearer act.nosuchtoken", "open_id", 401, "access_token_invalid"},
-      {"wrong scheme", "Basic " + tokens.accessToken, "open_id", 401, "access_token_invalid"},
-      {"unknown field", "Bearer " + tokens.accessToken, "open_id,shoe_size", 400, "invalid_params"},
-      {"no fields", "Bearer " + tokens.accessToken, "", 400, "invalid_params"},
-      {"field outside the scopes", "Bearer " + basicOnly.accessToken, "open_id,username", 403,
-       "scope_not_authorized"},
-  };
-  auto client = running.NewClient();
-  for (const auto& c : cases) {
-    httplib::Headers headers;
-    if (c.authorization) headers.emplace("Authorization", *c.authorization);
-    auto res = client->Get(std::string("/v2/user/info/?fields=") + c.fields, headers);
-    ASSERT_TRUE(res) << c.name;
-    EXPECT_EQ(res->status, c.status) << c.name;
-    EXPECT_EQ(ErrorCode(res), c.code) << c.name;
-  }
-}
-
 Json Source(Json videoSize, Json chunkSize, Json chunkCount) {
   return {{"source", "FILE_UPLOAD"}, {"video_size", videoSize}, {"chunk_size", chunkSize},
           {"total_chunk_count", chunkCount}};
@@ -58,20 +26,23 @@ Json Post(const Json& changes = Json::object()) {
   return post;
 }
 
-TEST(ApiEndpointsTest, InitChecksScopeSourceAndPostInfo) {
+// User info and both inits: a valid request per kind, then one broken rule per row.
+TEST(ApiEndpointsTest, RefusesRequestsThatBreakTheRules) {
   struct Case {
     const char* name;
-    const char* path;
-    Json body;
+    std::string target;
+    Json body;  // null: a GET
     int status;
     const char* code;
-    const std::string* token = nullptr;  // nothing: every scope
+    std::optional<std::string> authorization = std::nullopt;  // nothing: a bearer token with every scope
   };
   RunningSandbox running;
   running.sandbox.SetMaxPendingUploads(0);
   const Tokens tokens = SignIn(running);
-  const Tokens uploadOnly = SignIn(running, "user.info.basic,video.upload");
-  const Tokens publishOnly = SignIn(running, "user.info.basic,video.publish");
+  const std::string uploadOnly = "Bearer " + SignIn(running, "user.info.basic,video.upload").accessToken;
+  const std::string publishOnly = "Bearer " + SignIn(running, "user.info.basic,video.publish").accessToken;
+  const std::string basicOnly = "Bearer " + SignIn(running, "user.info.basic").accessToken;
+  const std::string userInfo = "/v2/user/info/?fields=";
   const Json small = Source(1000, 1000, 1);
   auto inbox = [](const Json& source) { return Json{{"source_info", source}}; };
   auto direct = [&](const Json& changes) { return Json{{"post_info", Post(changes)}, {"source_info", small}}; };
@@ -80,10 +51,16 @@ TEST(ApiEndpointsTest, InitChecksScopeSourceAndPostInfo) {
   // 2200 UTF-16 units, with a surrogate pair counting twice.
   const std::string longestTitle = std::string(2198, 'a') + "\xF0\x9F\x8E\xAC";
   const Case cases[] = {
+      {"user info", userInfo + "open_id,display_name", nullptr, 200, "ok"},
+      {"no token", userInfo + "open_id", nullptr, 401, "access_token_invalid", ""},
+      {"unknown token", userInfo + "open_id", nullptr, 401, "access_token_invalid", "Bearer act.nosuchtoken"},
+      {"wrong scheme", userInfo + "open_id", nullptr, 401, "access_token_invalid", "Basic " + tokens.accessToken},
+      {"unknown field", userInfo + "open_id,shoe_size", nullptr, 400, "invalid_params"},
+      {"no fields", userInfo, nullptr, 400, "invalid_params"},
+      {"field outside the scopes", userInfo + "open_id,username", nullptr, 403, "scope_not_authorized", basicOnly},
       {"direct post", kDirectInit, direct({}), 200, "ok"},
       {"inbox upload", kInboxInit, inbox(small), 200, "ok"},
       {"numbers as digit strings", kInboxInit, inbox(Source("12582919", "5242880", "2")), 200, "ok"},
-      {"negative size", kInboxInit, inbox(Source(-1000, 1000, 1)), 400, "invalid_params"},
       {"fractional size", kInboxInit, inbox(Source(1000.5, 1000.5, 1)), 400, "invalid_params"},
       {"word string", kInboxInit, inbox(Source("thousand", 1000, 1)), 400, "invalid_params"},
       {"missing count", kInboxInit, inbox({{"source", "FILE_UPLOAD"}, {"video_size", 1}, {"chunk_size", 1}}), 400,
@@ -110,12 +87,16 @@ TEST(ApiEndpointsTest, InitChecksScopeSourceAndPostInfo) {
       {"title not a string", kDirectInit, direct({{"title", 5}}), 400, "invalid_params"},
       {"flag as string", kDirectInit, direct({{"disable_duet", "true"}}), 400, "invalid_params"},
       {"negative cover time", kDirectInit, direct({{"video_cover_timestamp_ms", -1}}), 400, "invalid_params"},
-      {"direct post without its scope", kDirectInit, direct({}), 403, "scope_not_authorized", &uploadOnly.accessToken},
-      {"inbox without its scope", kInboxInit, inbox(small), 403, "scope_not_authorized", &publishOnly.accessToken},
+      {"direct post without its scope", kDirectInit, direct({}), 403, "scope_not_authorized", uploadOnly},
+      {"inbox without its scope", kInboxInit, inbox(small), 403, "scope_not_authorized", publishOnly},
   };
   auto client = running.NewClient();
   for (const auto& c : cases) {
-    auto res = PostJson(*client, c.path, c.token ? *c.token : tokens.accessToken, c.body.dump());
+    httplib::Headers headers;
+    const std::string authorization = c.authorization.value_or("Bearer " + tokens.accessToken);
+    if (!authorization.empty()) headers.emplace("Authorization", authorization);
+    auto res = c.body.is_null() ? client->Get(c.target, headers)
+                                : client->Post(c.target, headers, c.body.dump(), "application/json; charset=UTF-8");
     ASSERT_TRUE(res) << c.name;
     EXPECT_EQ(res->status, c.status) << c.name << ": " << res->body;
     EXPECT_EQ(ErrorCode(res), c.code) << c.name;

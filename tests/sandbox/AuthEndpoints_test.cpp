@@ -72,22 +72,18 @@ TEST(AuthEndpointsTest, AuthorizeRefusesBrokenRequests) {
     FormFields params = AuthorizeParams("http://127.0.0.1:1/cb", NewPkce().challenge);
     SetField(params, c.field, c.value);
     auto res = client->Get(AuthorizeTarget(params));
-    ASSERT_TRUE(res) << c.name;
-    if (!c.error) {
-      EXPECT_EQ(res->status, 400) << c.name;
-      EXPECT_FALSE(res->has_header("Location")) << c.name;
-      EXPECT_TRUE(Has(res->get_header_value("Content-Type"), "text/html")) << c.name;
+    const auto location = ParseHttpUrl(res ? res->get_header_value("Location") : "");
+    if (!c.error) {  // never a redirect to a URI that may not be the client's
+      EXPECT_EQ(StatusOf(res), 400) << c.name;
+      EXPECT_TRUE(!location && res && Has(res->get_header_value("Content-Type"), "text/html")) << c.name;
       continue;
     }
-    ASSERT_EQ(res->status, 302) << c.name;
-    const auto location = ParseHttpUrl(res->get_header_value("Location"));
-    ASSERT_TRUE(location.has_value()) << c.name;
-    const auto query = ParseUrlEncoded(location->query);
+    EXPECT_EQ(StatusOf(res), 302) << c.name;
+    const auto query = location ? ParseUrlEncoded(location->query) : std::nullopt;
+    ASSERT_TRUE(query.has_value()) << c.name;
     EXPECT_EQ(SingleValue(*query, "error").value_or(""), c.error) << c.name;
     EXPECT_EQ(SingleValue(*query, "code").has_value(), *c.error == '\0') << c.name;
-    if (std::string(c.field) != "state") {
-      EXPECT_EQ(SingleValue(*query, "state"), "state-123") << c.name;
-    }
+    EXPECT_TRUE(std::string(c.field) == "state" || SingleValue(*query, "state") == "state-123") << c.name;
   }
 }
 
@@ -140,12 +136,10 @@ TEST(AuthEndpointsTest, CodeExchangeRefusesBrokenGrants) {
     EXPECT_EQ(res->status, 200) << c.name;  // TikTok answers token errors with 200
     EXPECT_EQ(TokenError(res), c.error) << c.name << ": " << res->body;
     const Json body = ParseJson(res->body);
-    EXPECT_EQ(body.contains("access_token"), *c.error == '\0') << c.name;
-    const bool described = body.contains("error_description") && body.contains("log_id");
-    EXPECT_EQ(described, *c.error != '\0') << c.name;
-    if (*c.error == '\0') {
-      EXPECT_FALSE(Has(res->body, "error")) << res->body;  // clients test success by the word's absence
-    }
+    const bool granted = *c.error == '\0';
+    EXPECT_EQ(body.contains("access_token"), granted) << c.name;
+    EXPECT_EQ(body.contains("error_description") && body.contains("log_id"), !granted) << c.name;
+    EXPECT_TRUE(!granted || !Has(res->body, "error")) << res->body;  // clients test success by its absence
   }
 }
 
