@@ -1,17 +1,35 @@
+// The module as the host loads it: what it exports and describes, the table it writes, and an
+// instance's life through that table.
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <sstream>
 #include <string>
+#include <thread>
 
-#include "LoadedPlugin.h"
+#include "refhost/HostRecord.h"
+#include "refhost/PluginModule.h"
+#include "refhost/StatusRecorder.h"
 #include "talcore/config/Localizer.h"
+#include "talcore/threads/MainThread.h"
 
 namespace {
 
-using vekta::test::LoadedPlugin;
+using vekta::host::StatusRecorder;
+
+// Loaded once per process through the system's loader, as the host does.
+const vekta::host::PluginModule& LoadedPlugin() {
+    static std::unique_ptr<vekta::host::PluginModule> module = [] {
+        std::string error;
+        auto loaded = vekta::host::PluginModule::Load(VEKTA_PLUGIN_PATH, error);
+        if (!loaded) throw std::runtime_error("cannot load the module: " + error);
+        return loaded;
+    }();
+    return *module;
+}
 
 TEST(PluginModule, ExportsOnlyItsEntryPoint) {
     const std::string command = "nm -D --defined-only '" VEKTA_PLUGIN_PATH "'";
@@ -28,7 +46,7 @@ TEST(PluginModule, ExportsOnlyItsEntryPoint) {
     EXPECT_EQ(symbols, "PostProcessEntry\n");
 }
 
-TEST(PluginModule, DescribesItselfAndLeavesSlotTwelveToTheHost) {
+TEST(PluginModule, DescribesItself) {
     const auto& module = LoadedPlugin();
     EXPECT_TRUE(module.Warnings().empty()) << module.Warnings().front();
     const auto& d = module.Description();
@@ -38,10 +56,8 @@ TEST(PluginModule, DescribesItselfAndLeavesSlotTwelveToTheHost) {
     EXPECT_EQ(std::string(reinterpret_cast<char*>(bytes), 4), "XRVQ");
     EXPECT_EQ(module.IdentifierText(), "QVRX");
     EXPECT_EQ(module.DisplayName(), "TikTok");
-}
 
-TEST(PluginModule, DisplayNameIsCutAt255UnitsWithNothingWrittenAfter) {
-    const auto& module = LoadedPlugin();
+    // A longer name is cut at 255 units with nothing written after.
     for (const std::size_t length : {255u, 256u, 300u}) {
         SCOPED_TRACE(length);
         talcore::config::Localizer::Get().InstallTranslations(
@@ -57,7 +73,7 @@ TEST(PluginModule, DisplayNameIsCutAt255UnitsWithNothingWrittenAfter) {
     talcore::config::Localizer::Get().InstallTranslations({});
 }
 
-TEST(PluginModule, CallingTheEntryAgainWritesTheSameTable) {
+TEST(PluginModule, CallingTheEntryAgainWritesTheSameTableAndLeavesSlotTwelveToTheHost) {
     const auto& module = LoadedPlugin();
     PostProcessDescription description{};
     PostProcessCallbacks table;
@@ -67,6 +83,70 @@ TEST(PluginModule, CallingTheEntryAgainWritesTheSameTable) {
     EXPECT_EQ(std::memcmp(&table, &module.Callbacks(), 12 * sizeof(void*)), 0);
     EXPECT_EQ(table.receiveVideoInfo, module.Callbacks().receiveVideoInfo);
     EXPECT_EQ(table.hostSlot12, &table);
+}
+
+class InstanceLifecycle : public ::testing::Test {
+protected:
+    void SetUp() override {
+        static std::uint32_t next = 500;
+        record_ = vekta::host::MakeHostInstanceRecord(++next, "HostExportGroup", nullptr);
+        ASSERT_EQ(table_.createInstance(&record_, &StatusRecorder::StatusCallback, &StatusRecorder::AccountCallback), 0);
+    }
+    void TearDown() override {
+        table_.destroyInstance(&record_);
+        talcore::threads::PumpMainThreadTasks();
+    }
+
+    const PostProcessCallbacks& table_ = LoadedPlugin().Callbacks();
+    HostInstanceRecord record_{};
+};
+
+TEST_F(InstanceLifecycle, CreateCommandsAndDestroy) {
+    EXPECT_NE(vekta::host::ReadPluginPrivate(record_), 0u);
+    EXPECT_EQ(table_.queryStatus(&record_), kUploadStateIdle);
+    std::uint8_t signedIn = 7;
+    EXPECT_EQ(table_.queryHasCredentials(&record_, &signedIn), 0);
+    EXPECT_EQ(signedIn, 0);
+
+    EXPECT_EQ(table_.sendCommand(&record_, 3), 0);
+    EXPECT_EQ(table_.queryStatus(&record_), kUploadStateArmed);
+    for (const std::uint32_t ignored : {0u, 2u, 5u, 0xFFFFFFFFu}) EXPECT_EQ(table_.sendCommand(&record_, ignored), 0);
+    EXPECT_EQ(table_.queryStatus(&record_), kUploadStateArmed);
+    EXPECT_EQ(table_.sendCommand(&record_, 4), 0);
+    EXPECT_EQ(table_.queryStatus(&record_), kUploadStateIdle);
+
+    EXPECT_EQ(table_.destroyInstance(&record_), 0);
+    talcore::threads::PumpMainThreadTasks();
+    signedIn = 7;
+    EXPECT_EQ(table_.queryHasCredentials(&record_, &signedIn), 1);
+    EXPECT_EQ(signedIn, 0);
+    EXPECT_EQ(table_.queryStatus(&record_), 1);
+    EXPECT_EQ(table_.sendCommand(&record_, 3), 1);
+    EXPECT_EQ(table_.receiveOutputFiles(&record_, 0, 0, 0, nullptr), 1);
+    EXPECT_EQ(table_.destroyInstance(&record_), 0) << "destroying twice is harmless";
+}
+
+TEST_F(InstanceLifecycle, LookupsOnOtherThreadsRaceSafelyWithDestroy) {
+    std::atomic<bool> stop{false};
+    std::atomic<int> found{0};
+    std::vector<std::thread> hosts;
+    for (int t = 0; t < 3; ++t) {
+        hosts.emplace_back([&] {
+            HostInstanceRecord copy = record_;
+            while (!stop) {
+                if (table_.queryStatus(&copy) == kUploadStateIdle) ++found;
+                std::uint8_t signedIn = 0;
+                table_.queryHasCredentials(&copy, &signedIn);
+            }
+        });
+    }
+    while (found.load() < 100) std::this_thread::yield();
+    EXPECT_EQ(table_.destroyInstance(&record_), 0);
+    // Lookups still running may hold the last reference; the object then dies on the main thread.
+    stop = true;
+    for (auto& h : hosts) h.join();
+    talcore::threads::PumpMainThreadTasks();
+    EXPECT_EQ(table_.queryStatus(&record_), 1);
 }
 
 }  // namespace

@@ -30,14 +30,10 @@ const host::PluginModule& Module() {
 // login prompt. Process-wide, as the platform's hooks are.
 struct Person {
     std::mutex mutex;
-    BrowserBehaviour browser = BrowserBehaviour::Authorize;
-    PromptBehaviour prompt = PromptBehaviour::Wait;
     std::function<void(const std::string&)> customBrowser;
     std::vector<std::thread> browserThreads;
     std::string lastAddress;
-    int addresses = 0;
     int prompts = 0;
-    std::u16string title, message, button;
     talcore::utility::RefCountedPtr<talui::dialogs::UI_MessageBox> shownBox;
 
     void JoinBrowsers() {
@@ -59,17 +55,9 @@ class PromptPresenter final : public talui::dialogs::MessageBoxPresenter {
 public:
     void Show(talui::dialogs::UI_MessageBox& box) override {
         auto& p = ThePerson();
-        PromptBehaviour behaviour;
-        {
-            std::lock_guard lock(p.mutex);
-            ++p.prompts;
-            p.title = box.GetTitle();
-            p.message = box.GetMessage();
-            p.button = box.GetCaptions()[1];
-            p.shownBox = talcore::utility::RefCountedPtr<talui::dialogs::UI_MessageBox>(&box);
-            behaviour = p.prompt;
-        }
-        if (behaviour == PromptBehaviour::CancelAtOnce) box.PressButton(1);
+        std::lock_guard lock(p.mutex);
+        ++p.prompts;
+        p.shownBox = talcore::utility::RefCountedPtr<talui::dialogs::UI_MessageBox>(&box);
     }
     void Hidden(talui::dialogs::UI_MessageBox&) override {
         talcore::utility::RefCountedPtr<talui::dialogs::UI_MessageBox> box;
@@ -83,15 +71,13 @@ void OpenInBrowser(const std::string& address) {
     auto& p = ThePerson();
     std::lock_guard lock(p.mutex);
     p.lastAddress = address;
-    ++p.addresses;
-    if (p.customBrowser) {
-        p.browserThreads.emplace_back([action = p.customBrowser, address] { action(address); });
-        return;
-    }
-    if (p.browser == BrowserBehaviour::Ignore) return;
-    const auto choice = p.browser == BrowserBehaviour::Authorize ? tiktok_sandbox::HeadlessBrowser::Choice::Authorize
-                                                                : tiktok_sandbox::HeadlessBrowser::Choice::Cancel;
-    p.browserThreads.emplace_back([choice, address] { tiktok_sandbox::HeadlessBrowser(choice).Open(address); });
+    p.browserThreads.emplace_back([action = p.customBrowser, address] {
+        if (action) {
+            action(address);
+        } else {
+            tiktok_sandbox::HeadlessBrowser().Open(address);
+        }
+    });
 }
 
 void InstallPersonOnce() {
@@ -109,12 +95,6 @@ void InstallPersonOnce() {
 std::uint32_t NextInstanceID() {
     static std::atomic<std::uint32_t> next{7000};
     return ++next;
-}
-
-const host::EntrySnapshot Entry(std::uint32_t instanceID, const char* id) {
-    const auto entry = host::ExportParamHost::Get().Find(instanceID, id);
-    if (!entry) throw std::runtime_error(std::string("no parameter ") + id);
-    return *entry;
 }
 
 }  // namespace
@@ -143,11 +123,8 @@ PluginHarness::PluginHarness(tiktok_sandbox::SandboxConfig config)
     {
         auto& p = ThePerson();
         std::lock_guard lock(p.mutex);
-        p.browser = BrowserBehaviour::Authorize;
-        p.prompt = PromptBehaviour::Wait;
         p.customBrowser = nullptr;
         p.lastAddress.clear();
-        p.addresses = 0;
         p.prompts = 0;
     }
     if (!sandbox_->Start(0)) throw std::runtime_error("the sandbox did not start");
@@ -186,17 +163,7 @@ void PluginHarness::CreateAddAndRefresh() {
     ASSERT_EQ(Refresh(), 0);
 }
 
-std::int32_t PluginHarness::Refresh() { return Table().refreshParameters(&record_); }
-
-std::int32_t PluginHarness::Changed(const char* parameterID) { return Table().parameterChanged(&record_, parameterID); }
-
-bool PluginHarness::SignIn(BrowserBehaviour behaviour, PromptBehaviour prompt) {
-    {
-        auto& p = ThePerson();
-        std::lock_guard lock(p.mutex);
-        p.browser = behaviour;
-        p.prompt = prompt;
-    }
+bool PluginHarness::SignIn() {
     EXPECT_EQ(Changed("VOXATikTokLogin"), 0);
     ThePerson().JoinBrowsers();
     return HasCredentials();
@@ -217,22 +184,21 @@ void PluginHarness::SetTime(const char* id, std::int64_t value) {
 void PluginHarness::SetText(const char* id, const std::u16string& text) {
     ASSERT_EQ(Settings().SetValue(InstanceID(), id, host::ParameterValue(text)), 0) << id;
 }
-std::int32_t PluginHarness::Integer(const char* id) const { return Entry(InstanceID(), id).value.intValue; }
-std::int64_t PluginHarness::Time(const char* id) const { return Entry(InstanceID(), id).value.timeValue; }
-std::u16string PluginHarness::Text(const char* id) const { return Entry(InstanceID(), id).text; }
+host::EntrySnapshot PluginHarness::Entry(const char* id) const {
+    const auto entry = host::ExportParamHost::Get().Find(InstanceID(), id);
+    if (!entry) throw std::runtime_error(std::string("no parameter ") + id);
+    return *entry;
+}
 std::u16string PluginHarness::ArrayText(const char* id) const {
-    const auto bytes = Entry(InstanceID(), id).bytes;
+    const auto bytes = Entry(id).bytes;
     std::u16string text(bytes.size() / 2, u'\0');
     if (!text.empty()) std::memcpy(text.data(), bytes.data(), text.size() * 2);
     if (!text.empty() && text.back() == u'\0') text.pop_back();
     return text;
 }
-bool PluginHarness::Disabled(const char* id) const { return Entry(InstanceID(), id).disabled; }
-bool PluginHarness::Hidden(const char* id) const { return Entry(InstanceID(), id).hidden; }
-std::u16string PluginHarness::Name(const char* id) const { return Entry(InstanceID(), id).name; }
 std::vector<std::u16string> PluginHarness::ChoiceLabels(const char* id) const {
     std::vector<std::u16string> labels;
-    for (const auto& choice : Entry(InstanceID(), id).choices) labels.push_back(choice.label);
+    for (const auto& choice : Entry(id).choices) labels.push_back(choice.label);
     return labels;
 }
 
@@ -267,30 +233,10 @@ std::string PluginHarness::LastOpenedAddress() const {
     std::lock_guard lock(p.mutex);
     return p.lastAddress;
 }
-int PluginHarness::OpenedAddressCount() const {
-    auto& p = ThePerson();
-    std::lock_guard lock(p.mutex);
-    return p.addresses;
-}
 int PluginHarness::PromptsShown() const {
     auto& p = ThePerson();
     std::lock_guard lock(p.mutex);
     return p.prompts;
-}
-std::u16string PluginHarness::LastPromptTitle() const {
-    auto& p = ThePerson();
-    std::lock_guard lock(p.mutex);
-    return p.title;
-}
-std::u16string PluginHarness::LastPromptMessage() const {
-    auto& p = ThePerson();
-    std::lock_guard lock(p.mutex);
-    return p.message;
-}
-std::u16string PluginHarness::LastPromptButton() const {
-    auto& p = ThePerson();
-    std::lock_guard lock(p.mutex);
-    return p.button;
 }
 
 }  // namespace vekta::test

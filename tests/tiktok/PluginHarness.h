@@ -23,19 +23,6 @@
 
 namespace vekta::test {
 
-// What the stand-in browser does with the address the plug-in opens.
-enum class BrowserBehaviour {
-    Authorize,  // the person signs in: consent given, redirect followed to the loopback listener
-    Deny,       // the person presses Cancel on TikTok's consent page
-    Ignore,     // nothing happens (the person walks away)
-};
-
-// What the person does with the login prompt once it is shown.
-enum class PromptBehaviour {
-    Wait,          // waits for the sign-in to close it
-    CancelAtOnce,  // presses Cancel as soon as it shows
-};
-
 tiktok_sandbox::SandboxConfig DefaultSandboxConfig();
 
 class PluginHarness {
@@ -58,38 +45,32 @@ public:
 
     // CreateInstance, AddParameters, RefreshParameters; each must answer 0.
     void CreateAddAndRefresh();
-    std::int32_t Refresh();
-    std::int32_t Changed(const char* parameterID);
-    // Presses the sign-in button with the browser answering as `behaviour`; returns whether the
-    // instance then holds credentials.
-    bool SignIn(BrowserBehaviour behaviour = BrowserBehaviour::Authorize,
-                PromptBehaviour prompt = PromptBehaviour::Wait);
+    std::int32_t Refresh() { return Table().refreshParameters(&record_); }
+    std::int32_t Changed(const char* parameterID) { return Table().parameterChanged(&record_, parameterID); }
+    // Presses the sign-in button; the browser stand-in signs in unless SetBrowserAction says
+    // otherwise. Returns whether the instance then holds credentials.
+    bool SignIn();
 
     // Settings as the user sets them in the host.
     void SetInteger(const char* id, std::int32_t value);
     void SetTime(const char* id, std::int64_t value);
     void SetText(const char* id, const std::u16string& text);
-    std::int32_t Integer(const char* id) const;
-    std::int64_t Time(const char* id) const;
-    std::u16string Text(const char* id) const;      // text parameters
-    std::u16string ArrayText(const char* id) const;  // byte-array parameters holding text
-    bool Disabled(const char* id) const;
-    bool Hidden(const char* id) const;
-    std::u16string Name(const char* id) const;
+    host::EntrySnapshot Entry(const char* id) const;
+    std::int32_t Integer(const char* id) const { return Entry(id).value.intValue; }
+    std::int64_t Time(const char* id) const { return Entry(id).value.timeValue; }
+    std::u16string Text(const char* id) const { return Entry(id).text; }  // text parameters
+    std::u16string ArrayText(const char* id) const;                        // byte-array parameters holding text
+    bool Disabled(const char* id) const { return Entry(id).disabled; }
+    std::u16string Name(const char* id) const { return Entry(id).name; }
     std::vector<std::u16string> ChoiceLabels(const char* id) const;
 
     std::vector<host::StatusEvent> StatusEvents() const;
     std::vector<host::AccountEvent> AccountEvents() const;
     bool HasCredentials() const;
 
-    // The address the plug-in last opened in the "browser", and how many it opened.
+    // The address the plug-in last opened in the "browser", and how many login prompts were shown.
     std::string LastOpenedAddress() const;
-    int OpenedAddressCount() const;
-    // How many login prompts were shown, and the texts of the last one.
     int PromptsShown() const;
-    std::u16string LastPromptTitle() const;
-    std::u16string LastPromptMessage() const;
-    std::u16string LastPromptButton() const;
 
     // For the browser stand-in: runs on its own thread; the harness joins it.
     void SetBrowserAction(std::function<void(const std::string& address)> action);

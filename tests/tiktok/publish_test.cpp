@@ -1,0 +1,234 @@
+// Whole uploads through the module against the sandbox, signed in with a public account: the chunk
+// plan and the bytes that arrive, what a direct post tells TikTok, uploads ended early by TikTok or
+// by the host, what follows a successful transfer, and the runs that publish nothing.
+#include <gtest/gtest.h>
+
+#include <limits>
+
+#include "PublishTestSupport.h"
+#include "refhost/BasicSuiteHost.h"
+#include "refhost/HostRecord.h"
+
+namespace {
+
+using namespace vekta::test;
+namespace host = vekta::host;
+using tiktok_sandbox::Endpoint;
+using tiktok_sandbox::Fault;
+
+class Publish : public ::testing::Test {
+protected:
+    void SetUp() override { SignedInForPost(h); }
+
+    // Writes `size` random bytes to the export and describes it; returns their SHA-256.
+    std::string Export(std::uint64_t size, const ExportVideoInfo& info = VideoInfo()) {
+        const std::string sha256 = WriteRandomFile(file, size, static_cast<unsigned>(size));
+        DescribeExport(h, {file}, info);
+        return sha256;
+    }
+    std::vector<host::StatusEvent> EventsSince(std::size_t before) const {
+        const auto all = h.StatusEvents();
+        return {all.begin() + static_cast<std::ptrdiff_t>(before), all.end()};
+    }
+    // Runs Execute while the first chunk hangs in the sandbox, sends the abort meanwhile, then lets
+    // the chunk be answered.
+    std::int32_t PublishAbortingDuringFirstChunk() {
+        h.Sandbox().Faults().Add(Endpoint::UploadChunk, Fault::Hang());
+        auto run = ExecuteAsync(h);
+        EXPECT_TRUE(h.Sandbox().Faults().WaitUntilHanging(1, std::chrono::seconds(20)));
+        EXPECT_EQ(h.Table().sendCommand(&h.Record(), 1), 0);
+        // Nothing happens before the chunk is answered.
+        EXPECT_EQ(h.Table().queryStatus(&h.Record()), kUploadStateUploading);
+        h.Sandbox().Faults().ReleaseHangs();
+        return Finish(run);
+    }
+
+    PluginHarness h;
+    TempFolder folder;
+    std::filesystem::path file = folder / "export.mp4";
+};
+
+TEST_F(Publish, EverySizeArrivesWholeInThePlannedRangesWithProgressPerChunk) {
+    const struct {
+        std::uint64_t size;
+        std::uint32_t fileType;
+        std::uint64_t chunkSize;
+        std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges;  // first, last
+    } plans[] = {
+        {1, kH264, 1, {{0, 0}}},
+        {5'242'879, kH264, 5'242'879, {{0, 5'242'878}}},
+        {5'242'880, kH264, 5'242'880, {{0, 5'242'879}}},
+        {10'485'759, kH264, 10'485'759, {{0, 10'485'758}}},
+        {10'485'760, kH264, kChunk, {{0, 5'242'879}, {5'242'880, 10'485'759}}},
+        {12'000'000, kMooV, kChunk, {{0, 5'242'879}, {5'242'880, 11'999'999}}},  // the last chunk is longer
+    };
+    for (const auto& plan : plans) {
+        SCOPED_TRACE("size " + std::to_string(plan.size));
+        const std::string sha256 = Export(plan.size, VideoInfo(plan.fileType));
+        const auto before = h.StatusEvents().size();
+
+        ASSERT_EQ(h.Table().execute(&h.Record(), 5), 0);
+
+        const auto upload = h.Sandbox().Uploads().back();
+        EXPECT_EQ(upload.sourceInfo.value("video_size", ""), std::to_string(plan.size));
+        EXPECT_EQ(upload.sourceInfo.value("chunk_size", ""), std::to_string(plan.chunkSize));
+        EXPECT_EQ(upload.sourceInfo.value("total_chunk_count", ""), std::to_string(plan.ranges.size()));
+        ASSERT_EQ(upload.chunks.size(), plan.ranges.size());
+        for (std::size_t i = 0; i < plan.ranges.size(); ++i) {
+            EXPECT_EQ(upload.chunks[i].first, plan.ranges[i].first) << "chunk " << i;
+            EXPECT_EQ(upload.chunks[i].last, plan.ranges[i].second) << "chunk " << i;
+            EXPECT_EQ(upload.chunks[i].contentType, plan.fileType == kMooV ? "video/quicktime" : "video/mp4");
+        }
+        EXPECT_TRUE(upload.complete);
+        EXPECT_EQ(upload.sha256Hex, sha256);
+
+        // One progress report per chunk, the share of the file sent so far, then success.
+        const auto events = EventsSince(before);
+        const auto progress = EventsInState(events, kUploadStateUploading);
+        ASSERT_EQ(progress.size(), plan.ranges.size());
+        for (std::size_t i = 0; i < progress.size(); ++i)
+            EXPECT_FLOAT_EQ(progress[i].progress,
+                            static_cast<float>(plan.ranges[i].second + 1) / static_cast<float>(plan.size));
+        EXPECT_EQ(events.back().state, kUploadStateSucceeded);
+        EXPECT_EQ(events.back().progress, 1.0f);
+    }
+}
+
+TEST_F(Publish, DirectPostSendsThePostSettingsStringSizesAndTheCoverInWholeMilliseconds) {
+    Export(1000);
+    h.SetText("VOXATikTokCaption", u"Über den Wolken #clouds");
+    ASSERT_EQ(h.Changed("VOXATikTokCaption"), 0);
+    h.SetInteger("VOXATikTokCommentPermission", 1);
+    h.SetInteger("VOXATikTokDuetPermission", 0);
+    h.SetInteger("VOXATikTokStitchPermission", 1);
+    ASSERT_EQ(h.Table().execute(&h.Record(), 5), 0);
+    const auto upload = h.Sandbox().Uploads().back();
+    EXPECT_EQ(upload.kind, tiktok_sandbox::InitKind::DirectPost);
+    EXPECT_EQ(upload.sourceInfo, nlohmann::json::parse(R"({"source":"FILE_UPLOAD","video_size":"1000",
+                                                           "chunk_size":"1000","total_chunk_count":"1"})"));
+    EXPECT_EQ(upload.postInfo, nlohmann::json::parse(R"({"privacy_level":"PUBLIC_TO_EVERYONE",
+        "title":"Über den Wolken #clouds","disable_comment":false,"disable_duet":true,"disable_stitch":false,
+        "video_cover_timestamp_ms":0})"));
+
+    constexpr std::int64_t kTicksPerSecond = 254'016'000'000;
+    const struct {
+        std::int64_t ticks, ms;
+    } covers[] = {
+        {kTicksPerSecond / 1000 * 1999 + 1, 1999},  // truncated, not rounded
+        {std::numeric_limits<std::int64_t>::max(), std::numeric_limits<std::int32_t>::max()},
+        // A frame before the start cannot be a cover; TikTok refuses a negative time.
+        {std::numeric_limits<std::int64_t>::min(), 0},
+    };
+    for (const auto& c : covers) {
+        h.SetTime("VOXATikTokCoverImageThumbnailTimeToken", c.ticks);
+        ASSERT_EQ(h.Refresh(), 0);
+        ASSERT_EQ(h.Table().execute(&h.Record(), 5), 0);
+        EXPECT_EQ(h.Sandbox().Uploads().back().postInfo.value("video_cover_timestamp_ms", -1), c.ms) << c.ticks;
+    }
+}
+
+TEST_F(Publish, SecondChunkAnsweredWithAnErrorOrNotAtAllFailsAfterTheFirstChunksProgress) {
+    const struct {
+        const char* name;
+        Fault fault;
+        std::uint32_t code;
+        std::u16string text;
+    } cases[] = {
+        {"error status", Fault::Respond(500, R"({"error":{"code":"internal_error"}})"), 19, u"TikTok reported an error"},
+        {"no response", Fault::Drop(), 20,
+         u"The TikTok server failed to respond during upload. Please check your network connection."},
+    };
+    Export(12'000'000);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto before = h.StatusEvents().size();
+        // The first chunk goes through unchanged.
+        h.Sandbox().Faults().Add(Endpoint::UploadChunk, Fault::Delay(std::chrono::milliseconds(0)));
+        h.Sandbox().Faults().Add(Endpoint::UploadChunk, c.fault);
+
+        EXPECT_EQ(h.Table().execute(&h.Record(), 5), 0);  // the transfer ran to its end
+
+        const auto events = EventsSince(before);
+        ASSERT_EQ(events.size(), 3u);
+        EXPECT_NEAR(events[0].progress, 0.4369, 0.0001);
+        EXPECT_EQ(events[2].state, kUploadStateFailed);
+        EXPECT_EQ(events[2].resultCode, c.code);
+        EXPECT_EQ(events[2].text, c.text);
+        EXPECT_EQ(events[2].progress, 0.0f);
+        EXPECT_FALSE(h.Sandbox().Uploads().back().complete);
+    }
+}
+
+TEST_F(Publish, AbortDuringFirstChunkReportsAbortedAfterItsAnswer) {
+    Export(12'000'000);
+    EXPECT_EQ(PublishAbortingDuringFirstChunk(), 0);
+    const auto events = h.StatusEvents();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].state, kUploadStateUploading);
+    EXPECT_EQ(events[1].state, kUploadStateAborted);
+    EXPECT_EQ(events[1].resultCode, 2u);
+    EXPECT_EQ(events[1].text, u"Aborted");
+    EXPECT_EQ(ChunkRequests(h.Sandbox()).size(), 1u);
+}
+
+// Once the last chunk is answered TikTok has the whole video and will publish it; calling that
+// "Aborted" would tell the user the opposite of what happened.
+TEST_F(Publish, AbortDuringTheLastChunkCannotUndoACompleteUpload) {
+    Export(1000);
+    EXPECT_EQ(PublishAbortingDuringFirstChunk(), 0);
+    EXPECT_EQ(h.StatusEvents().back().state, kUploadStateSucceeded);
+}
+
+// The host may abort while the export is still rendering; the upload that follows ends before any
+// of its bytes go out.
+TEST_F(Publish, AnAbortSentBeforeTheUploadEndsItBeforeItsFirstChunk) {
+    Export(12'000'000);
+    EXPECT_EQ(h.Table().sendCommand(&h.Record(), 1), 0);
+    EXPECT_EQ(h.Table().execute(&h.Record(), 5), 0);
+    EXPECT_EQ(h.StatusEvents().back().state, kUploadStateAborted);
+    EXPECT_TRUE(ChunkRequests(h.Sandbox()).empty());
+}
+
+// A non-empty folder cannot be removed as a file, whoever runs the test.
+TEST_F(Publish, DeletesTheExportWarnsAboutWhatCannotBeDeletedAndPostsTheProfileLink) {
+    WriteRandomFile(file, 1000);
+    const auto sidecar = folder / "sidecar";
+    std::filesystem::create_directories(sidecar / "inside");
+    h.SetInteger("VOXATikTokDeleteLocalFile", 1);
+    DescribeExport(h, {file, sidecar});
+
+    EXPECT_EQ(h.Table().execute(&h.Record(), 5), 0);
+
+    EXPECT_FALSE(std::filesystem::exists(file));
+    EXPECT_TRUE(std::filesystem::exists(sidecar));
+    const auto notices = EventsInState(h.StatusEvents(), kUploadStateNotice);
+    ASSERT_EQ(notices.size(), 2u);
+    EXPECT_EQ(notices[0].text, u"Error deleting exported file after a successful upload.");
+    EXPECT_FLOAT_EQ(notices[0].progress, 0.99f);
+    EXPECT_EQ(notices[1].text, u"https://www.tiktok.com/@sandbox.creator");
+    EXPECT_EQ(h.StatusEvents().back().state, kUploadStateSucceededWithNotice);
+    EXPECT_EQ(h.StatusEvents().back().progress, 1.0f);
+    EXPECT_EQ(h.Table().queryStatus(&h.Record()), kUploadStateSucceededWithNotice);
+}
+
+TEST_F(Publish, OtherSelectorsAndADisabledGroupSendReportAndDeleteNothing) {
+    h.SetInteger("VOXATikTokDeleteLocalFile", 1);
+    Export(1000);
+    ASSERT_EQ(h.Table().sendCommand(&h.Record(), 3), 0);
+
+    for (const std::int32_t selector : {0, 1, 4, 6, -5, 0x7fffffff}) EXPECT_EQ(h.Table().execute(&h.Record(), selector), 0);
+    // They do not even look for the instance: a record without one answers 0, where 5 answers 1.
+    auto stranger = host::MakeHostInstanceRecord(h.InstanceID() + 100000, host::kDefaultHostGroupID,
+                                                 host::kBasicSuiteAccessor);
+    EXPECT_EQ(h.Table().execute(&stranger, 4), 0);
+    EXPECT_EQ(h.Table().execute(&stranger, 5), 1);
+    ASSERT_EQ(h.Settings().SetDisabled(h.InstanceID(), "VOXATikTokGroup", true), 0);
+    EXPECT_EQ(h.Table().execute(&h.Record(), 5), 0);
+
+    EXPECT_TRUE(h.StatusEvents().empty());
+    EXPECT_TRUE(h.Sandbox().Uploads().empty());
+    EXPECT_TRUE(std::filesystem::exists(file));
+    EXPECT_EQ(h.Table().queryStatus(&h.Record()), kUploadStateArmed);
+}
+
+}  // namespace
