@@ -1,5 +1,7 @@
 #include "sandbox/Sandbox.h"
 
+#include <httplib.h>
+
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -194,7 +196,14 @@ bool Sandbox::Start(std::uint16_t port) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   impl_->server = std::move(server);
-  return impl_->server->is_running();
+  if (!impl_->server->is_running()) return false;
+  // The HTTP library sets up shared state while it answers its first request; answering one here,
+  // before any client can race another first request, keeps that off the callers' threads.
+  httplib::Client warmUp("127.0.0.1", bound);
+  warmUp.set_connection_timeout(2, 0);
+  warmUp.set_read_timeout(2, 0);
+  warmUp.Get("/_sandbox/health");
+  return true;
 }
 
 void Sandbox::Stop() {
