@@ -171,6 +171,29 @@ TEST_F(Publish, AbortDuringFirstChunkReportsAbortedAfterItsAnswer) {
     EXPECT_EQ(ChunkRequests(h.Sandbox()).size(), 1u);
 }
 
+// The file is cut while its first chunk is on the way: what is left no longer matches the upload
+// TikTok was told about, and nothing made up may go out in its place.
+TEST_F(Publish, AFileThatShrinksDuringTheUploadFailsWithoutSendingAnotherChunk) {
+    for (const std::uint64_t cutTo : {8'000'000ull, 0ull}) {
+        SCOPED_TRACE("cut to " + std::to_string(cutTo));
+        const auto before = h.StatusEvents().size();
+        Export(12'000'000);
+        h.Sandbox().ClearRequests();
+        h.Sandbox().Faults().Add(Endpoint::UploadChunk, Fault::Hang());
+        auto run = ExecuteAsync(h);
+        ASSERT_TRUE(h.Sandbox().Faults().WaitUntilHanging(1, std::chrono::seconds(20)));
+        std::filesystem::resize_file(file, cutTo);
+        h.Sandbox().Faults().ReleaseHangs();
+        EXPECT_EQ(Finish(run), 0);
+        const auto events = EventsSince(before);
+        ASSERT_FALSE(events.empty());
+        EXPECT_EQ(events.back().state, kUploadStateFailed);
+        EXPECT_EQ(events.back().resultCode, 21u);
+        EXPECT_EQ(ChunkRequests(h.Sandbox()).size(), 1u);
+        EXPECT_FALSE(h.Sandbox().Uploads().back().complete);
+    }
+}
+
 // Once the last chunk is answered TikTok has the whole video and will publish it; calling that
 // "Aborted" would tell the user the opposite of what happened.
 TEST_F(Publish, AbortDuringTheLastChunkCannotUndoACompleteUpload) {
