@@ -37,6 +37,13 @@ std::int32_t LowBits32(const json::JSONNode& node) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(std::any_cast<std::uint64_t>(value)));
 }
 
+// The "data" object of a 200 answer; a null node for any other status or when it is missing.
+json::JSONNode AnswerData(const RequestID& id, const std::shared_ptr<talnet::http::Response>& response) {
+    const std::string body = talnet::http::HandleBody(id, response);
+    if (response->status != 200) return {};
+    return json::GetVariantInObject(json::JSONParse(body), "data");
+}
+
 }  // namespace
 
 bool TikTokUploader::QueryCreatorInfo(CreatorInfoCallback callback) {
@@ -62,12 +69,7 @@ bool TikTokUploader::QueryCreatorInfo(CreatorInfoCallback callback) {
 void TikTokUploader::HandleQueryCreatorInfoResponse(const GatePtr& gate, const RequestID& id,
                                                     const ResponsePtr& response) {
     try {
-        const std::string body = talnet::http::HandleBody(id, response);
-        if (response->status != 200) {
-            gate->Open();
-            return;
-        }
-        const auto data = json::GetVariantInObject(json::JSONParse(body), "data");
+        const auto data = AnswerData(id, response);
         if (json::IsNull(data)) {
             gate->Open();
             return;
@@ -120,12 +122,7 @@ void TikTokUploader::RequestUserInfo() {
 
 void TikTokUploader::HandleUserInfoResponse(const GatePtr& gate, const RequestID& id, const ResponsePtr& response) {
     try {
-        const std::string body = talnet::http::HandleBody(id, response);
-        if (response->status != 200) {
-            gate->Open();
-            return;
-        }
-        const auto data = json::GetVariantInObject(json::JSONParse(body), "data");
+        const auto data = AnswerData(id, response);
         if (!json::IsNull(data)) {
             const auto user = json::GetVariantInObject(data, "user");
             if (!json::IsNull(user)) {
