@@ -2,6 +2,7 @@
 #include "BenchSupport.h"
 
 #include <fcntl.h>
+#include <sched.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -14,10 +15,12 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #include "talcore/crypto/SHA256.h"
 #include "talcore/serialization/JSON.h"
@@ -227,22 +230,36 @@ std::string InitUpload(http::RequestProcessor& processor, const std::string& ori
     return std::any_cast<const std::string&>(*json::GetVariantInObject(data, "upload_url"));
 }
 
-double UploadWithProcessor(http::RequestProcessor& processor, const std::string& sourcePath, const std::string& url, const Plan& plan) {
+namespace {
+
+using ChunkBuffer = std::shared_ptr<std::vector<std::uint8_t>>;
+
+// Chunk i of the file in `buffer`, which is replaced when its length differs.
+void ReadChunk(int fd, const Plan& plan, std::uint64_t i, ChunkBuffer& buffer) {
+    const std::uint64_t length = plan.Length(i);
+    if (!buffer || buffer->size() != length) {
+        buffer.reset();  // a buffer of another length goes before its replacement comes
+        buffer = std::make_shared<std::vector<std::uint8_t>>(length);
+    }
+    for (std::uint64_t done = 0; done < length;) {
+        const ssize_t n = pread(fd, buffer->data() + done, length - done, static_cast<off_t>(plan.First(i) + done));
+        if (n <= 0) Fail("cannot read the source file");
+        done += static_cast<std::uint64_t>(n);
+    }
+}
+
+double SendChunks(http::RequestProcessor& processor, const std::string& sourcePath, const std::string& url,
+                  const Plan& plan, ChunkReading reading) {
     const int fd = open(sourcePath.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) Fail("cannot open the source file");
+    const bool readAhead = reading == ChunkReading::WhileOneIsInFlight;
     const auto start = Clock::now();
-    std::shared_ptr<std::vector<std::uint8_t>> buffer;
+    ChunkBuffer buffers[2];
+    if (readAhead) ReadChunk(fd, plan, 0, buffers[0]);
     for (std::uint64_t i = 0; i < plan.count; ++i) {
+        ChunkBuffer& current = buffers[readAhead ? i % 2 : 0];
+        if (!readAhead) ReadChunk(fd, plan, i, current);
         const std::uint64_t length = plan.Length(i);
-        if (!buffer || buffer->size() != length) {
-            buffer.reset();  // the last, longer chunk gets its own buffer after the first is gone
-            buffer = std::make_shared<std::vector<std::uint8_t>>(length);
-        }
-        for (std::uint64_t done = 0; done < length;) {
-            const ssize_t n = pread(fd, buffer->data() + done, length - done, static_cast<off_t>(plan.First(i) + done));
-            if (n <= 0) Fail("cannot read the source file");
-            done += static_cast<std::uint64_t>(n);
-        }
         auto gate = std::make_shared<talcore::threads::Gate>();
         auto status = std::make_shared<std::atomic<std::uint32_t>>(http::kStatusNoResponse);
         const http::HeaderMap headers = {
@@ -255,13 +272,37 @@ double UploadWithProcessor(http::RequestProcessor& processor, const std::string&
                 status->store(response->status);
                 gate->Open();
             },
-            ImmutableString(url), std::make_shared<talcore::allocator::RecycledMemory>(buffer), headers, {});
+            ImmutableString(url), std::make_shared<talcore::allocator::RecycledMemory>(current), headers, {});
+        // The other buffer's chunk has been answered, so curl no longer reads it.
+        if (accepted && readAhead && i + 1 < plan.count) ReadChunk(fd, plan, i + 1, buffers[(i + 1) % 2]);
         if (!accepted || !gate->PassThroughUntil(Clock::now() + kRequestLimit)) Fail("chunk " + std::to_string(i) + " failed");
         const std::uint32_t expected = i + 1 == plan.count ? 201 : 206;
         if (status->load() != expected) Fail("chunk " + std::to_string(i) + " answered " + std::to_string(status->load()));
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     close(fd);
+    return seconds;
+}
+
+}  // namespace
+
+double UploadWithProcessor(http::RequestProcessor& processor, const std::string& sourcePath, const std::string& url,
+                           const Plan& plan, ChunkReading reading) {
+    if (reading == ChunkReading::JustBeforeSending) return SendChunks(processor, sourcePath, url, plan, reading);
+    // The thread that reads ahead runs at idle priority, so that its reads take only the CPU time
+    // that the processor and the server leave over, as the curl program's reads fill its waits.
+    double seconds = 0;
+    std::exception_ptr error;
+    std::thread([&] {
+        const sched_param none{};
+        sched_setscheduler(0, SCHED_IDLE, &none);  // this thread only; without it the reads still happen
+        try {
+            seconds = SendChunks(processor, sourcePath, url, plan, reading);
+        } catch (...) {
+            error = std::current_exception();
+        }
+    }).join();
+    if (error) std::rethrow_exception(error);
     return seconds;
 }
 

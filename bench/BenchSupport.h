@@ -85,10 +85,20 @@ struct Plan {
 std::string InitUpload(talnet::http::RequestProcessor& processor, const std::string& origin, const std::string& token,
                        const Plan& plan);
 
-// Reference (a): PUTs every chunk through the processor, one at a time, from one reused chunk
-// buffer. Returns the seconds the chunks took.
+// When the processor's caller reads each chunk from the file.
+enum class ChunkReading {
+    // One reused buffer, filled once the chunk before has been answered: the plug-in's way.
+    JustBeforeSending,
+    // Two buffers: the next chunk is read, at idle priority, while the current one is on the wire,
+    // as the curl program reads its file while it sends.
+    WhileOneIsInFlight,
+};
+
+// Reference (a): PUTs every chunk through the processor, one request at a time. Returns the
+// seconds the chunks took.
 double UploadWithProcessor(talnet::http::RequestProcessor& processor, const std::string& sourcePath,
-                           const std::string& url, const Plan& plan);
+                           const std::string& url, const Plan& plan,
+                           ChunkReading reading = ChunkReading::JustBeforeSending);
 
 // Reference (b): the same ranges through one curl process, one request per chunk file, in one
 // config file. The chunk files are written and read once first; returns the seconds the curl
