@@ -6,7 +6,7 @@
 // (two buffers, the pipelining the curl program has too), and with each chunk read just before it
 // is sent (one buffer, as the plug-in sends). Each figure is the median of the rounds.
 //
-//   upload_bench [--size 1G] [--chunk 5M] [--repeat 3]
+//   upload_bench [--size 1G] [--chunk 5M] [--repeat 5]
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -95,7 +95,7 @@ double Median(std::vector<double> values) {
 
 int Run(int argc, char** argv) {
     Plan plan{1024 * kMiB, 5 * kMiB, 0};
-    int repeat = 3;
+    int repeat = 5;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if ((option == "--size" || option == "--chunk") && i + 1 < argc) {
@@ -103,7 +103,7 @@ int Run(int argc, char** argv) {
         } else if (option == "--repeat" && i + 1 < argc) {
             repeat = std::max(1, std::atoi(argv[++i]));
         } else {
-            std::printf("usage: upload_bench [--size 1G] [--chunk 5M] [--repeat 3]\n");
+            std::printf("usage: upload_bench [--size 1G] [--chunk 5M] [--repeat 5]\n");
             return option == "--help" ? 0 : 2;
         }
     }
