@@ -137,6 +137,11 @@ std::string ExportParamHost::LastRefusal() const {
     return lastRefusal_;
 }
 
+void ExportParamHost::SetLongTextRecords(LongTextRecords rule) {
+    std::lock_guard lock(mutex_);
+    longTextRecords_ = rule;
+}
+
 void ExportParamHost::ResetInstance(std::uint32_t instanceID, std::string_view hostGroupID) {
     Instance instance;
     if (IsValidIdentifier(hostGroupID)) {
@@ -375,7 +380,8 @@ struct ExportParamHost::Operations {
                     std::u16string text = InlineText(*value);
                     // The record of a GetValue that had to cut a long text still holds that cut;
                     // writing it back must not cut the stored text.
-                    const bool unchangedCut = !FitsInline(entry->text) &&
+                    const bool unchangedCut = host.longTextRecords_ == LongTextRecords::KeptWhenUnchanged &&
+                                              !FitsInline(entry->text) &&
                                               value->arraySize == WholeTextBytes(entry->text) &&
                                               text == std::u16string_view(entry->text).substr(0, kInlineUnits - 1);
                     if (!unchangedCut) entry->text = std::move(text);

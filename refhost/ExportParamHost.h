@@ -17,7 +17,8 @@
 //    cut to kParamInlineTextUnits - 1 units plus NUL and arraySize gives the byte size (2n+2) of its
 //    whole form, readable with GetArrayValue. ChangeValue with such a record, unchanged in its text
 //    (same cut text, same arraySize), keeps the whole text: a GetValue/ChangeValue round trip that
-//    only flips a flag must not cut a long caption.
+//    only flips a flag must not cut a long caption. SetLongTextRecords(TakenAsGiven) makes the
+//    suite behave like a host that stores the record's inline text as given instead.
 //  - Byte arrays hold at most kMaxArrayBytes; GetArrayValue never writes more than the caller's
 //    size, SetArrayValue never reads more than its size; negative sizes are refused.
 #pragma once
@@ -102,6 +103,13 @@ struct InstanceSettings {
     std::vector<ParameterSetting> parameters;
 };
 
+// What ChangeValue makes of a text parameter's record that carries a long text cut to its inline
+// field, unchanged since GetValue.
+enum class LongTextRecords {
+    KeptWhenUnchanged,  // the whole stored text stays
+    TakenAsGiven,       // the cut replaces it, as a host that reads only the inline field does
+};
+
 struct ApplyResult {
     bool ok = false;
     std::string error;                  // why nothing was applied
@@ -145,6 +153,9 @@ public:
     // The most recent refusal of a suite operation, for diagnosis: operation, id and reason.
     std::string LastRefusal() const;
 
+    // For every instance; KeptWhenUnchanged until set otherwise.
+    void SetLongTextRecords(LongTextRecords rule);
+
     ExportParamHost(const ExportParamHost&) = delete;
     ExportParamHost& operator=(const ExportParamHost&) = delete;
 
@@ -173,6 +184,7 @@ private:
     mutable std::mutex mutex_;
     std::unordered_map<std::uint32_t, Instance> instances_;
     std::string lastRefusal_;
+    LongTextRecords longTextRecords_ = LongTextRecords::KeptWhenUnchanged;
 };
 
 // Name of a parameter type code ("checkbox", "popup", ...), for messages and tables.

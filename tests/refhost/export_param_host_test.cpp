@@ -140,6 +140,17 @@ TEST_F(ExportParamHostTest, LongTextsAreCutInlineAndKeptWholeThroughAFlagChange)
     ASSERT_EQ(suite->ChangeValue(kInstance, 0, "T", &value), 0);
     EXPECT_EQ(instance.Entry("T").text, caption);
     EXPECT_TRUE(instance.Entry("T").disabled);
+    {
+        // A host that stores the record's inline text as given cuts the text with the flag.
+        ExportParamHost::Get().SetLongTextRecords(vekta::host::LongTextRecords::TakenAsGiven);
+        value.disabled = 0;
+        const auto changed = suite->ChangeValue(kInstance, 0, "T", &value);
+        ExportParamHost::Get().SetLongTextRecords(vekta::host::LongTextRecords::KeptWhenUnchanged);
+        ASSERT_EQ(changed, 0);
+        EXPECT_EQ(instance.Entry("T").text, caption.substr(0, kParamInlineTextUnits - 1));
+        EXPECT_FALSE(instance.Entry("T").disabled);
+        ASSERT_EQ(suite->SetArrayValue(kInstance, 0, "T", size, caption.c_str()), 0);
+    }
     // An edited record is an edit: its text replaces the stored one.
     value.textValue[0] = u'X';
     ASSERT_EQ(suite->ChangeValue(kInstance, 0, "T", &value), 0);
