@@ -81,7 +81,9 @@ typedef struct LuSDKExportParamSuite {
     /* Sets value, range, text, disabled and hidden from the record. For a group, only the disabled
      * and hidden flags are taken. A text parameter's record that still carries the cut inline text
      * and the arraySize of a GetValue (a read-modify-write that changed only a flag) keeps the
-     * whole stored text; otherwise the inline text replaces it. */
+     * whole stored text on a careful host, but a host may store the inline text as given: a caller
+     * that must keep a long text stores it again with SetArrayValue. Otherwise the inline text
+     * replaces the stored one. */
     int32_t (*ChangeValue)(uint32_t instanceID, int32_t groupIndex, const char* parameterID,
                            const ParamValue* value);                                     /* 5 */
     /* Fills the record. Groups answer with their disabled and hidden flags. */

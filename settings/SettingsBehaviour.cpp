@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <string>
 
 #include "settings/ParameterAccess.h"
@@ -17,6 +18,11 @@ namespace Vekta {
 namespace {
 
 std::u16string Localized(std::string_view key) { return talcore::config::Localizer::Get().Localize(key); }
+
+bool IsTextParameter(std::string_view id) {
+    return std::any_of(kTikTokParamDescriptors.begin(), kTikTokParamDescriptors.end(),
+                       [id](const ParamDescriptor& d) { return d.type == kParamTypeText && id == d.identifier; });
+}
 
 // The parameters of one instance, with the read-change-write steps every setting goes through.
 class TikTokParameters {
@@ -47,11 +53,24 @@ public:
     void SetTime(const char* id, std::int64_t v) {
         Update(id, [v](ParamValue& value) { value.value.timeValue = v; });
     }
+    // Changes a flag only. A text longer than the record's inline field comes back cut there, and a
+    // host may store the record's text as given; the whole text is then written again.
+    template <class Change>
+    void UpdateFlag(const char* id, Change&& change) {
+        ParamValue value;
+        std::memset(&value, 0, sizeof value);
+        if (suite_.GetValue(instanceID_, 0, id, &value) < 0) return;
+        std::optional<std::u16string> wholeText;
+        if (value.arraySize > 0 && IsTextParameter(id)) wholeText = GetTextValue(&suite_, instanceID_, id);
+        change(value);
+        suite_.ChangeValue(instanceID_, 0, id, &value);
+        if (wholeText) SetArrayText(*wholeText, &suite_, instanceID_, id);
+    }
     void SetDisabled(const char* id, bool disabled) {
-        Update(id, [disabled](ParamValue& value) { value.disabled = disabled ? 1 : 0; });
+        UpdateFlag(id, [disabled](ParamValue& value) { value.disabled = disabled ? 1 : 0; });
     }
     void SetHidden(const char* id, bool hidden) {
-        Update(id, [hidden](ParamValue& value) { value.hidden = hidden ? 1 : 0; });
+        UpdateFlag(id, [hidden](ParamValue& value) { value.hidden = hidden ? 1 : 0; });
     }
     void SetInlineText(const char* id, const std::u16string& text) {
         Update(id, [&text](ParamValue& value) {

@@ -123,6 +123,34 @@ TEST(SettingsBehaviour, PrivacyChoicesFollowTheAccountAndAPrivateAccountStaysPri
     }
 }
 
+TEST(SettingsBehaviour, ALongCaptionStaysWholeThroughDraftAndBackOnEitherKindOfHost) {
+    using vekta::host::LongTextRecords;
+    // TikTok takes up to 2200 units; the host's record holds 255 of them inline.
+    std::u16string caption = u"\U0001F3AC ";
+    while (caption.size() < 2200) caption += u"#CorvaneSolvane ";
+    caption.resize(2200);
+    for (const auto rule : {LongTextRecords::KeptWhenUnchanged, LongTextRecords::TakenAsGiven}) {
+        SCOPED_TRACE(rule == LongTextRecords::TakenAsGiven ? "taken as given" : "kept when unchanged");
+        PluginHarness h;
+        h.CreateAddAndRefresh();
+        h.Settings().SetLongTextRecords(rule);
+        struct Restore {
+            ~Restore() { vekta::host::ExportParamHost::Get().SetLongTextRecords(LongTextRecords::KeptWhenUnchanged); }
+        } restore;
+        h.SetText("VOXATikTokCaption", caption);
+        ASSERT_EQ(h.Changed("VOXATikTokCaption"), 0);
+        for (const std::int32_t type : {1, 0}) {
+            h.SetInteger("VOXATikTokPublishType", type);
+            ASSERT_EQ(h.Changed("VOXATikTokPublishType"), 0);
+            EXPECT_EQ(h.Disabled("VOXATikTokCaption"), type == 1);
+            const auto text = h.Text("VOXATikTokCaption");
+            EXPECT_TRUE(text == caption) << "publish type " << type << ": " << text.size() << " units";
+        }
+        ASSERT_EQ(h.Refresh(), 0);
+        EXPECT_TRUE(h.Text("VOXATikTokCaption") == caption) << h.Text("VOXATikTokCaption").size() << " units";
+    }
+}
+
 TEST(SettingsBehaviour, DraftGreysOutPostSettingsAndPostKeepsCreatorDisabledPermissionsOff) {
     auto config = vekta::test::DefaultSandboxConfig();
     config.creator.commentDisabled = true;
