@@ -1,9 +1,11 @@
 #include "settings/SettingsBehaviour.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <limits>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "settings/ParameterAccess.h"
@@ -114,16 +116,30 @@ void ApplyPublishTypeDisabling(TikTokParameters& p) {
     }
 }
 
+// While nobody is signed in: "Select an option..." and then "Private".
+constexpr std::array<std::uint32_t, 2> kSignedOutPrivacyCodes = {kPrivacyCodeUnselected, 3};
+
+// Puts the options with `codes` into the privacy popup, in that order (a code is also the option's
+// position). A choice that is not among them any more (another account, a private one) goes back
+// to "Select an option...", and the stored privacy level follows the choice, so a post cannot go
+// out with a level that this account may not use.
+void FillPrivacyChoices(TikTokParameters& p, std::span<const std::uint32_t> codes) {
+    p.ClearChoices(kTikTokPrivacyID);
+    for (const std::uint32_t code : codes) {
+        p.AddChoice(kTikTokPrivacyID, static_cast<std::int32_t>(code), Localized(kPrivacyOptions[code].label));
+    }
+    const std::int32_t chosen = p.ReadInteger(kTikTokPrivacyID);
+    const bool offered =
+        chosen >= 0 && std::find(codes.begin(), codes.end(), static_cast<std::uint32_t>(chosen)) != codes.end();
+    const std::size_t position = offered ? static_cast<std::size_t>(chosen) : kPrivacyDefaultIndex;
+    if (!offered && chosen != static_cast<std::int32_t>(position))
+        p.SetInteger(kTikTokPrivacyID, static_cast<std::int32_t>(position));
+    SetArrayText(std::u16string(kPrivacyOptions[position].apiString), p.Suite(), p.InstanceID(), kTikTokPrivacyTokenID);
+}
+
 void RefillPrivacyOptions(TikTokParameters& p) {
     const bool privateAccount = p.ReadInteger(kTikTokPrivateAccountID) == 1;
-    const auto& offered = privateAccount ? kPrivateAccountPrivacyCodes : kPublicAccountPrivacyCodes;
-    p.ClearChoices(kTikTokPrivacyID);
-    for (std::size_t position = 0; position < kPrivacyOptions.size(); ++position) {
-        const auto& option = kPrivacyOptions[position];
-        if (std::find(offered.begin(), offered.end(), option.code) != offered.end()) {
-            p.AddChoice(kTikTokPrivacyID, static_cast<std::int32_t>(position), Localized(option.label));
-        }
-    }
+    FillPrivacyChoices(p, privateAccount ? kPrivateAccountPrivacyCodes : kPublicAccountPrivacyCodes);
 }
 
 void UpdateStatus(TikTokParameters& p, const TikTokUploader* uploader) {
@@ -149,24 +165,54 @@ TikTokUploader::LoginCallback MakeLoginCompletion(const LuSDKExportParamSuite& s
     };
 }
 
+void WriteCreatorInfo(TikTokParameters& p, const TikTokCreatorInfo& info) {
+    p.SetInteger(kTikTokPrivateAccountID, info.privateAccount ? 1 : 0);
+    const struct {
+        bool off;
+        const char* flag;
+        const char* permission;
+    } permissions[] = {{info.commentDisabled, kTikTokAccountCommentDisabledID, kTikTokCommentPermissionID},
+                       {info.duetDisabled, kTikTokAccountDuetDisabledID, kTikTokDuetPermissionID},
+                       {info.stitchDisabled, kTikTokAccountStitchDisabledID, kTikTokStitchPermissionID}};
+    for (const auto& permission : permissions) {
+        p.SetInteger(permission.flag, permission.off ? 1 : 0);
+        if (permission.off) p.SetDisabled(permission.permission, true);
+    }
+    p.SetInteger(kTikTokAccountMaxDurationID, info.maxVideoPostDurationSec);
+}
+
 TikTokUploader::CreatorInfoCallback MakeCreatorInfoCompletion(const LuSDKExportParamSuite& suite,
                                                               std::uint32_t instanceID) {
     return [&suite, instanceID](const TikTokCreatorInfo& info) {
         TikTokParameters p(suite, instanceID);
-        p.SetInteger(kTikTokPrivateAccountID, info.privateAccount ? 1 : 0);
-        const struct {
-            bool off;
-            const char* flag;
-            const char* permission;
-        } permissions[] = {{info.commentDisabled, kTikTokAccountCommentDisabledID, kTikTokCommentPermissionID},
-                           {info.duetDisabled, kTikTokAccountDuetDisabledID, kTikTokDuetPermissionID},
-                           {info.stitchDisabled, kTikTokAccountStitchDisabledID, kTikTokStitchPermissionID}};
-        for (const auto& permission : permissions) {
-            p.SetInteger(permission.flag, permission.off ? 1 : 0);
-            if (permission.off) p.SetDisabled(permission.permission, true);
-        }
-        p.SetInteger(kTikTokAccountMaxDurationID, info.maxVideoPostDurationSec);
+        WriteCreatorInfo(p, info);
     };
+}
+
+// The account facts of no account, in the uploader and in the hidden parameters: what one account
+// allowed must not carry over to the next (a private account's flag would keep "Everyone" away).
+void ForgetAccount(TikTokParameters& p, TikTokUploader& uploader) {
+    uploader.ForgetCreatorInfo();
+    WriteCreatorInfo(p, uploader.GetCreatorInfo());
+}
+
+// Brings the button, the account facts and the privacy choices in step with the account: the
+// creator's capabilities while signed in; no account's after a sign-out or a sign-in that was
+// cancelled, timed out or refused, and when the query itself finds the account gone (TikTok
+// refused the refresh token).
+void FollowAccount(TikTokParameters& p, TikTokUploader& uploader, const LuSDKExportParamSuite& suite,
+                   std::uint32_t instanceID) {
+    if (uploader.HasCredentials()) {
+        p.SetName(kTikTokLoginID, Localized(kSignOutKey));
+        uploader.QueryCreatorInfo(MakeCreatorInfoCompletion(suite, instanceID));
+    }
+    if (uploader.HasCredentials()) {
+        RefillPrivacyOptions(p);
+    } else {
+        p.SetName(kTikTokLoginID, Localized(kSignInKey));
+        ForgetAccount(p, uploader);
+        FillPrivacyChoices(p, kSignedOutPrivacyCodes);
+    }
 }
 
 // frames * ticksPerFrame, held at the ends of the range instead of overflowing.
@@ -232,20 +278,7 @@ std::int32_t RefreshTikTokParameters(const LuSDKExportParamSuite& suite, const H
 
     const std::u16string handedOver = GetArrayText(&suite, record.instanceID, kTikTokRefreshTokenID);
     if (!handedOver.empty()) uploader->SetRefreshToken(handedOver);
-    if (uploader->HasCredentials()) {
-        p.SetName(kTikTokLoginID, Localized(kSignOutKey));
-        uploader->QueryCreatorInfo(MakeCreatorInfoCompletion(suite, record.instanceID));
-        RefillPrivacyOptions(p);
-    }
-    // Also when the query just found the account gone (TikTok refused the refresh token): the button
-    // and the privacy choices must not go on showing a signed-in account.
-    if (!uploader->HasCredentials()) {
-        p.SetName(kTikTokLoginID, Localized(kSignInKey));
-        p.ClearChoices(kTikTokPrivacyID);
-        for (const std::size_t position : {std::size_t{4}, std::size_t{3}}) {
-            p.AddChoice(kTikTokPrivacyID, static_cast<std::int32_t>(position), Localized(kPrivacyOptions[position].label));
-        }
-    }
+    FollowAccount(p, *uploader, suite, record.instanceID);
     uploader->SetCoverTime(p.ReadTime(kTikTokCoverImageThumbnailTimeTokenID));
     UpdateStatus(p, uploader);
     // From here on the refresh token lives only in the uploader.
@@ -258,14 +291,15 @@ void TikTokParameterChanged(const LuSDKExportParamSuite& suite, const HostInstan
     TikTokParameters p(suite, record.instanceID);
     if (parameterID == kTikTokLoginID) {
         if (!uploader.HasCredentials()) {
+            // What the uploader still knows belongs to an account that is gone (signed out, or
+            // refused by TikTok during an upload), not to the one signing in now.
+            ForgetAccount(p, uploader);
             uploader.LoginBrowser(MakeLoginCompletion(suite, record.instanceID));
-            uploader.QueryCreatorInfo(MakeCreatorInfoCompletion(suite, record.instanceID));
-            RefillPrivacyOptions(p);
         } else {
             ClearArrayValue(&suite, record.instanceID, kTikTokRefreshTokenID);
             uploader.SignOut(true);
-            p.SetName(kTikTokLoginID, Localized(kSignInKey));
         }
+        FollowAccount(p, uploader, suite, record.instanceID);
         UpdateStatus(p, &uploader);
     } else if (parameterID == kTikTokPublishTypeID) {
         ApplyPublishTypeDisabling(p);

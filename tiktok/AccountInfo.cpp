@@ -66,6 +66,8 @@ bool TikTokUploader::QueryCreatorInfo(CreatorInfoCallback callback) {
     return true;
 }
 
+void TikTokUploader::ForgetCreatorInfo() { creatorInfo = TikTokCreatorInfo{}; }
+
 void TikTokUploader::HandleQueryCreatorInfoResponse(const GatePtr& gate, const RequestID& id,
                                                     const ResponsePtr& response) {
     try {

@@ -67,6 +67,9 @@ public:
     // [blocking] Reads the profile link.
     void RequestUserInfo();
     const TikTokCreatorInfo& GetCreatorInfo() const noexcept { return creatorInfo; }
+    // [main-thread] Back to the facts of no account (all false, 0, empty), for a sign-out and
+    // before another account's first query: a private account's flag must not carry over.
+    void ForgetCreatorInfo();
     const std::u16string& GetProfileDeepLink() const noexcept { return profileDeepLink; }
 
     // --- Publishing. ---

@@ -3,15 +3,18 @@
 // the privacy choices, what a draft greys out, the caption's default and the cover frame.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <limits>
+#include <thread>
 
-#include "PluginHarness.h"
+#include "PublishTestSupport.h"
 
 namespace {
 
 using tiktok_sandbox::Endpoint;
 using tiktok_sandbox::Fault;
+using vekta::test::ChoosePrivacy;
 using vekta::test::PluginHarness;
 
 constexpr auto kMax = std::numeric_limits<std::int64_t>::max();
@@ -120,6 +123,111 @@ TEST(SettingsBehaviour, PrivacyChoicesFollowTheAccountAndAPrivateAccountStaysPri
         EXPECT_EQ(h.ChoiceLabels("VOXATikTokPrivacy"), account.choices);
         EXPECT_EQ(h.Integer("VOXATikTokPrivateAccount"), account.privateAccount ? 1 : 0);
         EXPECT_EQ(h.Integer("VOXATikTokPrivacy"), 4);  // the refill keeps the choice
+    }
+}
+
+const std::vector<std::u16string> kSignedOutChoices{u"Select an option...", u"Private"};
+const std::vector<std::u16string> kPublicChoices{u"Everyone", u"Friends", u"Private"};
+const std::vector<std::u16string> kPrivateChoices{u"Followers", u"Friends", u"Private"};
+
+// The person presses Cancel on the login prompt instead of following the address.
+void CancelNextSignIn(PluginHarness& h) {
+    h.SetBrowserAction([&h](const std::string&) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!h.PressPromptCancel() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    });
+}
+
+TEST(SettingsBehaviour, AfterAPrivateAccountEndsTheNextPublicAccountIsOfferedEveryone) {
+    enum class End { SignOutButton, RefusedAtRefresh, RefusedWhilePublishing };
+    for (const End end : {End::SignOutButton, End::RefusedAtRefresh, End::RefusedWhilePublishing}) {
+        SCOPED_TRACE(static_cast<int>(end));
+        auto config = vekta::test::DefaultSandboxConfig();
+        config.creator.privateAccount = true;
+        PluginHarness h(config);
+        h.CreateAddAndRefresh();
+        ASSERT_TRUE(h.SignIn());
+        ASSERT_EQ(h.ChoiceLabels("VOXATikTokPrivacy"), kPrivateChoices);
+        ChoosePrivacy(h, 1);
+        ASSERT_EQ(h.ArrayText("VOXATikTokPrivacyToken"), u"FOLLOWER_OF_CREATOR");
+
+        const vekta::test::TempFolder folder;
+        switch (end) {
+            case End::SignOutButton:
+                ASSERT_EQ(h.Changed("VOXATikTokLogin"), 0);
+                break;
+            case End::RefusedAtRefresh:
+                h.Sandbox().RevokeRefreshTokens();
+                ASSERT_EQ(h.Refresh(), 0);
+                break;
+            case End::RefusedWhilePublishing: {
+                // Nothing refreshes the settings before the person presses the button again.
+                h.Sandbox().RevokeRefreshTokens();
+                vekta::test::WriteRandomFile(folder / "export.mp4", 4096);
+                vekta::test::DescribeExport(h, {folder / "export.mp4"});
+                auto run = vekta::test::ExecuteAsync(h);
+                ASSERT_NE(vekta::test::Finish(run), -1) << "the run did not end";
+                break;
+            }
+        }
+        ASSERT_FALSE(h.HasCredentials());
+        if (end != End::RefusedWhilePublishing) {
+            EXPECT_EQ(h.Integer("VOXATikTokPrivateAccount"), 0);
+            EXPECT_EQ(h.ChoiceLabels("VOXATikTokPrivacy"), kSignedOutChoices);
+            EXPECT_EQ(h.Integer("VOXATikTokPrivacy"), 4);
+            EXPECT_EQ(h.ArrayText("VOXATikTokPrivacyToken"), u"");
+        }
+
+        // A sign-in given up on offers nobody's choices.
+        CancelNextSignIn(h);
+        EXPECT_FALSE(h.SignIn());
+        EXPECT_EQ(h.ChoiceLabels("VOXATikTokPrivacy"), kSignedOutChoices);
+
+        tiktok_sandbox::CreatorSettings other;
+        other.nickname = "Public Creator";
+        h.Sandbox().SetCreator(other);
+        h.SetBrowserAction(nullptr);
+        ASSERT_TRUE(h.SignIn());
+        EXPECT_EQ(h.ChoiceLabels("VOXATikTokPrivacy"), kPublicChoices);
+        EXPECT_EQ(h.Integer("VOXATikTokPrivateAccount"), 0);
+        EXPECT_EQ(h.ChoiceLabels("VOXATikTokStatusText"), std::vector<std::u16string>{u"Signed in as Public Creator"});
+        ASSERT_EQ(h.Refresh(), 0);
+        EXPECT_EQ(h.ChoiceLabels("VOXATikTokPrivacy"), kPublicChoices);
+    }
+}
+
+TEST(SettingsBehaviour, AChosenPrivacyLevelTheAccountNoLongerOffersGoesBackToUnselected) {
+    enum class Then { TurnsPrivate, SignsOut };
+    const struct {
+        std::int32_t chosen;
+        Then then;
+        std::int32_t position;
+        std::u16string level;
+    } cases[] = {
+        {0, Then::TurnsPrivate, 4, u""},
+        {2, Then::TurnsPrivate, 2, u"MUTUAL_FOLLOW_FRIENDS"},
+        {3, Then::TurnsPrivate, 3, u"SELF_ONLY"},
+        {0, Then::SignsOut, 4, u""},
+        {2, Then::SignsOut, 4, u""},
+        {3, Then::SignsOut, 3, u"SELF_ONLY"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.chosen) + (c.then == Then::TurnsPrivate ? " turns private" : " signs out"));
+        PluginHarness h;
+        h.CreateAddAndRefresh();
+        ASSERT_TRUE(h.SignIn());
+        ChoosePrivacy(h, c.chosen);
+        if (c.then == Then::TurnsPrivate) {
+            h.Sandbox().SetPrivateAccount(true);
+            ASSERT_EQ(h.Refresh(), 0);
+            ASSERT_EQ(h.ChoiceLabels("VOXATikTokPrivacy"), kPrivateChoices);
+        } else {
+            ASSERT_EQ(h.Changed("VOXATikTokLogin"), 0);
+            ASSERT_EQ(h.ChoiceLabels("VOXATikTokPrivacy"), kSignedOutChoices);
+        }
+        EXPECT_EQ(h.Integer("VOXATikTokPrivacy"), c.position);
+        EXPECT_EQ(h.ArrayText("VOXATikTokPrivacyToken"), c.level);
     }
 }
 
