@@ -18,6 +18,7 @@ constexpr std::size_t kMaxDisplayNameUnits = 255;
 VEKTA_PLUGIN_EXPORT int32_t PostProcessEntry(uint64_t, uint64_t, uint64_t, PostProcessDescription* description,
                                              PostProcessCallbacks* callbacks) {
     try {
+        // The name comes first, so a module that cannot even name itself offers no callbacks.
         if (description) {
             const std::u16string name =
                 talcore::config::Localizer::Get().Localize("$$$/Vekta/PostProcess/TikTok/PluginName=TikTok");
@@ -29,7 +30,8 @@ VEKTA_PLUGIN_EXPORT int32_t PostProcessEntry(uint64_t, uint64_t, uint64_t, PostP
         }
         if (callbacks) Vekta::FillCallbackTable(*callbacks);
     } catch (...) {
-        // The entry has no failure result; a host that sees an empty table will not go on.
+        // The entry has no failure result: the description and the table stay as the host gave
+        // them, so the host finds no version 1 and no callbacks and does not go on.
     }
     return 0;
 }
