@@ -190,10 +190,12 @@ TikTokUploader::CreatorInfoCallback MakeCreatorInfoCompletion(const LuSDKExportP
 }
 
 // The account facts of no account, in the uploader and in the hidden parameters: what one account
-// allowed must not carry over to the next (a private account's flag would keep "Everyone" away).
+// allowed must not carry over to the next (a private account's flag would keep "Everyone" away,
+// and a permission that creator had turned off would stay greyed out).
 void ForgetAccount(TikTokParameters& p, TikTokUploader& uploader) {
     uploader.ForgetCreatorInfo();
     WriteCreatorInfo(p, uploader.GetCreatorInfo());
+    ApplyPublishTypeDisabling(p);
 }
 
 // Brings the button, the account facts and the privacy choices in step with the account: the

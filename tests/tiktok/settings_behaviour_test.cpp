@@ -145,10 +145,12 @@ TEST(SettingsBehaviour, AfterAPrivateAccountEndsTheNextPublicAccountIsOfferedEve
         SCOPED_TRACE(static_cast<int>(end));
         auto config = vekta::test::DefaultSandboxConfig();
         config.creator.privateAccount = true;
+        config.creator.commentDisabled = true;
         PluginHarness h(config);
         h.CreateAddAndRefresh();
         ASSERT_TRUE(h.SignIn());
         ASSERT_EQ(h.ChoiceLabels("VOXATikTokPrivacy"), kPrivateChoices);
+        ASSERT_TRUE(h.Disabled("VOXATikTokCommentPermission"));
         ChoosePrivacy(h, 1);
         ASSERT_EQ(h.ArrayText("VOXATikTokPrivacyToken"), u"FOLLOWER_OF_CREATOR");
 
@@ -191,6 +193,7 @@ TEST(SettingsBehaviour, AfterAPrivateAccountEndsTheNextPublicAccountIsOfferedEve
         ASSERT_TRUE(h.SignIn());
         EXPECT_EQ(h.ChoiceLabels("VOXATikTokPrivacy"), kPublicChoices);
         EXPECT_EQ(h.Integer("VOXATikTokPrivateAccount"), 0);
+        EXPECT_FALSE(h.Disabled("VOXATikTokCommentPermission")) << "this creator allows comments";
         EXPECT_EQ(h.ChoiceLabels("VOXATikTokStatusText"), std::vector<std::u16string>{u"Signed in as Public Creator"});
         ASSERT_EQ(h.Refresh(), 0);
         EXPECT_EQ(h.ChoiceLabels("VOXATikTokPrivacy"), kPublicChoices);
