@@ -20,6 +20,7 @@ using talnet::http::server::MutableResponse;
 using talnet::http::server::Request;
 using talnet::http::server::ServiceCompletion;
 
+// A service whose answer the test writes as a function.
 class ScriptedService final : public talnet::http::server::Service {
 public:
     using Script = std::function<void(const Request&, std::shared_ptr<MutableResponse>, ServiceCompletion)>;
@@ -35,6 +36,7 @@ private:
     Script script_;
 };
 
+// Answers 200 at once, without a payload.
 inline std::shared_ptr<ScriptedService> AnsweringService() {
     return std::make_shared<ScriptedService>([](const Request&, std::shared_ptr<MutableResponse> response, ServiceCompletion done) {
         done(response);
