@@ -3,6 +3,8 @@ find_package(Threads REQUIRED)
 find_package(OpenSSL REQUIRED)
 find_package(CURL REQUIRED)
 find_package(nlohmann_json 3.10 REQUIRED)
+# Asio and Beast, header-only, for the loopback server.
+find_package(Boost 1.74 REQUIRED)
 
 # Debian ships cpp-httplib compiled (header plus libcpp-httplib.so), without a CMake package.
 find_path(HTTPLIB_INCLUDE_DIR httplib.h REQUIRED)

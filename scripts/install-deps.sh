@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config git
-  libcurl4-openssl-dev libcpp-httplib-dev nlohmann-json3-dev libssl-dev
+  libcurl4-openssl-dev libcpp-httplib-dev nlohmann-json3-dev libssl-dev libboost-dev
   libgtest-dev libgmock-dev
   curl
 )

@@ -2,68 +2,13 @@
 
 #include <map>
 
-#include "local_servers.h"
-#include "talnet/http/server/Server.h"
+#include "server_test_support.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using namespace talnet::http::server;
-using Clock = std::chrono::steady_clock;
-
-// A service whose answer the test writes as a function.
-class ScriptedService final : public Service {
-public:
-    using Script = std::function<void(const Request&, std::shared_ptr<MutableResponse>, ServiceCompletion)>;
-    explicit ScriptedService(Script script) : script_(std::move(script)) {}
-    void Handle(const Request& request, std::shared_ptr<MutableResponse> response, ServiceCompletion completion) override {
-        ++calls;
-        script_(request, std::move(response), std::move(completion));
-    }
-    std::string GetPath() const override { return "/VektaAuthTikTok"; }
-    std::atomic<int> calls{0};
-
-private:
-    Script script_;
-};
-
-int Connect(const char* address, std::uint16_t port) {
-    sockaddr_in target = nettest::Loopback(port);
-    ::inet_pton(AF_INET, address, &target.sin_addr);
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&target), sizeof target) == 0) return fd;
-    ::close(fd);
-    return -1;
-}
-
-bool CanConnect(const char* address, std::uint16_t port) {
-    const int fd = Connect(address, port);
-    if (fd >= 0) ::close(fd);
-    return fd >= 0;
-}
-
-// Sends raw bytes; the answer the server gives before it closes.
-std::string Raw(std::uint16_t port, const std::string& request) {
-    const int fd = Connect("127.0.0.1", port);
-    if (fd < 0) return "";
-    (void)!::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-    std::string answer;
-    char buffer[4096];
-    for (const auto limit = Clock::now() + 10s; Clock::now() < limit;) {
-        pollfd in{fd, POLLIN, 0};
-        if (::poll(&in, 1, 200) <= 0) continue;
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0) break;
-        answer.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    return answer;
-}
-
-int RawStatus(std::uint16_t port, const std::string& request) {
-    const std::string answer = Raw(port, request);
-    return answer.starts_with("HTTP/1.1 ") && answer.size() > 12 ? std::stoi(answer.substr(9, 3)) : -1;
-}
+using namespace servertest;
 
 class ServerTest : public ::testing::Test {
 protected:
@@ -79,6 +24,8 @@ TEST_F(ServerTest, ServesARegisteredPathWithTheFormDecodedQuery) {
             if (std::string value; request.GetQueryParameter(name, value)) seen[name] = value;
         }
         response->SetHeader("X-Bad", "a\r\nSet-Cookie: injected=1");
+        response->SetHeader("X-Bad:Name", "1");
+        response->SetHeader("Content-Length", "1");  // the framing is the server's
         response->SetPayload(std::make_shared<const std::string>("<html>done</html>"), "text/html; charset=utf-8");
         done(response);
     });
@@ -87,6 +34,9 @@ TEST_F(ServerTest, ServesARegisteredPathWithTheFormDecodedQuery) {
     EXPECT_TRUE(answer.starts_with("HTTP/1.1 200 ") && answer.ends_with("\r\n\r\n<html>done</html>")) << answer;
     EXPECT_NE(answer.find("Content-Type: text/html; charset=utf-8\r\n"), std::string::npos) << answer;
     EXPECT_EQ(answer.find("Set-Cookie"), std::string::npos) << answer;
+    EXPECT_EQ(answer.find("X-Bad"), std::string::npos) << answer;
+    EXPECT_NE(answer.find("\r\nContent-Length: 17\r\n"), std::string::npos) << answer;
+    EXPECT_EQ(answer.find("Content-Length: 1\r\n"), std::string::npos) << answer;
     EXPECT_EQ(seen, (std::map<std::string, std::string>{{"code", "a/b c"}, {"state", "100% %zz"}}));
 }
 
@@ -106,13 +56,15 @@ TEST_F(ServerTest, RefusesWhatItCannotServeWithTheRightStatus) {
         {"GET /other HTTP/1.1\r\n\r\n", 404},
         {"GET /VektaAuthTikTok/more HTTP/1.1\r\n\r\n", 404},
         {"NONSENSE\r\n\r\n", 400},
-        {get + "X-Long: " + std::string(9000, 'a') + "\r\n\r\n", 400},                          // one line over 8 KiB
+        {get + "X-Long: " + std::string(9000, 'a') + "\r\n\r\n", 431},                          // one line over 8 KiB
         {get + "X-1: " + third + "\r\nX-2: " + third + "\r\nX-3: " + third + "\r\n\r\n", 431},  // over 8 KiB in all
-        {get + "Content-Length: 100000\r\n\r\n", 413},
+        {get + "Content-Length: 100000\r\n\r\n", 413},                                     // no body is read
+        {get + "Content-Length: 1\r\n\r\nx", 413},
+        {get + "Transfer-Encoding: chunked\r\n\r\n0\r\n\r\n", 413},
     };
     for (const auto& [request, status] : cases) EXPECT_EQ(RawStatus(server_.GetPort(), request), status) << request.substr(0, 40);
     EXPECT_EQ(service->calls.load(), 0);
-    EXPECT_EQ(RawStatus(server_.GetPort(), get + "\r\n"), 200);
+    EXPECT_EQ(RawStatus(server_.GetPort(), get + "Content-Length: 0\r\n\r\n"), 200);
     EXPECT_EQ(RawStatus(server_.GetPort(), "GET /never HTTP/1.1\r\n\r\n"), 500);
     EXPECT_EQ(RawStatus(server_.GetPort(), "GET /throws HTTP/1.1\r\n\r\n"), 500);
 }

@@ -58,7 +58,10 @@ public:
     std::uint16_t GetPort() const;
     // Requests for `path` (exact match, query ignored) go to `service`; other paths get 404.
     void RegisterService(const std::string& path, std::shared_ptr<Service> service);
-    // Stops listening and waits for the server's threads. Safe to call more than once.
+    // [any-thread] Stops listening and closes every connection without waiting for any client; a
+    // request still waiting for its service is answered 503. Waits for the server's thread, except
+    // when called on that thread (by a service), which then ends once the service has returned.
+    // Safe to call more than once.
     void Stop();
     // Host side. How long a request waits for its service's completion before it is answered
     // with 500 (30 seconds unless changed).
