@@ -1,5 +1,11 @@
 # Everything comes from Debian's packages (see README.md).
 find_package(Threads REQUIRED)
+
+if(WIN32 AND CMAKE_CROSSCOMPILING)
+  include(${CMAKE_CURRENT_LIST_DIR}/WindowsDependencies.cmake)
+  return()
+endif()
+
 find_package(OpenSSL REQUIRED)
 find_package(CURL REQUIRED)
 find_package(nlohmann_json 3.10 REQUIRED)

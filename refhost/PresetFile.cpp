@@ -1,17 +1,14 @@
 #include "refhost/PresetFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <fstream>
 #include <optional>
 #include <unordered_map>
 #include <unordered_set>
+
+#include "refhost/PrivateFile.h"
 
 namespace vekta::host {
 namespace {
@@ -24,8 +21,6 @@ bool IsValidIdentifier(std::string_view id) {
     return !id.empty() && id.size() < kParamIdentifierSize &&
            std::all_of(id.begin(), id.end(), [](char c) { return c > 0x20 && c < 0x7F; });
 }
-
-std::string ErrnoText(int error) { return std::strerror(error); }
 
 // ---- writing ----
 
@@ -356,25 +351,6 @@ std::optional<ParseError> Parse(std::string_view text, InstanceSettings& setting
     return std::nullopt;
 }
 
-// Removes the temporary file unless it was renamed into place.
-class TemporaryFile {
-public:
-    explicit TemporaryFile(std::string path) : path_(std::move(path)) {}
-    ~TemporaryFile() {
-        if (fd_ >= 0) ::close(fd_);
-        if (!kept_) ::unlink(path_.c_str());
-    }
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-    std::string& Path() { return path_; }
-    int& Descriptor() { return fd_; }
-    void Keep() { kept_ = true; }
-
-private:
-    std::string path_;
-    int fd_ = -1;
-    bool kept_ = false;
-};
 
 }  // namespace
 
@@ -412,50 +388,8 @@ PresetResult SavePreset(const std::filesystem::path& path, std::uint32_t instanc
     }
     const std::string text = FormatPreset(*settings);
 
-    const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
-    TemporaryFile temporary((folder / ("." + path.filename().string() + ".XXXXXX")).string());
-    // mkstemp creates the file with mode 0600, before any byte of the settings is in it.
-    temporary.Descriptor() = ::mkstemp(temporary.Path().data());
-    if (temporary.Descriptor() < 0) {
-        temporary.Keep();  // nothing was created
-        result.error = "cannot create a temporary file in " + folder.string() + ": " + ErrnoText(errno);
-        return result;
-    }
-    if (::fchmod(temporary.Descriptor(), S_IRUSR | S_IWUSR) != 0) {
-        result.error = "cannot restrict " + temporary.Path() + " to its owner: " + ErrnoText(errno);
-        return result;
-    }
-    std::size_t written = 0;
-    while (written < text.size()) {
-        const ssize_t n = ::write(temporary.Descriptor(), text.data() + written, text.size() - written);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            result.error = "cannot write " + temporary.Path() + ": " + ErrnoText(errno);
-            return result;
-        }
-        written += static_cast<std::size_t>(n);
-    }
-    if (::fsync(temporary.Descriptor()) != 0) {
-        result.error = "cannot flush " + temporary.Path() + ": " + ErrnoText(errno);
-        return result;
-    }
-    const int fd = temporary.Descriptor();
-    temporary.Descriptor() = -1;
-    if (::close(fd) != 0) {
-        result.error = "cannot close " + temporary.Path() + ": " + ErrnoText(errno);
-        return result;
-    }
-    if (::rename(temporary.Path().c_str(), path.c_str()) != 0) {
-        result.error = "cannot replace " + path.string() + ": " + ErrnoText(errno);
-        return result;
-    }
-    temporary.Keep();
-    // Make the rename itself durable; failing here leaves a complete file either way.
-    if (const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); folderFd >= 0) {
-        ::fsync(folderFd);
-        ::close(folderFd);
-    }
-    result.ok = true;
+    result.error = ReplacePrivateFile(path, text);
+    result.ok = result.error.empty();
     return result;
 }
 

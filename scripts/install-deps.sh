@@ -15,6 +15,11 @@ if [[ "${1:-}" == "--all" ]]; then
   # A real browser for the end-to-end sign-in test.
   packages+=(chromium)
 fi
+if [[ "${1:-}" == "--windows" ]]; then
+  # The Windows cross build (POSIX thread model) and Wine to run its tests; GoogleTest's sources
+  # are built by the cross tool chain; Boost and nlohmann-json are header-only and come from above.
+  packages+=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 googletest)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

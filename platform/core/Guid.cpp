@@ -1,16 +1,12 @@
 #include "talcore/utility/Guid.h"
 
-#include <openssl/rand.h>
-
-#include <stdexcept>
+#include "talcore/crypto/SecureRandom.h"
 
 namespace talcore::utility {
 
 Guid Guid::CreateUnique() {
     Guid g;
-    if (RAND_bytes(g.bytes_.data(), static_cast<int>(g.bytes_.size())) != 1) {
-        throw std::runtime_error("Guid: the secure random generator failed");
-    }
+    talcore::crypto::FillSecureRandom(g.bytes_.data(), g.bytes_.size());
     g.bytes_[6] = static_cast<std::uint8_t>((g.bytes_[6] & 0x0F) | 0x40);
     g.bytes_[8] = static_cast<std::uint8_t>((g.bytes_[8] & 0x3F) | 0x80);
     return g;

@@ -8,6 +8,8 @@
 #include <mutex>
 #include <optional>
 
+#include "TraceFile.h"
+
 namespace talcore::debug {
 namespace {
 
@@ -54,7 +56,7 @@ void Apply(TraceState& state, std::shared_ptr<TraceConfig> config) {
         std::fclose(state.file);
         state.file = nullptr;
     }
-    if (!config->filePath.empty()) state.file = std::fopen(config->filePath.c_str(), "a");
+    if (!config->filePath.empty()) state.file = detail::OpenTraceFile(config->filePath);
     state.config = std::move(config);
     state.changeCount.fetch_add(1, std::memory_order_acq_rel);
 }

@@ -4,6 +4,7 @@
 
 #include "talnet/http/HttpHelpers.h"
 #include "talnet/http/OriginMap.h"
+#include "tests/TestEnvironment.h"
 
 namespace {
 
@@ -38,13 +39,14 @@ TEST(OriginMap, ReplacesOnlyTheMappedOrigin) {
 
 TEST(OriginMap, IsReadFromTheEnvironmentAtStartUp) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");  // the child starts afresh and reads it
-    ::setenv("VEKTA_HOST_ORIGIN_MAP", " https://a.example=http://127.0.0.1:1 ; junk ;https://b.example:443=http://h:2", 1);
+    vekta::test::SetEnvironment("VEKTA_HOST_ORIGIN_MAP",
+                                " https://a.example=http://127.0.0.1:1 ; junk ;https://b.example:443=http://h:2");
     EXPECT_EXIT(std::exit(MapOrigin("https://a.example/p") == "http://127.0.0.1:1/p" &&
                                   MapOrigin("https://b.example/q") == "http://h:2/q"
                               ? 0
                               : 1),
                 ::testing::ExitedWithCode(0), "");
-    ::unsetenv("VEKTA_HOST_ORIGIN_MAP");
+    vekta::test::UnsetEnvironment("VEKTA_HOST_ORIGIN_MAP");
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -10,6 +9,7 @@
 
 #include "refhost/ExportParamHost.h"
 #include "refhost/PresetFile.h"
+#include "tests/refhost/OwnerOnly.h"
 #include "tests/refhost/SuiteTestSupport.h"
 
 namespace {
@@ -68,19 +68,17 @@ protected:
 
     SuiteInstance instance{kInstance};
     const fs::path dir = fs::temp_directory_path() /
-                         ("vekta-preset-" + std::to_string(::getpid()) + "-" +
+                         ("vekta-preset-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-" +
                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
     const fs::path file = dir / "tiktok.preset";
 };
 
 TEST_F(PresetFileTest, SavedSettingsLoadBackExactlyFromAnOwnerOnlyFile) {
     WriteFile(file, "old");
-    ::chmod(file.c_str(), 0644);
+    vekta::test::OpenToEveryone(file);
     const auto saved = vekta::host::SavePreset(file, kInstance);
     ASSERT_TRUE(saved.ok) << saved.error;
-    struct stat info {};
-    ASSERT_EQ(::stat(file.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0600u) << "the file carries a token";
+    EXPECT_TRUE(vekta::test::OnlyOwnerHasAccess(file)) << "the file carries a token";
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
     EXPECT_EQ(names, std::vector<std::string>{"tiktok.preset"}) << "no temporary file stays";

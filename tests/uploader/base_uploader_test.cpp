@@ -80,6 +80,7 @@ TEST_F(BaseUploaderTest, StatusCallbackThatThrowsIsTracedAndLaterNotificationsSt
     std::ifstream in(traceFile);
     const std::string trace((std::istreambuf_iterator<char>(in)), {});
     EXPECT_NE(trace.find("Callback caused exception on PostProcessID: 9"), std::string::npos) << trace;
+    in.close();  // Windows removes no file that is still open
     fs::remove(traceFile);
 }
 
