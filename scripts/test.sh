@@ -11,7 +11,8 @@ if [[ "$preset" == "windows" ]]; then
   cmake --build --preset windows -j "$(nproc)"
   # One Wine server for the whole run, in the build folder's own prefix (nothing in the home folder);
   # the first start sets the prefix up.
-  export WINEPREFIX="$PWD/build-windows/wine-prefix" WINEDEBUG=-all
+  # No Mono or Gecko: nothing here needs them, and Wine would offer to fetch them.
+  export WINEPREFIX="$PWD/build-windows/wine-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   wineserver -p
   trap 'wineserver -k || true' EXIT
   # Wine's own services start here, not in the first test: started by a test they would keep
