@@ -66,4 +66,21 @@ TEST_F(FilesTest, ByteStreamReadsShortAtTheEndSeeksAndReportsFailures) {
                  std::runtime_error);
 }
 
+// Names built as UTF-16 from start to end (the path type converts them for the system), so a
+// conversion through a narrow code page anywhere in the platform shows as a missing file.
+TEST_F(FilesTest, NamesBeyondASCIIWorkFromEndToEnd) {
+    for (const std::u16string name : {u"Caf\u00E9 \u2013 \u00E9t\u00E9 \U0001F3AC.mp4", u"\u65E5\u672C\u8A9E.mov", u"plain.mp4"}) {
+        const fs::path onDisk = dir_ / fs::path(name);
+        std::ofstream(onDisk, std::ios::binary) << "abcdef";
+        const File file(onDisk.u16string());
+        SCOPED_TRACE(talcore::string::UTF16to8(name));
+        EXPECT_TRUE(file.Exists());
+        EXPECT_EQ(file.Size(), 6u);
+        char buffer[8];
+        EXPECT_EQ(IPlatformByteStream::Create(file, IPlatformByteStream::kRead)->Read(buffer, sizeof buffer), 6u);
+        file.Delete();
+        EXPECT_FALSE(fs::exists(onDisk));
+    }
+}
+
 }  // namespace
