@@ -98,6 +98,10 @@ bool HostSession::Open(const GlobalOptions& options, std::string& error) {
     options_ = options;
     if (options_.presetPath.empty()) options_.presetPath = DefaultPresetPath().string();
     if (!options_.trace.empty()) talcore::debug::SetTraceConfig(options_.trace);
+    for (const auto& refused : talnet::http::RefusedOriginMappings()) {
+        error += (error.empty() ? "" : "\nvekta-host: ") + std::string("VEKTA_HOST_ORIGIN_MAP entry ") + refused;
+    }
+    if (!error.empty()) return false;
 
     if (options_.sandbox) {
         tiktok_sandbox::SandboxConfig config;
@@ -110,7 +114,19 @@ bool HostSession::Open(const GlobalOptions& options, std::string& error) {
         talnet::http::SetOriginMapping("https://open.tiktokapis.com", sandbox_->Origin());
         std::printf("TikTok sandbox running at %s\n", sandbox_->Origin().c_str());
     }
-    for (const auto& [from, to] : options_.originMaps) talnet::http::SetOriginMapping(from, to);
+    for (const auto& [from, to] : options_.originMaps) {
+        std::string problem;
+        if (!talnet::http::SetOriginMapping(from, to, &problem)) {
+            error = "--origin-map '" + from + "=" + to + "': " + problem;
+            return false;
+        }
+    }
+    // Whoever runs this should know that TikTok's traffic, tokens included, goes elsewhere.
+    if (const auto mappings = talnet::http::ActiveOriginMappings(); !mappings.empty()) {
+        std::string list;
+        for (const auto& [from, to] : mappings) list += (list.empty() ? "" : ", ") + from + " -> " + to;
+        std::fprintf(stderr, "vekta-host: origin map in force: %s\n", list.c_str());
+    }
 
     const bool headless = options_.sandbox;
     talcore::utility::SetOpenFileFallback([headless](const std::string& address) {
