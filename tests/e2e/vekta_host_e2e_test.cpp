@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iomanip>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <sstream>
 
 #include "ChildProcess.h"
@@ -75,9 +76,10 @@ protected:
                                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(work_);
         fs::create_directories(work_ / "uploads");
-        sandbox_ = std::make_unique<ChildProcess>(std::vector<std::string>{
-            TIKTOK_SANDBOX_PATH, "--port", "0", "--port-file", (work_ / "port").string(), "--data-dir",
-            (work_ / "uploads").string()});
+        std::vector<std::string> sandboxArgv = {TIKTOK_SANDBOX_PATH, "--port", "0", "--port-file",
+                                                (work_ / "port").string(), "--data-dir", (work_ / "uploads").string()};
+        for (const auto& option : SandboxOptions()) sandboxArgv.push_back(option);
+        sandbox_ = std::make_unique<ChildProcess>(sandboxArgv);
         ASSERT_TRUE(sandbox_->WaitForOutput("listening on", 20s)) << sandbox_->Errors();
         std::ifstream portFile(work_ / "port");
         int port = 0;
@@ -94,6 +96,8 @@ protected:
         }
         fs::remove_all(work_);
     }
+
+    virtual std::vector<std::string> SandboxOptions() const { return {}; }
 
     // vekta-host with TikTok's addresses mapped to the sandbox and the test's own preset.
     std::vector<std::string> HostArgv(const std::vector<std::string>& args) const {
@@ -116,6 +120,14 @@ protected:
     void PostControl(const std::string& path, const nlohmann::json& body) {
         const auto answer = control_->Post(path.c_str(), body.dump(), "application/json");
         ASSERT_TRUE(answer && answer->status == 200) << path;
+    }
+
+    std::size_t CountRequests(const std::string& method, const std::string& path) {
+        std::size_t count = 0;
+        const auto requests = Control("/_sandbox/requests")["requests"];
+        for (const auto& request : requests)
+            count += request["method"] == method && request["path"] == path ? 1 : 0;
+        return count;
     }
 
     fs::path work_;
@@ -213,6 +225,38 @@ TEST_F(VektaHostEndToEnd, ARealHeadlessBrowserFollowsTheRedirectToTheLoopbackLis
     const auto signin = Host({"signin"}, {{"BROWSER", browser}});
     ASSERT_EQ(signin.status, 0) << signin.out << signin.err;
     EXPECT_NE(signin.out.find("Signed in as Sandbox Creator"), std::string::npos) << signin.out;
+}
+
+// The browser's command line can be read by every local user: it must not give away the state or
+// the code challenge, with which another user could sign in to their own account and deliver
+// their code under our state.
+TEST_F(VektaHostEndToEnd, TheBrowsersCommandLineCarriesOnlyASingleUseStartAddress) {
+    const auto record = work_ / "browser-arguments";
+    const auto signin = Host({"signin"}, {{"BROWSER", std::string(HEADLESS_BROWSER_PATH) + " --record " + record.string()}});
+    ASSERT_EQ(signin.status, 0) << signin.out << signin.err;
+    std::ifstream in(record);
+    std::string address, more;
+    ASSERT_TRUE(std::getline(in, address));
+    EXPECT_FALSE(std::getline(in, more)) << "opened once";
+    EXPECT_TRUE(std::regex_match(address, std::regex(R"(http://127\.0\.0\.1:559[89]\d/VektaAuthTikTok/start/[0-9a-f]{32})")))
+        << address;
+    for (const char* secret : {"state", "code_challenge", "tiktok", "client_key"})
+        EXPECT_EQ(address.find(secret), std::string::npos) << secret;
+    EXPECT_EQ(CountRequests("GET", "/v2/auth/authorize/"), 1u);
+}
+
+// Without a browser the host prints the start address for the person to open; it signs in as well.
+TEST_F(VektaHostEndToEnd, WithoutABrowserTheHostPrintsTheStartAddressToOpen) {
+    ChildProcess host(HostArgv({"signin"}), {{"BROWSER", "/nonexistent/vekta-no-browser"}});
+    ASSERT_TRUE(host.WaitForOutput("/VektaAuthTikTok/start/", 60s)) << host.Output() << host.Errors();
+    std::smatch match;
+    const std::string output = host.Output();
+    ASSERT_TRUE(std::regex_search(output, match, std::regex(R"(http://127\.0\.0\.1:\d+/VektaAuthTikTok/start/[0-9a-f]{32})")))
+        << output;
+    const auto browser = vekta::test::Run({HEADLESS_BROWSER_PATH, match.str()}, {}, 60s);
+    EXPECT_EQ(browser.status, 0) << browser.err;
+    EXPECT_EQ(host.Wait(60s), 0) << host.Output() << host.Errors();
+    EXPECT_NE(host.Output().find("Signed in as Sandbox Creator"), std::string::npos) << host.Output();
 }
 
 }  // namespace
