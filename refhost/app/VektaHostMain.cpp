@@ -180,8 +180,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "vekta-host: %s\n", error.c_str());
         return 1;
     }
-    if (command == "settings") return session.ShowSettings(all);
-    if (command == "signin") return session.SignIn();
-    if (command == "signout") return session.SignOut();
-    return session.Publish(publish);
+    const int status = command == "settings"  ? session.ShowSettings(all)
+                       : command == "signin"  ? session.SignIn()
+                       : command == "signout" ? session.SignOut()
+                                              : session.Publish(publish);
+    session.KeepHandOver();
+    return status;
 }

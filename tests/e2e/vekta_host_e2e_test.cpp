@@ -259,4 +259,73 @@ TEST_F(VektaHostEndToEnd, WithoutABrowserTheHostPrintsTheStartAddressToOpen) {
     EXPECT_NE(host.Output().find("Signed in as Sandbox Creator"), std::string::npos) << host.Output();
 }
 
+// An origin map sends TikTok's traffic, tokens included, elsewhere: in clear only to this machine,
+// and never without saying so.
+TEST_F(VektaHostEndToEnd, OriginMapsInClearToAnotherMachineAreRefusedAndAnyMapIsAnnouncedOnce) {
+    const struct {
+        std::vector<std::string> options;
+        std::map<std::string, std::string> env;
+        std::string refusal;  // empty: accepted
+    } cases[] = {
+        {{}, {}, ""},
+        {{"--origin-map", "https://open.tiktokapis.com=http://198.51.100.7:8080"}, {},
+         "--origin-map 'https://open.tiktokapis.com=http://198.51.100.7:8080': a plain-http target must be 127.0.0.1"},
+        {{}, {{"VEKTA_HOST_ORIGIN_MAP", "https://www.tiktok.com=http://upload.example.test"}},
+         "VEKTA_HOST_ORIGIN_MAP entry 'https://www.tiktok.com=http://upload.example.test': a plain-http target"},
+        {{"--origin-map", "https://mirror.example.test=https://mirror.example.net"}, {}, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.refusal);
+        std::vector<std::string> args = c.options;
+        args.push_back("settings");
+        const auto run = Host(args, c.env);
+        if (c.refusal.empty()) {
+            EXPECT_EQ(run.status, 0) << run.err;
+            const auto first = run.err.find("origin map in force: https://www.tiktok.com -> " + origin_);
+            EXPECT_NE(first, std::string::npos) << run.err;
+            EXPECT_EQ(run.err.find("origin map in force", first + 1), std::string::npos) << run.err;
+        } else {
+            EXPECT_EQ(run.status, 1);
+            EXPECT_NE(run.err.find(c.refusal), std::string::npos) << run.err;
+            EXPECT_EQ(run.out.find("TikTok"), std::string::npos) << "nothing was done: " << run.out;
+        }
+    }
+}
+
+// TikTok rotates refresh tokens and refuses the ones it rotated out. Every run refreshes (several
+// times), so every run must leave the newest token in the preset for the next one.
+class VektaHostWithRotatingTokens : public VektaHostEndToEnd {
+protected:
+    std::vector<std::string> SandboxOptions() const override {
+        return {"--rotate-refresh-tokens", "--refuse-rotated-refresh-tokens"};
+    }
+};
+
+TEST_F(VektaHostWithRotatingTokens, OneSignInServesFivePublishesInSeparateRuns) {
+    const auto signin = Host({"signin"});
+    ASSERT_EQ(signin.status, 0) << signin.out << signin.err;
+    const auto& videos = Videos::Get();
+    for (int run = 1; run <= 5; ++run) {
+        SCOPED_TRACE(run);
+        const auto publish = Host({"publish", videos.good.string(), "--caption", "Run " + std::to_string(run),
+                                   "--privacy", "everyone"});
+        ASSERT_EQ(publish.status, 0) << publish.out << publish.err;
+        EXPECT_EQ(publish.out.find("Log in"), std::string::npos) << "the preset's account is used";
+    }
+    EXPECT_EQ(CountRequests("GET", "/v2/auth/authorize/"), 1u);
+    const auto requests = Control("/_sandbox/requests")["requests"];
+    for (const auto& request : requests) EXPECT_EQ(request["error_code"], "") << request.dump();
+    const auto uploads = Control("/_sandbox/uploads")["uploads"];
+    ASSERT_EQ(uploads.size(), 5u);
+    for (const auto& upload : uploads) EXPECT_TRUE(upload["complete"].get<bool>());
+    // The run's own options are not kept: the next run starts from the preset's caption.
+    EXPECT_EQ(uploads[4]["post_info"]["title"], "Run 5");
+    struct stat info {};
+    ASSERT_EQ(stat(Preset().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    std::ifstream preset(Preset());
+    const std::string text((std::istreambuf_iterator<char>(preset)), {});
+    EXPECT_EQ(text.find("Run "), std::string::npos) << text;
+}
+
 }  // namespace

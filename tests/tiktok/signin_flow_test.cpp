@@ -1,7 +1,8 @@
 // The browser sign-in through the module's callbacks: the start address the browser is given, the
 // authorization request, the loopback listener and its answers, the prompt, the time-out, and a
 // code that arrives after the instance is gone; then the tokens: how the refresh's answers keep or
-// end the sign-in, rotated refresh tokens, and what the traces must never show.
+// end the sign-in, rotated refresh tokens and their way to the host, and what the traces must never
+// show.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -352,15 +353,32 @@ TEST_F(Tokens, RefreshAnswerSignsOutOnAnErrorIn200AndKeepsTheTokenOtherwise) {
     }
 }
 
-TEST_F(Tokens, RotatedRefreshTokensAreAdoptedAndTheHandOverDoesNotBringTheRetiredOneBack) {
+// TikTok retires a refresh token once it has rotated it out. Each new one is adopted and handed
+// to the host as a sign-in's is, so that what the host keeps is never the retired one, and the
+// retired one given back with the next refresh does not replace it.
+TEST_F(Tokens, EachRotatedRefreshTokenIsHandedToTheHostAndTheRetiredOneNeverComesBack) {
     h.Sandbox().SetRotateRefreshTokens(true);
-    // The sign-in's own creator query already retires the token that the settings hold.
+    h.Sandbox().SetRefuseRotatedRefreshTokens(true);
+    // The sign-in's own creator query already rotates the token that the sign-in handed over.
     ASSERT_TRUE(h.SignIn());
+    std::u16string handedOver = h.ArrayText("VOXATikTokRefreshToken");
+    ASSERT_FALSE(handedOver.empty());
     for (int refresh = 0; refresh < 3; ++refresh) {
+        SCOPED_TRACE(refresh);
         ASSERT_EQ(h.Refresh(), 0);
-        EXPECT_EQ(h.ChoiceLabels("VOXATikTokStatusText"), kSignedIn) << refresh;
+        EXPECT_EQ(h.ChoiceLabels("VOXATikTokStatusText"), kSignedIn);
+        const std::u16string next = h.ArrayText("VOXATikTokRefreshToken");
+        EXPECT_FALSE(next.empty());
+        EXPECT_NE(next, handedOver);
+        handedOver = next;
     }
     for (const auto& request : h.Sandbox().Requests()) EXPECT_EQ(request.errorCode, "") << request.endpoint;
+
+    // A token that stays the same is not handed over again: the settings hold none after a refresh.
+    h.Sandbox().SetRotateRefreshTokens(false);
+    ASSERT_EQ(h.Refresh(), 0);
+    EXPECT_TRUE(h.ArrayText("VOXATikTokRefreshToken").empty());
+    EXPECT_EQ(h.ChoiceLabels("VOXATikTokStatusText"), kSignedIn);
 }
 
 TEST_F(Tokens, TracesCarryNoTokenCodeOrSecret) {
