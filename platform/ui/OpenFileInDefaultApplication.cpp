@@ -104,8 +104,10 @@ bool OpenWithSystem(const std::string& address) {
 
 }  // namespace
 
+std::string BrowserAddress(std::string_view url) { return talnet::http::MapOrigin(url); }
+
 bool OpenFileInDefaultApplication(std::string_view pathOrURL) {
-    const std::string address = talnet::http::MapOrigin(pathOrURL);
+    const std::string address = BrowserAddress(pathOrURL);
     if (OpenWithSystem(address)) return true;
     std::function<void(const std::string&)> fallback;
     {
