@@ -4,6 +4,7 @@
 #include "plugin/InstanceLookup.h"
 #include "plugin/PluginCallbacks.h"
 #include "settings/ParameterAccess.h"
+#include "settings/SettingsBehaviour.h"
 #include "settings/TikTokParameterTables.h"
 #include "talcore/string/Unicode.h"
 
@@ -47,6 +48,8 @@ std::int32_t Execute(HostInstanceRecord* record, std::int32_t selector) {
         uploader->SetPublishSettings(std::move(privacy), std::move(caption), !comment, !duet, !stitch);
         published = uploader->Publish(true);
     }
+    // The upload's refresh may have rotated the refresh token.
+    HandOverRotatedRefreshToken(*suite, *record, *uploader);
     return published ? 0 : 1;
 }
 

@@ -380,13 +380,18 @@ bool ParsePreset(std::string_view text, InstanceSettings& settings, std::string&
 }
 
 PresetResult SavePreset(const std::filesystem::path& path, std::uint32_t instanceID) {
-    PresetResult result;
     const auto settings = ExportParamHost::Get().ReadSettings(instanceID);
     if (!settings) {
+        PresetResult result;
         result.error = "unknown instance " + std::to_string(instanceID);
         return result;
     }
-    const std::string text = FormatPreset(*settings);
+    return SavePreset(path, *settings);
+}
+
+PresetResult SavePreset(const std::filesystem::path& path, const InstanceSettings& settings) {
+    PresetResult result;
+    const std::string text = FormatPreset(settings);
 
     result.error = ReplacePrivateFile(path, text);
     result.ok = result.error.empty();

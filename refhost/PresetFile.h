@@ -57,6 +57,8 @@ bool ParsePreset(std::string_view text, InstanceSettings& settings, std::string&
 
 // [any-thread] Saves the instance's settings as read from the export-parameter host.
 PresetResult SavePreset(const std::filesystem::path& path, std::uint32_t instanceID);
+// [any-thread] Saves `settings` in the same way.
+PresetResult SavePreset(const std::filesystem::path& path, const InstanceSettings& settings);
 // [any-thread] Loads a preset into the instance; all or nothing.
 PresetResult LoadPreset(const std::filesystem::path& path, std::uint32_t instanceID);
 

@@ -185,8 +185,8 @@ void AuthEndpoints::RedeemRefreshToken(Exchange& ex, const FormFields& form, con
   if (!refreshToken || refreshToken->empty()) {
     return ex.SendTokenError("invalid_request", "refresh_token is required");
   }
-  const auto grant = store_.Refresh(*refreshToken, config.rotateRefreshTokens, config.accessTokenLifetime,
-                                    config.refreshTokenLifetime);
+  const auto grant = store_.Refresh(*refreshToken, config.rotateRefreshTokens, config.refuseRotatedRefreshTokens,
+                                    config.accessTokenLifetime, config.refreshTokenLifetime);
   if (!grant) return ex.SendTokenError("invalid_grant", "Refresh token is invalid or expired");
   SendTokens(ex, *grant);
 }

@@ -85,7 +85,7 @@ TokenGrant AuthStore::IssueTokens(const std::vector<std::string>& scopes,
   return grant;
 }
 
-std::optional<TokenGrant> AuthStore::Refresh(const std::string& refreshToken, bool rotate,
+std::optional<TokenGrant> AuthStore::Refresh(const std::string& refreshToken, bool rotate, bool refuseRotatedOut,
                                              std::chrono::seconds accessLifetime,
                                              std::chrono::seconds refreshLifetime) {
   const auto now = clock_.Now();
@@ -96,7 +96,7 @@ std::optional<TokenGrant> AuthStore::Refresh(const std::string& refreshToken, bo
   TokenGrant grant;
   grant.accessToken = NewAccessTokenLocked(refresh.scopes, accessLifetime);
   if (rotate) {
-    refreshTokens_.erase(found);
+    if (refuseRotatedOut) refreshTokens_.erase(found);
     grant.refreshToken = NewRefreshToken();
     refresh.expiresAt = now + refreshLifetime;
     refreshTokens_[grant.refreshToken] = refresh;

@@ -54,7 +54,8 @@ class AuthStore {
 
   TokenGrant IssueTokens(const std::vector<std::string>& scopes, std::chrono::seconds accessLifetime,
                          std::chrono::seconds refreshLifetime);
-  std::optional<TokenGrant> Refresh(const std::string& refreshToken, bool rotate,
+  // `rotate`: a new refresh token comes back; `refuseRotatedOut`: the one sent is then retired.
+  std::optional<TokenGrant> Refresh(const std::string& refreshToken, bool rotate, bool refuseRotatedOut,
                                     std::chrono::seconds accessLifetime,
                                     std::chrono::seconds refreshLifetime);
   std::optional<AccessGrant> CheckAccessToken(const std::string& accessToken) const;

@@ -148,16 +148,19 @@ void ControlEndpoints::Register(httplib::Server& server) {
     SandboxConfig config = state_.config.Snapshot();
     if (!ReadOptional(*body, "auto_approve", config.autoApprove, res) ||
         !ReadOptional(*body, "rotate_refresh_tokens", config.rotateRefreshTokens, res) ||
+        !ReadOptional(*body, "refuse_rotated_refresh_tokens", config.refuseRotatedRefreshTokens, res) ||
         !ReadOptional(*body, "max_pending_uploads", config.maxPendingUploads, res)) {
       return;
     }
     state_.config.Update([&](SandboxConfig& live) {
       live.autoApprove = config.autoApprove;
       live.rotateRefreshTokens = config.rotateRefreshTokens;
+      live.refuseRotatedRefreshTokens = config.refuseRotatedRefreshTokens;
       live.maxPendingUploads = config.maxPendingUploads;
     });
     Reply(res, {{"auto_approve", config.autoApprove},
                 {"rotate_refresh_tokens", config.rotateRefreshTokens},
+                {"refuse_rotated_refresh_tokens", config.refuseRotatedRefreshTokens},
                 {"max_pending_uploads", config.maxPendingUploads}});
   });
 

@@ -233,6 +233,7 @@ BrowserResult HeadlessBrowser::Open(const std::string& startUrl) const {
       return result;
     }
     ++result.hops;
+    result.visited.push_back(url->Origin() + url->Target());
     auto page = Fetch(*url, method, formBody, timeout_, result.error);
     if (!page) return result;
     result.page = std::move(*page);
@@ -258,6 +259,22 @@ BrowserResult HeadlessBrowser::Open(const std::string& startUrl) const {
     return result;
   }
   result.error = "too many redirects";
+  return result;
+}
+
+BrowserResult HeadlessBrowser::Get(const std::string& url) const {
+  BrowserResult result;
+  const auto parsed = ParseHttpUrl(url);
+  if (!parsed || !IsLoopbackHost(parsed->host)) {
+    result.error = "only http URLs on loopback are visited";
+    return result;
+  }
+  result.hops = 1;
+  result.visited.push_back(parsed->Origin() + parsed->Target());
+  auto page = Fetch(*parsed, "GET", {}, timeout_, result.error);
+  if (!page) return result;
+  result.page = std::move(*page);
+  result.ok = true;
   return result;
 }
 

@@ -22,11 +22,12 @@ struct BrowserResult {
   std::string error;
   BrowserPage page;    // the last page: the loopback listener's answer after a sign-in
   int hops = 0;        // requests made
+  std::vector<std::string> visited;  // the URL of each request, in order
 };
 
-// Stands in for a person's browser on loopback: opens an authorization URL on the sandbox,
-// answers its consent page, follows the redirect to the client's redirect_uri and fetches it
-// with a real socket. Only loopback URLs are visited.
+// Stands in for a person's browser on loopback: opens an authorization URL on the sandbox (or an
+// address that redirects there), answers its consent page, follows the redirect to the client's
+// redirect_uri and fetches it with a real socket. Only loopback URLs are visited.
 class HeadlessBrowser {
  public:
   enum class Choice { Authorize, Cancel };
@@ -35,6 +36,8 @@ class HeadlessBrowser {
                            std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
   BrowserResult Open(const std::string& url) const;
+  // One GET of a loopback URL; a redirect is returned, not followed.
+  BrowserResult Get(const std::string& url) const;
 
  private:
   Choice choice_;

@@ -274,6 +274,10 @@ void Sandbox::SetRotateRefreshTokens(bool rotate) {
   impl_->state.config.Update([&](SandboxConfig& config) { config.rotateRefreshTokens = rotate; });
 }
 
+void Sandbox::SetRefuseRotatedRefreshTokens(bool refuse) {
+  impl_->state.config.Update([&](SandboxConfig& config) { config.refuseRotatedRefreshTokens = refuse; });
+}
+
 void Sandbox::SetMaxPendingUploads(int uploads) {
   impl_->state.config.Update([&](SandboxConfig& config) { config.maxPendingUploads = uploads; });
 }

@@ -53,6 +53,7 @@ class Sandbox {
   void SetPrivateAccount(bool privateAccount);
   void SetAutoApprove(bool autoApprove);
   void SetRotateRefreshTokens(bool rotate);
+  void SetRefuseRotatedRefreshTokens(bool refuse);
   void SetMaxPendingUploads(int uploads);
 
  private:

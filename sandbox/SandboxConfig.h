@@ -38,8 +38,11 @@ struct SandboxConfig {
   std::chrono::seconds authorizationCodeLifetime{60};
   std::chrono::seconds consentPageLifetime{600};
   std::chrono::seconds uploadUrlLifetime{3600};
-  // Refreshing issues a new refresh token and retires the old one; otherwise the same one comes back.
+  // Refreshing issues a new refresh token; otherwise the same one comes back.
   bool rotateRefreshTokens = false;
+  // A refresh token that a rotation replaced is refused from then on, as TikTok does; otherwise it
+  // stays usable until it expires.
+  bool refuseRotatedRefreshTokens = false;
   // Unfinished uploads a creator may have open before init answers spam_risk_too_many_pending_share;
   // 0 means no limit.
   int maxPendingUploads = 5;

@@ -23,6 +23,8 @@ constexpr std::string_view kUsage =
     "  --auto-approve           skip the consent page\n"
     "  --data-dir DIR           write received uploads to DIR, one file per upload id\n"
     "  --rotate-refresh-tokens  issue a new refresh token on every refresh\n"
+    "  --refuse-rotated-refresh-tokens\n"
+    "                           refuse a refresh token once a rotation has replaced it\n"
     "  --nickname NAME          the creator's nickname\n"
     "  --private-account        the creator's account is private\n"
     "  --verbose                print each request (method, path, status) as it is answered\n"
@@ -46,6 +48,8 @@ bool ParseOptions(int argc, char** argv, Options& options, bool& help) {
       options.config.autoApprove = true;
     } else if (arg == "--rotate-refresh-tokens") {
       options.config.rotateRefreshTokens = true;
+    } else if (arg == "--refuse-rotated-refresh-tokens") {
+      options.config.refuseRotatedRefreshTokens = true;
     } else if (arg == "--private-account") {
       options.config.creator.privateAccount = true;
     } else if (arg == "--verbose") {

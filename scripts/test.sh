@@ -13,6 +13,7 @@ if [[ "$preset" == "windows" ]]; then
   # the first start sets the prefix up.
   # No Mono or Gecko: nothing here needs them, and Wine would offer to fetch them.
   export WINEPREFIX="$PWD/build-windows/wine-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  mkdir -p "$WINEPREFIX"
   wineserver -p
   trap 'wineserver -k || true' EXIT
   # Wine's own services start here, not in the first test: started by a test they would keep

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <limits>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -217,6 +218,21 @@ void FollowAccount(TikTokParameters& p, TikTokUploader& uploader, const LuSDKExp
     }
 }
 
+// The hidden refresh-token parameter at the end of a callback: emptied when it still holds
+// `takenBack` (what the refresh gave to the uploader), then given the token that TikTok rotated in
+// since the last hand-over, if any. One lock for every such write, so that a hand-over from an
+// upload on another thread is never emptied by a refresh that has not seen it.
+void SettleRefreshTokenParameter(const LuSDKExportParamSuite& suite, std::uint32_t instanceID,
+                                 TikTokUploader& uploader, const std::u16string* takenBack) {
+    static std::mutex writers;
+    std::lock_guard lock(writers);
+    if (takenBack && GetArrayText(&suite, instanceID, kTikTokRefreshTokenID) == *takenBack) {
+        ClearArrayValue(&suite, instanceID, kTikTokRefreshTokenID);
+    }
+    std::u16string rotated;
+    if (uploader.TakeRefreshTokenHandOver(rotated)) SetArrayText(rotated, &suite, instanceID, kTikTokRefreshTokenID);
+}
+
 // frames * ticksPerFrame, held at the ends of the range instead of overflowing.
 std::int64_t SaturatingMultiply(std::int64_t a, std::int64_t b) {
     constexpr auto kMax = std::numeric_limits<std::int64_t>::max();
@@ -283,9 +299,14 @@ std::int32_t RefreshTikTokParameters(const LuSDKExportParamSuite& suite, const H
     FollowAccount(p, *uploader, suite, record.instanceID);
     uploader->SetCoverTime(p.ReadTime(kTikTokCoverImageThumbnailTimeTokenID));
     UpdateStatus(p, uploader);
-    // From here on the refresh token lives only in the uploader.
-    ClearArrayValue(&suite, record.instanceID, kTikTokRefreshTokenID);
+    // From here on the refresh token lives only in the uploader, unless TikTok has rotated it.
+    SettleRefreshTokenParameter(suite, record.instanceID, *uploader, &handedOver);
     return 0;
+}
+
+void HandOverRotatedRefreshToken(const LuSDKExportParamSuite& suite, const HostInstanceRecord& record,
+                                 TikTokUploader& uploader) {
+    SettleRefreshTokenParameter(suite, record.instanceID, uploader, nullptr);
 }
 
 void TikTokParameterChanged(const LuSDKExportParamSuite& suite, const HostInstanceRecord& record,
@@ -322,6 +343,7 @@ void TikTokParameterChanged(const LuSDKExportParamSuite& suite, const HostInstan
         const std::string key = "$$$/VektaSettingsUI/TikTokFormatRequirementsURL=" + TikTokEndpoints::FormatRequirementsURL();
         talcore::utility::OpenFileInDefaultApplication(talcore::string::UTF16to8(Localized(key)));
     }
+    HandOverRotatedRefreshToken(suite, record, uploader);
 }
 
 }  // namespace Vekta

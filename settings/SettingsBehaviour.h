@@ -22,4 +22,10 @@ std::int32_t RefreshTikTokParameters(const LuSDKExportParamSuite& suite, const H
 void TikTokParameterChanged(const LuSDKExportParamSuite& suite, const HostInstanceRecord& record,
                             TikTokUploader& uploader, std::string_view parameterID);
 
+// [any-thread] Writes a refresh token that TikTok rotated in during a refresh into the hidden
+// refresh-token parameter, as the end of a sign-in does, so that the host keeps the one that is
+// still valid. The settings callbacks do this themselves; Execute calls it after the upload.
+void HandOverRotatedRefreshToken(const LuSDKExportParamSuite& suite, const HostInstanceRecord& record,
+                                 TikTokUploader& uploader);
+
 }  // namespace Vekta

@@ -6,6 +6,7 @@ AuthServer::AuthServer(std::uint32_t firstPort, std::uint32_t attempts) : basePo
 
 AuthServer::~AuthServer() {
     if (started == 1 && server) server->Stop();
+    furtherServices.clear();
     service.reset();
     server.reset();
 }
@@ -27,6 +28,14 @@ int AuthServer::StartService(std::shared_ptr<AuthService> newService) {
     const std::string path = newService->GetPath();
     server->RegisterService(path, std::move(newService));
     return 200;
+}
+
+bool AuthServer::AddService(std::shared_ptr<AuthService> furtherService) {
+    if (started != 1 || !server || !furtherService) return false;
+    furtherServices.push_back(furtherService);
+    const std::string path = furtherService->GetPath();
+    server->RegisterService(path, std::move(furtherService));
+    return true;
 }
 
 }  // namespace Vekta

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "talnet/http/server/Server.h"
 
@@ -28,12 +29,16 @@ public:
     // Listens on the first free port from basePort and registers `service` under its path. 200 when
     // listening (a second call keeps the first service), -3 when no port could be bound.
     int StartService(std::shared_ptr<AuthService> service);
+    // Registers a further service on the running server under its own path; false when the server
+    // is not started.
+    bool AddService(std::shared_ptr<AuthService> service);
     std::uint32_t GetPort() const noexcept { return port; }
     bool IsStarted() const noexcept { return started != 0; }
 
 private:
     std::shared_ptr<talnet::http::server::Server> server;
     std::shared_ptr<talnet::http::server::Service> service;
+    std::vector<std::shared_ptr<talnet::http::server::Service>> furtherServices;
     std::int32_t started = 0;
     std::uint32_t basePort;
     std::uint32_t portAttempts;

@@ -1,10 +1,13 @@
-// Browser sign-in: the loopback listener, TikTok's authorization page in the system browser, the
-// modal prompt, and the five-minute time-out.
+// Browser sign-in: the loopback listener, TikTok's authorization page in the system browser (reached
+// through a single-use start address of the listener), the modal prompt, and the five-minute
+// time-out.
 #include <atomic>
 #include <string>
 
 #include "brimkit/IdleCountdownTimer.h"
 #include "talcore/config/Localizer.h"
+#include "talcore/crypto/ConstantTimeCompare.h"
+#include "talcore/crypto/SecureRandom.h"
 #include "talcore/threads/Executor.h"
 #include "talcore/threads/MainThread.h"
 #include "talcore/utility/OpenFileInDefaultApplication.h"
@@ -49,7 +52,8 @@ public:
                 talnet::http::server::ServiceCompletion completion) override {
         std::string receivedState;
         std::string code = "ERROR! Code not found!";
-        const bool valid = request.GetQueryParameter("state", receivedState) && receivedState == stateText &&
+        const bool valid = request.GetQueryParameter("state", receivedState) &&
+                           talcore::crypto::ConstantTimeEquals(receivedState, stateText) &&
                            request.GetQueryParameter("code", code);
         // A state is good for one code: a reloaded or prefetched redirect must not start a second
         // exchange.
@@ -88,6 +92,51 @@ private:
     std::atomic<bool> delivered{false};
 };
 
+// The address the browser is opened with: a path of the listener that answers its first GET with
+// a redirect to TikTok's authorization page. The authorization address itself (state and code
+// challenge) never stands on a command line, where every local user could read it and start a
+// sign-in of their own with our challenge.
+class TikTokStartService final : public AuthService {
+public:
+    TikTokStartService(std::string startPath, std::string authorizationAddress)
+        : path(std::move(startPath)), location(std::move(authorizationAddress)) {}
+
+    void Handle(const talnet::http::server::Request& request,
+                std::shared_ptr<talnet::http::server::MutableResponse> response,
+                talnet::http::server::ServiceCompletion completion) override {
+        // Single use: after the first visit, a reload, a prefetch or a copy of the address gets nothing.
+        if (request.GetMethod() == "GET" && !used.exchange(true)) {
+            response->SetStatus(302);
+            response->SetHeader("Location", location);
+            response->SetHeader("Cache-Control", "no-store");
+            response->SetHeader("Referrer-Policy", "no-referrer");
+        } else {
+            response->SetStatus(404);
+        }
+        completion(response);
+    }
+
+    std::string GetPath() const override { return path; }
+
+private:
+    const std::string path;
+    const std::string location;
+    std::atomic<bool> used{false};
+};
+
+// "/VektaAuthTikTok/start/" and 128 bits from the secure generator in hex.
+std::string MakeStartPath() {
+    static constexpr char kHex[] = "0123456789abcdef";
+    unsigned char bytes[16];
+    talcore::crypto::FillSecureRandom(bytes, sizeof bytes);
+    std::string path = TikTokEndpoints::RedirectPath().UTF8() + "/start/";
+    for (const unsigned char byte : bytes) {
+        path.push_back(kHex[byte >> 4]);
+        path.push_back(kHex[byte & 0x0F]);
+    }
+    return path;
+}
+
 talcore::messaging::MessageID TimerExpiredMessageID() {
     static const auto id = talcore::messaging::HashMessageTypeNameToMessageID(Brim::MessageNameForIdleCountdownTimerMessage);
     return id;
@@ -116,14 +165,20 @@ bool TikTokUploader::LoginBrowser(LoginCallback callback) {
             codeVerifier = GetCodeVerifier();
             MakeCodeChallenge(codeVerifier, challenge, method);
         }
-        const std::string url = TikTokEndpoints::AuthorizationPage().UTF8() + "?" +
-                                talnet::http::QuoteURL({{"client_key", TikTokEndpoints::ClientKey()},
-                                                        {"scope", TikTokEndpoints::Scopes()},
-                                                        {"response_type", "code"},
-                                                        {"redirect_uri", MakeRedirectUri(authServer->GetPort())},
-                                                        {"state", oauthState.AsUTF8String()},
-                                                        {"code_challenge", challenge},
-                                                        {"code_challenge_method", method}});
+        const std::string authorizationAddress =
+            TikTokEndpoints::AuthorizationPage().UTF8() + "?" +
+            talnet::http::QuoteURL({{"client_key", TikTokEndpoints::ClientKey()},
+                                    {"scope", TikTokEndpoints::Scopes()},
+                                    {"response_type", "code"},
+                                    {"redirect_uri", MakeRedirectUri(authServer->GetPort())},
+                                    {"state", oauthState.AsUTF8String()},
+                                    {"code_challenge", challenge},
+                                    {"code_challenge_method", method}});
+        const std::string startPath = MakeStartPath();
+        authServer->AddService(std::make_shared<TikTokStartService>(
+            startPath, talcore::utility::BrowserAddress(authorizationAddress)));
+        const std::string startAddress =
+            TikTokEndpoints::LoopbackPrefix().UTF8() + std::to_string(authServer->GetPort()) + startPath;
 
         const auto& localizer = talcore::config::Localizer::Get();
         const std::u16string cancel = localizer.Localize("$$$/Vekta/PostProcess/TikTok/LoginCancel=Cancel");
@@ -140,7 +195,7 @@ bool TikTokUploader::LoginBrowser(LoginCallback callback) {
             loginPrompt = prompt;
         }
 
-        talcore::utility::OpenFileInDefaultApplication(url);
+        talcore::utility::OpenFileInDefaultApplication(startAddress);
         StartLoginTimeout();
         if (talcore::threads::CurrentThreadIsMainThread()) prompt->RunModal();
         prompt.Reset();

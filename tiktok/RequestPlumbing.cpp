@@ -37,11 +37,17 @@ void TikTokUploader::AwaitResponse(const GatePtr& gate, const RequestID& id, con
     gate->PassThroughUntil(std::chrono::steady_clock::now() + std::chrono::seconds(86400));
 }
 
-talnet::http::HeaderMap TikTokUploader::AuthorizationHeaders() const {
+talnet::http::HeaderMap TikTokUploader::AuthorizationHeaders() {
     std::u16string bearer = u"Bearer ";
     {
-        // A refresh on another thread (settings and publish run) may be writing it.
-        std::lock_guard lock(tokenMutex);
+        // A refresh on another thread (settings and publish run) has emptied the token until its
+        // answer comes; sending meanwhile would send an empty bearer.
+        std::unique_lock lock(tokenMutex);
+        if (refreshInFlight) {
+            ++refreshWaiters;
+            refreshFinished.wait(lock, [this] { return !refreshInFlight; });
+            --refreshWaiters;
+        }
         bearer += accessToken;
     }
     talnet::http::HeaderMap headers;

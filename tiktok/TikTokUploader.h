@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -56,9 +57,14 @@ public:
     bool LoginBrowser(LoginCallback callback);
     // [worker] Exchanges an authorization code for tokens; ends the prompt.
     void FetchRefreshToken(const std::string& code, const std::string& redirectURI);
-    // [any-thread, blocking] A fresh access token from the refresh token; true when one came.
+    // [any-thread, blocking] A fresh access token from the refresh token; true when one came. One
+    // refresh at a time: a caller that comes while one is in flight waits for it and shares its
+    // result.
     bool RefreshAccessToken();
     void SetRefreshToken(const std::u16string& token);
+    // [any-thread] A refresh token that TikTok rotated in and the settings have not been given yet:
+    // true with it in `token`; it then counts as handed over.
+    bool TakeRefreshTokenHandOver(std::u16string& token);
 
     // --- Account. ---
     // [blocking] Refreshes the access token and reads the creator's capabilities; calls `callback`
@@ -90,6 +96,11 @@ public:
     void SetWaitSliceSecondsForTesting(std::int32_t seconds) { waitSliceSeconds = seconds; }
     void SetRequestTimeoutForTesting(std::int32_t seconds) { requestTimeout = seconds; }
     void SetLoginTimeoutMillisecondsForTesting(std::int64_t ms) { loginTimeoutMs = ms; }
+    // Callers waiting for the refresh in flight (to refresh, or for the access token to send).
+    std::size_t RefreshWaitersForTesting() const {
+        std::lock_guard lock(tokenMutex);
+        return refreshWaiters;
+    }
     std::int32_t GetIdleLimitSeconds() const noexcept { return idleLimitSeconds; }
     std::int32_t GetRequestTimeout() const noexcept { return requestTimeout; }
 
@@ -110,7 +121,10 @@ private:
     void AwaitResponse(const GatePtr& gate, const talnet::http::RequestID& id, const char* timeoutTrace = nullptr);
     void PostForm(const std::string& url, const std::vector<std::pair<std::string, std::string>>& form,
                   TokenGrant grant);
-    talnet::http::HeaderMap AuthorizationHeaders() const;
+    // Waits for a refresh in flight, whose answer brings the access token to send.
+    talnet::http::HeaderMap AuthorizationHeaders();
+    // Ends the refresh in flight and wakes its waiters; whether it brought an access token.
+    bool FinishRefresh();
 
     // Response handlers: each opens its gate exactly once.
     void HandleTokenResponse(TokenGrant grant, const GatePtr& gate, const talnet::http::RequestID& id,
@@ -170,9 +184,18 @@ private:
     std::shared_ptr<Brim::IdleCountdownTimer> loginTimer;
     LoginCallback loginCallback;
     std::int64_t loginTimeoutMs = 300000;
-    // The refresh token given to the settings at the end of this uploader's last sign-in; guarded
-    // by tokenMutex.
+    // Guarded by tokenMutex: the refresh token last given to the settings (at the end of a sign-in
+    // or after a rotation), and whether a rotated one still waits to be given.
     std::u16string handedOverRefreshToken;
+    bool refreshTokenHandOverPending = false;
+    // The refresh in flight, guarded by tokenMutex: the token it sent, and a round counter that
+    // its waiters watch.
+    bool refreshInFlight = false;
+    std::u16string refreshingToken;
+    std::uint64_t refreshRound = 0;
+    bool lastRefreshSucceeded = false;
+    std::size_t refreshWaiters = 0;
+    std::condition_variable refreshFinished;
 };
 
 }  // namespace Vekta

@@ -1,7 +1,5 @@
 // Tokens: the code exchange at the end of a sign-in, the refresh before every account query and
 // upload, and the hand-over of the refresh token to the settings.
-#include <stdexcept>
-
 #include "talcore/serialization/JSON.h"
 #include "talcore/string/Unicode.h"
 #include "talnet/http/HttpHelpers.h"
@@ -53,30 +51,70 @@ void TikTokUploader::FetchRefreshToken(const std::string& code, const std::strin
 }
 
 bool TikTokUploader::RefreshAccessToken() {
-    std::u16string refresh;
+    std::string refresh;
+    {
+        std::unique_lock lock(tokenMutex);
+        if (refreshInFlight) {
+            // A second refresh with the same token would be refused once the first has rotated
+            // it, and would sign the user out: the one in flight answers for both.
+            const std::uint64_t round = refreshRound;
+            ++refreshWaiters;
+            refreshFinished.wait(lock, [&] { return refreshRound != round; });
+            --refreshWaiters;
+            return lastRefreshSucceeded;
+        }
+        accessToken.clear();
+        if (refreshToken.empty()) return false;
+        refreshInFlight = true;
+        refreshingToken = refreshToken;
+        refresh = talcore::string::UTF16to8(refreshToken);
+    }
+    try {
+        PostForm(TikTokEndpoints::TokenEndpoint().UTF8(),
+                 {{"client_key", TikTokEndpoints::ClientKey()},
+                  {"client_secret", TikTokEndpoints::ClientSecret()},
+                  {"grant_type", "refresh_token"},
+                  {"refresh_token", refresh}},
+                 TokenGrant::Refresh);
+    } catch (...) {
+        FinishRefresh();
+        throw;
+    }
+    return FinishRefresh();
+}
+
+bool TikTokUploader::FinishRefresh() {
+    bool succeeded = false;
     {
         std::lock_guard lock(tokenMutex);
-        accessToken.clear();
-        refresh = refreshToken;
+        refreshInFlight = false;
+        refreshingToken.clear();
+        ++refreshRound;
+        succeeded = lastRefreshSucceeded = !accessToken.empty();
     }
-    if (refresh.empty()) return false;
-    PostForm(TikTokEndpoints::TokenEndpoint().UTF8(),
-             {{"client_key", TikTokEndpoints::ClientKey()},
-              {"client_secret", TikTokEndpoints::ClientSecret()},
-              {"grant_type", "refresh_token"},
-              {"refresh_token", talcore::string::UTF16to8(refresh)}},
-             TokenGrant::Refresh);
-    std::lock_guard lock(tokenMutex);
-    return !accessToken.empty();
+    refreshFinished.notify_all();
+    return succeeded;
 }
 
 void TikTokUploader::SetRefreshToken(const std::u16string& token) {
     std::lock_guard lock(tokenMutex);
     // The settings give back the token that this uploader handed them at the end of its own
-    // sign-in. It holds that token already, or its rotated successor; the retired one would sign
-    // the user out at the next refresh.
+    // sign-in or after a rotation. It holds that token already, or its rotated successor; the
+    // retired one would sign the user out at the next refresh.
     if (!refreshToken.empty() && token == handedOverRefreshToken) return;
     refreshToken = token;
+    refreshTokenHandOverPending = false;
+}
+
+bool TikTokUploader::TakeRefreshTokenHandOver(std::u16string& token) {
+    std::lock_guard lock(tokenMutex);
+    if (!refreshTokenHandOverPending) return false;
+    refreshTokenHandOverPending = false;
+    // Signed out since: nothing to keep.
+    if (refreshToken.empty()) return false;
+    token = refreshToken;
+    handedOverRefreshToken = refreshToken;
+    return true;
 }
 
 void TikTokUploader::HandleTokenResponse(TokenGrant grant, const GatePtr& gate, const RequestID& id,
@@ -93,18 +131,13 @@ void TikTokUploader::HandleTokenResponse(TokenGrant grant, const GatePtr& gate, 
                 std::lock_guard lock(tokenMutex);
                 accessToken.clear();
                 refreshToken.clear();
+                refreshTokenHandOverPending = false;
             }
             NotifyAccountChanged();
             gate->Open();
             return;
         }
-        json::JSONNode root;
-        try {
-            root = json::JSONParse(body);
-        } catch (const std::exception&) {
-            // The parser's message quotes the text around the fault, which may be a token.
-            throw std::runtime_error("the token answer is not valid JSON");
-        }
+        const json::JSONNode root = json::JSONParse(body);
         if (grant == TokenGrant::AuthorizationCode) {
             std::u16string access = talnet::http::GetItemFor(root, "access_token");
             std::u16string refresh = talnet::http::GetItemFor(root, "refresh_token");
@@ -112,6 +145,7 @@ void TikTokUploader::HandleTokenResponse(TokenGrant grant, const GatePtr& gate, 
                 std::lock_guard lock(tokenMutex);
                 accessToken = std::move(access);
                 refreshToken = std::move(refresh);
+                refreshTokenHandOverPending = false;
             }
             std::lock_guard lock(loginMutex);
             codeVerifier.clear();
@@ -124,8 +158,16 @@ void TikTokUploader::HandleTokenResponse(TokenGrant grant, const GatePtr& gate, 
                 rotated = talcore::string::UTF8to16(std::any_cast<const std::string&>(*refreshNode));
             }
             std::lock_guard lock(tokenMutex);
-            accessToken = std::move(access);
-            if (!rotated.empty()) refreshToken = std::move(rotated);
+            // The answer belongs to the token that was sent: a sign-out or another account given
+            // meanwhile is not undone by it.
+            if (refreshToken == refreshingToken) {
+                accessToken = std::move(access);
+                if (!rotated.empty() && rotated != refreshToken) {
+                    refreshToken = std::move(rotated);
+                    // The host must keep this one now: the one it holds is retired.
+                    refreshTokenHandOverPending = true;
+                }
+            }
         }
         gate->Open();
     } catch (const std::exception& e) {

@@ -1,11 +1,14 @@
 // Publishing one export: the limits, a fresh access token, and TikTok's upload initialisation.
 #include <cmath>
 #include <limits>
+#include <stdexcept>
 
 #include "talcore/config/Localizer.h"
 #include "talcore/serialization/JSON.h"
+#include "talcore/string/Unicode.h"
 #include "talnet/Headers.h"
 #include "talnet/http/HttpHelpers.h"
+#include "talnet/http/OriginMap.h"
 #include "tiktok/TikTokEndpoints.h"
 #include "tiktok/TikTokLimits.h"
 #include "tiktok/TikTokTrace.h"
@@ -31,6 +34,16 @@ std::int64_t CoverTimestampMs(std::int64_t ticks) {
     if (ms >= static_cast<double>(std::numeric_limits<std::int32_t>::max())) return std::numeric_limits<std::int32_t>::max();
     if (ms <= 0.0) return 0;
     return static_cast<std::int64_t>(ms);
+}
+
+bool IsHttps(std::u16string_view url) {
+    constexpr std::u16string_view kScheme = u"https://";
+    if (url.size() < kScheme.size()) return false;
+    for (std::size_t i = 0; i < kScheme.size(); ++i) {
+        const char16_t c = url[i] >= u'A' && url[i] <= u'Z' ? static_cast<char16_t>(url[i] - u'A' + u'a') : url[i];
+        if (c != kScheme[i]) return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -130,7 +143,13 @@ void TikTokUploader::HandleUploadInitializationResponse(const GatePtr& gate, con
         const std::string body = talnet::http::HandleBody(id, response);
         if (response->status == 200) {
             const auto data = json::GetVariantInObject(json::JSONParse(body), "data");
-            uploadURL = talnet::http::GetItemFor(data, "upload_url");
+            std::u16string url = talnet::http::GetItemFor(data, "upload_url");
+            // The file goes where the answer says: over https only, or to the host's own loopback
+            // stand-in. The address is a capability and is not traced.
+            if (!url.empty() && !IsHttps(url) && !talnet::http::IsMappedLoopbackTarget(talcore::string::UTF16to8(url))) {
+                throw std::runtime_error("the upload_url is neither https nor a mapped loopback target");
+            }
+            uploadURL = std::move(url);
         }
     } catch (const std::exception& e) {
         TraceHandlerError("HandleUploadInitializationResponse", id, e);

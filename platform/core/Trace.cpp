@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 
 #include "TraceFile.h"
 
@@ -48,6 +49,30 @@ std::shared_ptr<TraceConfig> Parse(std::string_view text) {
         if (!item.empty()) config->levels[std::string(item)] = level;
     }
     return config;
+}
+
+// Control characters in a traced text (a path from a request, a file name) would let it forge
+// lines of its own or drive the terminal; they are written as \xHH. Only the line end that the
+// caller put last stays as it is.
+std::string EscapeControlCharacters(std::string_view text) {
+    std::size_t body = text.size();
+    if (body > 0 && text[body - 1] == '\n') --body;
+    if (body > 0 && text[body - 1] == '\r' && body < text.size()) --body;
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < body; ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 || c == 0x7F) {
+            out += "\\x";
+            out.push_back(kHex[c >> 4]);
+            out.push_back(kHex[c & 0xF]);
+        } else {
+            out.push_back(static_cast<char>(c));
+        }
+    }
+    out.append(text.substr(body));
+    return out;
 }
 
 void Apply(TraceState& state, std::shared_ptr<TraceConfig> config) {
@@ -96,12 +121,13 @@ bool TraceEnabled(std::string_view category, int level) {
 
 void Trace(std::string_view category, int level, std::string_view text) {
     if (!TraceEnabled(category, level)) return;
+    const std::string line = EscapeControlCharacters(text);
     auto& state = State();
     std::lock_guard lock(state.mutex);
     std::FILE* out = state.file ? state.file : stderr;
     std::fprintf(out, "[%.*s:%d] %.*s", static_cast<int>(category.size()), category.data(), level,
-                 static_cast<int>(text.size()), text.data());
-    if (text.empty() || text.back() != '\n') std::fputc('\n', out);
+                 static_cast<int>(line.size()), line.data());
+    if (line.empty() || line.back() != '\n') std::fputc('\n', out);
     std::fflush(out);
 }
 

@@ -16,12 +16,13 @@ std::FILE* OpenTraceFile(const std::string& path) {
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return nullptr;
-    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_APPEND | _O_WRONLY);
+    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_APPEND | _O_WRONLY | _O_BINARY);
     if (descriptor < 0) {
         CloseHandle(handle);
         return nullptr;
     }
-    std::FILE* file = _fdopen(descriptor, "a");
+    // Binary: lines end as the caller wrote them, the same bytes as on other systems.
+    std::FILE* file = _fdopen(descriptor, "ab");
     if (!file) _close(descriptor);  // closes the handle too
     return file;
 }

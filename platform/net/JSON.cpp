@@ -45,8 +45,12 @@ public:
     bool start_array(std::size_t) { return Open(MakeJSONNode(JSONArray{}), false); }
     bool end_array() { return Close(); }
 
-    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& error) {
-        return Fail(error.what());
+    // The lexer's own message quotes the text around the fault, and what is parsed may carry a
+    // token or an upload address: only the kind of fault and its byte offset are kept.
+    bool parse_error(std::size_t position, const std::string&, const nlohmann::detail::exception& error) {
+        const bool outOfRange = dynamic_cast<const nlohmann::detail::out_of_range*>(&error) != nullptr;
+        return Fail(std::string(outOfRange ? "number out of range" : "syntax error") + " at byte " +
+                    std::to_string(position));
     }
 
     JSONNode TakeRoot() { return std::move(root_); }

@@ -49,6 +49,51 @@ std::string NormalOrigin(std::string_view origin) {
     return normal;
 }
 
+// "http" or "https" with a host (and an optional decimal port) behind it; the host in `host`,
+// lower-case, brackets kept for IPv6. `allowPath`: a target may carry a path prefix.
+bool ParseHttpOrigin(std::string_view text, bool allowPath, std::string& scheme, std::string& host) {
+    std::string_view origin, rest;
+    if (!SplitOrigin(text, origin, rest)) return false;
+    if (!rest.empty() && (!allowPath || rest.front() != '/' || rest.find_first_of("?#") != std::string_view::npos)) {
+        return false;
+    }
+    const auto schemeEnd = origin.find("://");
+    scheme = Lower(origin.substr(0, schemeEnd));
+    if (scheme != "http" && scheme != "https") return false;
+    const std::string_view authority = origin.substr(schemeEnd + 3);
+    // No user part: "http://127.0.0.1@elsewhere" names the host after the "@".
+    if (authority.empty() || authority.find('@') != std::string_view::npos) return false;
+    std::size_t hostEnd = 0;
+    if (authority.front() == '[') {
+        hostEnd = authority.find(']');
+        if (hostEnd == std::string_view::npos) return false;
+        ++hostEnd;
+    } else {
+        hostEnd = std::min(authority.find(':'), authority.size());
+    }
+    host = Lower(authority.substr(0, hostEnd));
+    const std::string_view port = authority.substr(hostEnd);
+    if (host.empty() || host == "[]") return false;
+    if (!port.empty() && (port.front() != ':' || port.size() == 1 || port.size() > 6 ||
+                          !std::all_of(port.begin() + 1, port.end(), [](char c) { return c >= '0' && c <= '9'; }))) {
+        return false;
+    }
+    return true;
+}
+
+bool IsLoopbackHost(std::string_view host) { return host == "127.0.0.1" || host == "[::1]" || host == "localhost"; }
+
+// Empty when (`from`, `to`) may be mapped, else why not.
+std::string MappingProblem(std::string_view from, std::string_view to) {
+    std::string scheme, host;
+    if (!ParseHttpOrigin(Trim(from), false, scheme, host)) return "the origin to map is not http(s)://host[:port]";
+    if (!ParseHttpOrigin(Trim(to), true, scheme, host)) return "the target is not http(s)://host[:port]";
+    if (scheme == "http" && !IsLoopbackHost(host)) {
+        return "a plain-http target must be 127.0.0.1, [::1] or localhost";
+    }
+    return {};
+}
+
 class OriginMap {
 public:
     OriginMap() {
@@ -57,19 +102,28 @@ public:
         std::string_view entries(configured);
         while (!entries.empty()) {
             const auto end = entries.find(';');
-            const std::string_view entry = entries.substr(0, end);
+            const std::string_view entry = Trim(entries.substr(0, end));
             entries = end == std::string_view::npos ? std::string_view{} : entries.substr(end + 1);
+            if (entry.empty()) continue;
             const auto equals = entry.find('=');
-            if (equals == std::string_view::npos) continue;
-            Set(entry.substr(0, equals), entry.substr(equals + 1));
+            std::string problem = equals == std::string_view::npos ? "not of the form from=to" : std::string();
+            if (problem.empty()) Set(entry.substr(0, equals), entry.substr(equals + 1), problem);
+            if (!problem.empty()) refused_.push_back("'" + std::string(entry) + "': " + problem);
         }
     }
 
-    void Set(std::string_view from, std::string_view to) {
-        std::string key = NormalOrigin(from);
-        if (key.empty()) return;
+    bool Set(std::string_view from, std::string_view to, std::string& problem) {
         std::string target(Trim(to));
         while (!target.empty() && target.back() == '/') target.pop_back();
+        if (!target.empty()) {
+            problem = MappingProblem(from, target);
+            if (!problem.empty()) return false;
+        }
+        std::string key = NormalOrigin(from);
+        if (key.empty()) {
+            problem = "the origin to map is empty";
+            return false;
+        }
         std::lock_guard lock(mutex_);
         auto it = std::find_if(entries_.begin(), entries_.end(), [&](const auto& e) { return e.first == key; });
         if (target.empty()) {
@@ -79,12 +133,21 @@ public:
         } else {
             entries_.emplace_back(std::move(key), std::move(target));
         }
+        return true;
     }
 
     void Clear() {
         std::lock_guard lock(mutex_);
         entries_.clear();
     }
+
+    std::vector<std::pair<std::string, std::string>> Entries() const {
+        std::lock_guard lock(mutex_);
+        return entries_;
+    }
+
+    // Written only while the library loads, read-only afterwards.
+    const std::vector<std::string>& Refused() const { return refused_; }
 
     std::string Map(std::string_view url) const {
         std::string_view origin, rest;
@@ -97,9 +160,24 @@ public:
         return std::string(url);
     }
 
+    bool IsLoopbackTarget(std::string_view url) const {
+        std::string_view origin, rest;
+        if (!SplitOrigin(url, origin, rest)) return false;
+        const std::string key = NormalOrigin(origin);
+        if (key.rfind("http://", 0) != 0) return false;
+        std::lock_guard lock(mutex_);
+        for (const auto& [from, to] : entries_) {
+            std::string_view targetOrigin, targetPath;
+            // Every plain-http target was checked to be loopback when it was set.
+            if (SplitOrigin(to, targetOrigin, targetPath) && NormalOrigin(targetOrigin) == key) return true;
+        }
+        return false;
+    }
+
 private:
     mutable std::mutex mutex_;
     std::vector<std::pair<std::string, std::string>> entries_;
+    std::vector<std::string> refused_;
 };
 
 // Never destroyed: requests made while the process exits still map.
@@ -113,10 +191,21 @@ OriginMap& Map() {
 
 }  // namespace
 
-void SetOriginMapping(std::string_view from, std::string_view to) { Map().Set(from, to); }
+bool SetOriginMapping(std::string_view from, std::string_view to, std::string* problem) {
+    std::string reason;
+    const bool set = Map().Set(from, to, reason);
+    if (problem) *problem = std::move(reason);
+    return set;
+}
 
 void ClearOriginMappings() { Map().Clear(); }
 
+std::vector<std::string> RefusedOriginMappings() { return Map().Refused(); }
+
+std::vector<std::pair<std::string, std::string>> ActiveOriginMappings() { return Map().Entries(); }
+
 std::string MapOrigin(std::string_view url) { return Map().Map(url); }
+
+bool IsMappedLoopbackTarget(std::string_view url) { return Map().IsLoopbackTarget(url); }
 
 }  // namespace talnet::http

@@ -1,5 +1,6 @@
 #include "HostSession.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -35,6 +36,7 @@ namespace {
 constexpr std::uint32_t kInstanceID = 1;
 constexpr const char* kTikTokGroup = "VOXATikTokGroup";
 constexpr const char* kTicksPerFrame = "VOXAHiddenTicksPerFrame";
+constexpr const char* kRefreshTokenHandOver = "VOXATikTokRefreshToken";
 constexpr double kTicksPerSecond = 254016000000.0;
 
 bool StdoutIsTerminal() {
@@ -98,6 +100,10 @@ bool HostSession::Open(const GlobalOptions& options, std::string& error) {
     options_ = options;
     if (options_.presetPath.empty()) options_.presetPath = DefaultPresetPath().string();
     if (!options_.trace.empty()) talcore::debug::SetTraceConfig(options_.trace);
+    for (const auto& refused : talnet::http::RefusedOriginMappings()) {
+        error += (error.empty() ? "" : "\nvekta-host: ") + std::string("VEKTA_HOST_ORIGIN_MAP entry ") + refused;
+    }
+    if (!error.empty()) return false;
 
     if (options_.sandbox) {
         tiktok_sandbox::SandboxConfig config;
@@ -110,7 +116,19 @@ bool HostSession::Open(const GlobalOptions& options, std::string& error) {
         talnet::http::SetOriginMapping("https://open.tiktokapis.com", sandbox_->Origin());
         std::printf("TikTok sandbox running at %s\n", sandbox_->Origin().c_str());
     }
-    for (const auto& [from, to] : options_.originMaps) talnet::http::SetOriginMapping(from, to);
+    for (const auto& [from, to] : options_.originMaps) {
+        std::string problem;
+        if (!talnet::http::SetOriginMapping(from, to, &problem)) {
+            error = "--origin-map '" + from + "=" + to + "': " + problem;
+            return false;
+        }
+    }
+    // Whoever runs this should know that TikTok's traffic, tokens included, goes elsewhere.
+    if (const auto mappings = talnet::http::ActiveOriginMappings(); !mappings.empty()) {
+        std::string list;
+        for (const auto& [from, to] : mappings) list += (list.empty() ? "" : ", ") + from + " -> " + to;
+        std::fprintf(stderr, "vekta-host: origin map in force: %s\n", list.c_str());
+    }
 
     const bool headless = options_.sandbox;
     talcore::utility::SetOpenFileFallback([headless](const std::string& address) {
@@ -171,7 +189,37 @@ bool HostSession::Open(const GlobalOptions& options, std::string& error) {
         error = "the plug-in could not refresh its settings";
         return false;
     }
+    presetSettings_ = ExportParamHost::Get().ReadSettings(kInstanceID);
+    NoteHandOver();
     return true;
+}
+
+void HostSession::NoteHandOver() {
+    const auto entry = ExportParamHost::Get().Find(kInstanceID, kRefreshTokenHandOver);
+    if (entry && !entry->bytes.empty()) handOver_ = entry->bytes;
+}
+
+void HostSession::KeepHandOver() {
+    if (handOver_.empty() || !presetSettings_) return;
+    InstanceSettings settings = *presetSettings_;
+    auto& parameters = settings.parameters;
+    const auto it = std::find_if(parameters.begin(), parameters.end(),
+                                 [](const ParameterSetting& p) { return p.id == kRefreshTokenHandOver; });
+    if (it != parameters.end()) {
+        it->value = handOver_;
+    } else {
+        parameters.push_back({kRefreshTokenHandOver, kParamTypeByteArray, handOver_});
+    }
+    std::error_code ignored;
+    const auto folder = std::filesystem::path(options_.presetPath).parent_path();
+    if (!folder.empty()) std::filesystem::create_directories(folder, ignored);
+    const auto saved = SavePreset(options_.presetPath, settings);
+    if (!saved.ok) {
+        std::fprintf(stderr, "vekta-host: cannot save the preset: %s\n", saved.error.c_str());
+        return;
+    }
+    presetSettings_ = std::move(settings);
+    handOver_.clear();
 }
 
 bool HostSession::HasCredentials() {
@@ -191,8 +239,13 @@ bool HostSession::SavePresetFile() {
     const auto folder = std::filesystem::path(options_.presetPath).parent_path();
     if (!folder.empty()) std::filesystem::create_directories(folder, ignored);
     const auto saved = SavePreset(options_.presetPath, kInstanceID);
-    if (!saved.ok) std::fprintf(stderr, "vekta-host: cannot save the preset: %s\n", saved.error.c_str());
-    return saved.ok;
+    if (!saved.ok) {
+        std::fprintf(stderr, "vekta-host: cannot save the preset: %s\n", saved.error.c_str());
+        return false;
+    }
+    presetSettings_ = ExportParamHost::Get().ReadSettings(kInstanceID);
+    handOver_.clear();
+    return true;
 }
 
 void HostSession::SetValue(const char* id, std::int32_t value) {
@@ -305,6 +358,7 @@ int HostSession::Publish(const PublishOptions& options) {
     table.checkOutputFormat(&record_, &info);
     // The plug-in hides its group for a format it does not take, as the host would show it.
     table.refreshParameters(&record_);
+    NoteHandOver();
     if (const auto group = ExportParamHost::Get().Find(kInstanceID, kTikTokGroup); group && group->hidden) {
         const std::uint32_t code = info.fileType;
         const char fourcc[5] = {static_cast<char>(code >> 24), static_cast<char>(code >> 16),
@@ -348,6 +402,7 @@ int HostSession::Publish(const PublishOptions& options) {
         }
     }
     exporter.join();
+    NoteHandOver();
     StatusRecorder::Get().SetStatusObserver({});
     view.Finish();
 

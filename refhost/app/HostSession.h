@@ -4,12 +4,14 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
 #include "PostProcessSDK.h"
+#include "refhost/ExportParamHost.h"
 #include "refhost/PluginModule.h"
 
 namespace tiktok_sandbox {
@@ -55,11 +57,18 @@ public:
     int SignIn();
     int SignOut();
     int Publish(const PublishOptions& options);
+    // At the end of every command: when the plug-in handed over a refresh token since the preset
+    // was last saved (TikTok may replace it at any refresh and retire the old one), the preset is
+    // saved with it, so that the next run does not start with a retired token. The other settings
+    // are kept as the preset had them: a publish run's options are for that run only.
+    void KeepHandOver();
 
 private:
     bool HasCredentials();
     std::string StatusLine();
     bool SavePresetFile();
+    // Notes the refresh token in the hand-over parameter, if any, after a callback.
+    void NoteHandOver();
     bool SignInIfNeeded();
     void SetValue(const char* id, std::int32_t value);
     void JoinBrowsers();
@@ -69,6 +78,10 @@ private:
     std::unique_ptr<tiktok_sandbox::Sandbox> sandbox_;
     HostInstanceRecord record_{};
     bool instanceCreated_ = false;
+    // The settings as the preset holds them (loaded, or last saved), and the refresh token handed
+    // over since then.
+    std::optional<InstanceSettings> presetSettings_;
+    std::vector<std::uint8_t> handOver_;
 };
 
 }  // namespace vekta::host

@@ -37,7 +37,8 @@ constexpr const char* kUsage =
     "  --plugin PATH            the module (default: ../lib/TikTokPostProcess.so next to this program)\n"
     "  --preset FILE            the export settings file (default: ~/.config/vekta-host/tiktok.preset)\n"
     "  --sandbox                run the built-in TikTok sandbox and send TikTok's traffic to it\n"
-    "  --origin-map FROM=TO     send requests for origin FROM to TO (repeatable)\n"
+    "  --origin-map FROM=TO     send requests for origin FROM to TO (repeatable; as VEKTA_HOST_ORIGIN_MAP,\n"
+    "                           a plain-http TO must be 127.0.0.1, [::1] or localhost)\n"
     "  --trace CATEGORY:LEVEL   trace to stderr (repeatable; e.g. TikTok:5)\n";
 
 std::filesystem::path ExecutableDirectory(const char* argv0) {
@@ -179,8 +180,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "vekta-host: %s\n", error.c_str());
         return 1;
     }
-    if (command == "settings") return session.ShowSettings(all);
-    if (command == "signin") return session.SignIn();
-    if (command == "signout") return session.SignOut();
-    return session.Publish(publish);
+    const int status = command == "settings"  ? session.ShowSettings(all)
+                       : command == "signin"  ? session.SignIn()
+                       : command == "signout" ? session.SignOut()
+                                              : session.Publish(publish);
+    session.KeepHandOver();
+    return status;
 }

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iomanip>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <sstream>
 
 #include "ChildProcess.h"
@@ -75,9 +76,10 @@ protected:
                                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(work_);
         fs::create_directories(work_ / "uploads");
-        sandbox_ = std::make_unique<ChildProcess>(std::vector<std::string>{
-            TIKTOK_SANDBOX_PATH, "--port", "0", "--port-file", (work_ / "port").string(), "--data-dir",
-            (work_ / "uploads").string()});
+        std::vector<std::string> sandboxArgv = {TIKTOK_SANDBOX_PATH, "--port", "0", "--port-file",
+                                                (work_ / "port").string(), "--data-dir", (work_ / "uploads").string()};
+        for (const auto& option : SandboxOptions()) sandboxArgv.push_back(option);
+        sandbox_ = std::make_unique<ChildProcess>(sandboxArgv);
         ASSERT_TRUE(sandbox_->WaitForOutput("listening on", 20s)) << sandbox_->Errors();
         std::ifstream portFile(work_ / "port");
         int port = 0;
@@ -94,6 +96,8 @@ protected:
         }
         fs::remove_all(work_);
     }
+
+    virtual std::vector<std::string> SandboxOptions() const { return {}; }
 
     // vekta-host with TikTok's addresses mapped to the sandbox and the test's own preset.
     std::vector<std::string> HostArgv(const std::vector<std::string>& args) const {
@@ -116,6 +120,14 @@ protected:
     void PostControl(const std::string& path, const nlohmann::json& body) {
         const auto answer = control_->Post(path.c_str(), body.dump(), "application/json");
         ASSERT_TRUE(answer && answer->status == 200) << path;
+    }
+
+    std::size_t CountRequests(const std::string& method, const std::string& path) {
+        std::size_t count = 0;
+        const auto requests = Control("/_sandbox/requests")["requests"];
+        for (const auto& request : requests)
+            count += request["method"] == method && request["path"] == path ? 1 : 0;
+        return count;
     }
 
     fs::path work_;
@@ -213,6 +225,107 @@ TEST_F(VektaHostEndToEnd, ARealHeadlessBrowserFollowsTheRedirectToTheLoopbackLis
     const auto signin = Host({"signin"}, {{"BROWSER", browser}});
     ASSERT_EQ(signin.status, 0) << signin.out << signin.err;
     EXPECT_NE(signin.out.find("Signed in as Sandbox Creator"), std::string::npos) << signin.out;
+}
+
+// The browser's command line can be read by every local user: it must not give away the state or
+// the code challenge, with which another user could sign in to their own account and deliver
+// their code under our state.
+TEST_F(VektaHostEndToEnd, TheBrowsersCommandLineCarriesOnlyASingleUseStartAddress) {
+    const auto record = work_ / "browser-arguments";
+    const auto signin = Host({"signin"}, {{"BROWSER", std::string(HEADLESS_BROWSER_PATH) + " --record " + record.string()}});
+    ASSERT_EQ(signin.status, 0) << signin.out << signin.err;
+    std::ifstream in(record);
+    std::string address, more;
+    ASSERT_TRUE(std::getline(in, address));
+    EXPECT_FALSE(std::getline(in, more)) << "opened once";
+    EXPECT_TRUE(std::regex_match(address, std::regex(R"(http://127\.0\.0\.1:559[89]\d/VektaAuthTikTok/start/[0-9a-f]{32})")))
+        << address;
+    for (const char* secret : {"state", "code_challenge", "tiktok", "client_key"})
+        EXPECT_EQ(address.find(secret), std::string::npos) << secret;
+    EXPECT_EQ(CountRequests("GET", "/v2/auth/authorize/"), 1u);
+}
+
+// Without a browser the host prints the start address for the person to open; it signs in as well.
+TEST_F(VektaHostEndToEnd, WithoutABrowserTheHostPrintsTheStartAddressToOpen) {
+    ChildProcess host(HostArgv({"signin"}), {{"BROWSER", "/nonexistent/vekta-no-browser"}});
+    ASSERT_TRUE(host.WaitForOutput("/VektaAuthTikTok/start/", 60s)) << host.Output() << host.Errors();
+    std::smatch match;
+    const std::string output = host.Output();
+    ASSERT_TRUE(std::regex_search(output, match, std::regex(R"(http://127\.0\.0\.1:\d+/VektaAuthTikTok/start/[0-9a-f]{32})")))
+        << output;
+    const auto browser = vekta::test::Run({HEADLESS_BROWSER_PATH, match.str()}, {}, 60s);
+    EXPECT_EQ(browser.status, 0) << browser.err;
+    EXPECT_EQ(host.Wait(60s), 0) << host.Output() << host.Errors();
+    EXPECT_NE(host.Output().find("Signed in as Sandbox Creator"), std::string::npos) << host.Output();
+}
+
+// An origin map sends TikTok's traffic, tokens included, elsewhere: in clear only to this machine,
+// and never without saying so.
+TEST_F(VektaHostEndToEnd, OriginMapsInClearToAnotherMachineAreRefusedAndAnyMapIsAnnouncedOnce) {
+    const struct {
+        std::vector<std::string> options;
+        std::map<std::string, std::string> env;
+        std::string refusal;  // empty: accepted
+    } cases[] = {
+        {{}, {}, ""},
+        {{"--origin-map", "https://open.tiktokapis.com=http://198.51.100.7:8080"}, {},
+         "--origin-map 'https://open.tiktokapis.com=http://198.51.100.7:8080': a plain-http target must be 127.0.0.1"},
+        {{}, {{"VEKTA_HOST_ORIGIN_MAP", "https://www.tiktok.com=http://upload.example.test"}},
+         "VEKTA_HOST_ORIGIN_MAP entry 'https://www.tiktok.com=http://upload.example.test': a plain-http target"},
+        {{"--origin-map", "https://mirror.example.test=https://mirror.example.net"}, {}, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.refusal);
+        std::vector<std::string> args = c.options;
+        args.push_back("settings");
+        const auto run = Host(args, c.env);
+        if (c.refusal.empty()) {
+            EXPECT_EQ(run.status, 0) << run.err;
+            const auto first = run.err.find("origin map in force: https://www.tiktok.com -> " + origin_);
+            EXPECT_NE(first, std::string::npos) << run.err;
+            EXPECT_EQ(run.err.find("origin map in force", first + 1), std::string::npos) << run.err;
+        } else {
+            EXPECT_EQ(run.status, 1);
+            EXPECT_NE(run.err.find(c.refusal), std::string::npos) << run.err;
+            EXPECT_EQ(run.out.find("TikTok"), std::string::npos) << "nothing was done: " << run.out;
+        }
+    }
+}
+
+// TikTok rotates refresh tokens and refuses the ones it rotated out. Every run refreshes (several
+// times), so every run must leave the newest token in the preset for the next one.
+class VektaHostWithRotatingTokens : public VektaHostEndToEnd {
+protected:
+    std::vector<std::string> SandboxOptions() const override {
+        return {"--rotate-refresh-tokens", "--refuse-rotated-refresh-tokens"};
+    }
+};
+
+TEST_F(VektaHostWithRotatingTokens, OneSignInServesFivePublishesInSeparateRuns) {
+    const auto signin = Host({"signin"});
+    ASSERT_EQ(signin.status, 0) << signin.out << signin.err;
+    const auto& videos = Videos::Get();
+    for (int run = 1; run <= 5; ++run) {
+        SCOPED_TRACE(run);
+        const auto publish = Host({"publish", videos.good.string(), "--caption", "Run " + std::to_string(run),
+                                   "--privacy", "everyone"});
+        ASSERT_EQ(publish.status, 0) << publish.out << publish.err;
+        EXPECT_EQ(publish.out.find("Log in"), std::string::npos) << "the preset's account is used";
+    }
+    EXPECT_EQ(CountRequests("GET", "/v2/auth/authorize/"), 1u);
+    const auto requests = Control("/_sandbox/requests")["requests"];
+    for (const auto& request : requests) EXPECT_EQ(request["error_code"], "") << request.dump();
+    const auto uploads = Control("/_sandbox/uploads")["uploads"];
+    ASSERT_EQ(uploads.size(), 5u);
+    for (const auto& upload : uploads) EXPECT_TRUE(upload["complete"].get<bool>());
+    // The run's own options are not kept: the next run starts from the preset's caption.
+    EXPECT_EQ(uploads[4]["post_info"]["title"], "Run 5");
+    struct stat info {};
+    ASSERT_EQ(stat(Preset().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    std::ifstream preset(Preset());
+    const std::string text((std::istreambuf_iterator<char>(preset)), {});
+    EXPECT_EQ(text.find("Run "), std::string::npos) << text;
 }
 
 }  // namespace

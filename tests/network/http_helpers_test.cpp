@@ -37,15 +37,73 @@ TEST(OriginMap, ReplacesOnlyTheMappedOrigin) {
     ClearOriginMappings();
 }
 
-TEST(OriginMap, IsReadFromTheEnvironmentAtStartUp) {
+// A mapped origin carries tokens and uploads: in clear only to this machine.
+TEST(OriginMap, APlainHttpTargetMustBeLoopbackAndEveryRefusalChangesNothing) {
+    const struct {
+        const char* from;
+        const char* to;
+        bool accepted;
+    } cases[] = {
+        {"https://a.example", "http://127.0.0.1:8080", true},
+        {"https://a.example", "http://[::1]:8080/", true},
+        {"https://a.example", "HTTP://LocalHost:1", true},
+        {"https://a.example", "https://mirror.example:8443", true},
+        {"https://a.example", "http://192.168.1.5:8080", false},
+        {"https://a.example", "http://127.0.0.1.example", false},
+        {"https://a.example", "http://127.0.0.1@evil.example", false},
+        {"https://a.example", "http://localhost:80x", false},
+        {"https://a.example", "ftp://127.0.0.1", false},
+        {"https://a.example", "127.0.0.1:8080", false},
+        {"a.example", "http://127.0.0.1:8080", false},
+        {"https://a.example/path", "http://127.0.0.1:8080", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.from) + "=" + c.to);
+        ClearOriginMappings();
+        std::string problem;
+        EXPECT_EQ(SetOriginMapping(c.from, c.to, &problem), c.accepted);
+        EXPECT_EQ(problem.empty(), c.accepted) << problem;
+        EXPECT_EQ(ActiveOriginMappings().size(), c.accepted ? 1u : 0u);
+    }
+    ClearOriginMappings();
+}
+
+// Only the loopback target of a mapping in force counts as the host's own stand-in.
+TEST(OriginMap, TellsAMappedLoopbackTargetFromOtherAddresses) {
+    SetOriginMapping("https://open.example.test", "http://127.0.0.1:8080");
+    SetOriginMapping("https://www.example.test", "https://mirror.example");
+    const std::pair<const char*, bool> cases[] = {
+        {"http://127.0.0.1:8080/upload/?upload_id=1", true},
+        {"HTTP://127.0.0.1:8080", true},
+        {"http://127.0.0.1:8081/upload/", false},
+        {"http://localhost:8080/upload/", false},
+        {"https://127.0.0.1:8080/upload/", false},  // https needs no such leave
+        {"http://mirror.example/upload/", false},
+        {"http://open.example.test/upload/", false},
+        {"not a url", false},
+    };
+    for (const auto& [url, mapped] : cases) EXPECT_EQ(IsMappedLoopbackTarget(url), mapped) << url;
+    ClearOriginMappings();
+    EXPECT_FALSE(IsMappedLoopbackTarget("http://127.0.0.1:8080/upload/"));
+}
+
+TEST(OriginMap, IsReadFromTheEnvironmentAtStartUpAndReportsWhatItRefused) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");  // the child starts afresh and reads it
-    vekta::test::SetEnvironment("VEKTA_HOST_ORIGIN_MAP",
-                                " https://a.example=http://127.0.0.1:1 ; junk ;https://b.example:443=http://h:2");
-    EXPECT_EXIT(std::exit(MapOrigin("https://a.example/p") == "http://127.0.0.1:1/p" &&
-                                  MapOrigin("https://b.example/q") == "http://h:2/q"
-                              ? 0
-                              : 1),
-                ::testing::ExitedWithCode(0), "");
+    vekta::test::SetEnvironment(
+        "VEKTA_HOST_ORIGIN_MAP",
+        " https://a.example=http://127.0.0.1:1 ; junk ;https://b.example:443=http://h:2;;https://c.example=https://h:3");
+    EXPECT_EXIT(
+        {
+            const auto refused = RefusedOriginMappings();
+            const bool ok = MapOrigin("https://a.example/p") == "http://127.0.0.1:1/p" &&
+                            MapOrigin("https://b.example/q") == "https://b.example/q" &&
+                            MapOrigin("https://c.example/r") == "https://h:3/r" && refused.size() == 2 &&
+                            refused[0] == "'junk': not of the form from=to" &&
+                            refused[1] ==
+                                "'https://b.example:443=http://h:2': a plain-http target must be 127.0.0.1, [::1] or localhost";
+            std::exit(ok ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
     vekta::test::UnsetEnvironment("VEKTA_HOST_ORIGIN_MAP");
 }
 

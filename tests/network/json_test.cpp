@@ -53,6 +53,28 @@ TEST(JSONParse, MalformedTextOrDeepNestingThrowsRuntimeError) {
     EXPECT_THROW(JSONParse(std::string(1'000'000, '[')), std::runtime_error);  // no recursion, no crash
 }
 
+// What is parsed may be an answer that carries a token or an upload address; the error says where
+// and what kind of fault, never what the text around it was.
+TEST(JSONParse, ErrorsNeverQuoteTheInput) {
+    const std::pair<std::string, std::string> cases[] = {
+        {R"({"access_token":"act.SECRET","refresh_token":"rft.SECRET)", "syntax error at byte 57"},
+        {R"({"upload_url":"https://up.example/SECRET"} trailing)", "syntax error at byte 46"},
+        {R"({"n":1e999,"t":"SECRET"})", "number out of range at byte 10"},
+        {"SECRET", "syntax error at byte 1"},
+        {R"({"bad":"SECRET\q"})", "syntax error at byte 16"},
+    };
+    for (const auto& [text, message] : cases) {
+        try {
+            JSONParse(text);
+            ADD_FAILURE() << text;
+        } catch (const std::runtime_error& e) {
+            const std::string what = e.what();
+            EXPECT_EQ(what.find("SECRET"), std::string::npos) << what;
+            EXPECT_EQ(what, "JSONParse: " + message) << text;
+        }
+    }
+}
+
 // What the plug-in sends: keys in order (a repeated one replaces in place), integers at full width,
 // text escaped as JSON requires with invalid UTF-8 replaced.
 TEST(JSONPrint, BuildsObjectsInOrderWithExactNumbersAndEscapes) {

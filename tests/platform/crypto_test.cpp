@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
 
+#include "talcore/crypto/ConstantTimeCompare.h"
 #include "talcore/crypto/SHA256.h"
 
 namespace {
@@ -23,6 +25,24 @@ TEST(SHA256Test, KnownVectorsFedInUnevenPieces) {
         std::string hex;
         for (const auto b : GetHashResult(state)) hex += {"0123456789abcdef"[b >> 4], "0123456789abcdef"[b & 0xF]};
         EXPECT_EQ(hex, digest) << input.substr(0, 60);
+    }
+}
+
+TEST(ConstantTimeEqualsTest, EqualOnlyForTheSameBytesOfTheSameLength) {
+    const std::string state = "0f1e2d3c-4b5a-6978-8796-a5b4c3d2e1f0";
+    const std::tuple<std::string, std::string, bool> cases[] = {
+        {"", "", true},
+        {state, state, true},
+        {state, state.substr(0, state.size() - 1), false},  // a prefix
+        {state, state + "0", false},
+        {state, "1" + state.substr(1), false},              // first byte
+        {state, state.substr(0, state.size() - 1) + "1", false},  // last byte
+        {std::string("a\0b", 3), std::string("a\0c", 3), false},  // bytes after a NUL count
+        {"", "x", false},
+    };
+    for (const auto& [a, b, equal] : cases) {
+        EXPECT_EQ(ConstantTimeEquals(a, b), equal) << a << " / " << b;
+        EXPECT_EQ(ConstantTimeEquals(b, a), equal) << b << " / " << a;
     }
 }
 

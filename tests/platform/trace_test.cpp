@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <fstream>
@@ -17,7 +18,7 @@ using namespace talcore::debug;
 
 std::string ReadAll(const fs::path& path) {
     std::stringstream text;
-    text << std::ifstream(path).rdbuf();
+    text << std::ifstream(path, std::ios::binary).rdbuf();  // the bytes as written, on any system
     return text.str();
 }
 
@@ -70,6 +71,43 @@ TEST_F(TraceTest, WritesEnabledLinesWhileReconfiguredUnderTracingThreads) {
     EXPECT_NE(text.find("[Upload:5] kept line"), std::string::npos) << text;
     EXPECT_EQ(text.find("too verbose"), std::string::npos) << text;
     EXPECT_EQ(text.find("after off"), std::string::npos) << text;
+}
+
+// A path from a request or a file name may carry control characters: they must not start a line
+// of their own or reach the terminal raw. The caller's own line end stays.
+TEST_F(TraceTest, ControlCharactersAreEscapedAndOnlyTheFinalLineEndStays) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"server GET /a\r\n[TikTok:5] forged -> 404\n", "server GET /a\\x0d\\x0a[TikTok:5] forged -> 404\n"},
+        {"file \x1b[2Jname\ttab\x7f\r\n", "file \\x1b[2Jname\\x09tab\\x7f\r\n"},
+        {"bare\r", "bare\\x0d\n"},
+        {"\n\n", "\\x0a\n"},
+        {"pl\xC3\xA9in", "pl\xC3\xA9in\n"},
+    };
+    SetTraceConfig("Esc:1", files_[0].string());
+    for (const auto& [text, written] : cases) Trace("Esc", 1, text);
+    SetTraceConfig("");
+    std::string expected;
+    for (const auto& [text, written] : cases) expected += "[Esc:1] " + written;
+    EXPECT_EQ(ReadAll(files_[0]), expected);
+}
+
+// The trace file may name the user's files and requests: it is the owner's alone, and a link put
+// where it is to be written is not followed.
+TEST_F(TraceTest, TheTraceFileIsOwnerOnlyAndALinkInItsPlaceIsNotFollowed) {
+    SetTraceConfig("Own:1", files_[0].string());
+    Trace("Own", 1, "first\n");
+    struct stat info {};
+    ASSERT_EQ(::stat(files_[0].string().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+    std::ofstream(files_[1]) << "victim\n";
+    const fs::path link = files_[0].string() + ".link";
+    fs::create_symlink(files_[1], link);
+    SetTraceConfig("Own:1", link.string());
+    Trace("Own", 1, "through the link\n");
+    SetTraceConfig("");
+    fs::remove(link);
+    EXPECT_EQ(ReadAll(files_[1]), "victim\n");
 }
 
 }  // namespace

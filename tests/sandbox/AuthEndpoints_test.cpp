@@ -143,7 +143,7 @@ TEST(AuthEndpointsTest, CodeExchangeRefusesBrokenGrants) {
   }
 }
 
-TEST(AuthEndpointsTest, RefreshKeepsTheRefreshTokenUnlessRotating) {
+TEST(AuthEndpointsTest, RefreshKeepsTheRefreshTokenUnlessRotatingAndRefusesRotatedOutOnesWhenAsked) {
   RunningSandbox running;
   const Tokens tokens = SignIn(running);
   auto client = running.NewClient();
@@ -158,15 +158,26 @@ TEST(AuthEndpointsTest, RefreshKeepsTheRefreshTokenUnlessRotating) {
   EXPECT_EQ(ParseJson(kept->body)["refresh_token"], tokens.refreshToken);
   EXPECT_NE(ParseJson(kept->body)["access_token"], tokens.accessToken);
 
+  // Rotation alone: the replaced token still works until it expires.
   running.sandbox.SetRotateRefreshTokens(true);
-  auto rotated = refresh(tokens.refreshToken);
-  ASSERT_TRUE(rotated);
-  const std::string newRefresh = ParseJson(rotated->body).value("refresh_token", "");
-  EXPECT_FALSE(newRefresh.empty() || newRefresh == tokens.refreshToken) << rotated->body;
-  EXPECT_EQ(TokenError(refresh(tokens.refreshToken)), "invalid_grant");
+  const auto rotate = [&](const std::string& refreshToken) {
+    auto rotated = refresh(refreshToken);
+    const std::string next = rotated ? ParseJson(rotated->body).value("refresh_token", "") : "";
+    EXPECT_FALSE(next.empty() || next == refreshToken) << (rotated ? rotated->body : "no answer");
+    return next;
+  };
+  const std::string second = rotate(tokens.refreshToken);
+  const std::string third = rotate(tokens.refreshToken);
+  EXPECT_NE(second, third);
+
+  // With refusal, as TikTok does: a token is spent by the refresh that replaced it.
+  running.sandbox.SetRefuseRotatedRefreshTokens(true);
+  const std::string fourth = rotate(second);
+  EXPECT_EQ(TokenError(refresh(second)), "invalid_grant");
+  EXPECT_EQ(TokenError(refresh(fourth)), "");
 
   running.sandbox.RevokeRefreshTokens();
-  EXPECT_EQ(TokenError(refresh(newRefresh)), "invalid_grant");
+  EXPECT_EQ(TokenError(refresh(third)), "invalid_grant");
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
-// The browser sign-in through the module's callbacks: the authorization request, the loopback
-// listener and its answers, the prompt, the time-out, and a code that arrives after the instance
-// is gone; then the tokens: how the refresh's answers keep or end the sign-in, rotated refresh
-// tokens, and what the traces must never show.
+// The browser sign-in through the module's callbacks: the start address the browser is given, the
+// authorization request, the loopback listener and its answers, the prompt, the time-out, and a
+// code that arrives after the instance is gone; then the tokens: how the refresh's answers keep or
+// end the sign-in, rotated refresh tokens and their way to the host, and what the traces must never
+// show.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -11,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <regex>
 #include <thread>
 
 #include "PluginHarness.h"
@@ -56,6 +58,12 @@ bool PollUntil(const std::function<bool()>& condition, std::chrono::milliseconds
 // One GET of a loopback address, as the person's browser would make it.
 tiktok_sandbox::BrowserResult Visit(const std::string& url) {
     return HeadlessBrowser(HeadlessBrowser::Choice::Authorize, 5s).Open(url);
+}
+
+// The authorization address behind the start address the browser was given: its one redirect.
+std::string AuthorizationBehind(const std::string& startAddress) {
+    const auto first = HeadlessBrowser(HeadlessBrowser::Choice::Authorize, 5s).Get(startAddress);
+    return first.page.status == 302 ? first.page.Header("Location") : std::string();
 }
 
 std::size_t CountRequests(tiktok_sandbox::Sandbox& sandbox, const std::string& endpoint) {
@@ -138,7 +146,11 @@ private:
 class SignIn : public ::testing::Test {
 protected:
     void SetUp() override { h.CreateAddAndRefresh(); }
-    std::string RedirectUri() const { return QueryOf(h.LastOpenedAddress())["redirect_uri"]; }
+    // The listener's redirect path, on the port of the start address the browser was given.
+    std::string RedirectUri() const {
+        const std::string start = h.LastOpenedAddress();
+        return start.substr(0, start.find("/start/"));
+    }
     PluginHarness h;
 };
 
@@ -147,7 +159,8 @@ TEST_F(SignIn, BrowserSignInEndsSignedInWithTheListenerGone) {
     h.SetBrowserAction([&](const std::string& address) { landing = HeadlessBrowser().Open(address); });
     ASSERT_TRUE(h.SignIn());
 
-    const std::string address = h.LastOpenedAddress();
+    ASSERT_GE(landing.visited.size(), 2u);
+    const std::string address = landing.visited[1];  // where the start address sent the browser
     EXPECT_EQ(address.substr(0, address.find('?')), h.Sandbox().Origin() + "/v2/auth/authorize/");
     auto query = QueryOf(address);
     EXPECT_EQ(query["scope"], "user.info.basic,user.info.profile,video.list,video.publish,video.upload");
@@ -174,6 +187,44 @@ TEST_F(SignIn, BrowserSignInEndsSignedInWithTheListenerGone) {
     EXPECT_FALSE(Visit(landing.page.url).ok);
 }
 
+// The browser's command line is readable by every local user: it carries a single-use address of
+// the listener, never the state or the code challenge, which only the redirect from it reveals.
+TEST_F(SignIn, TheBrowserGetsASingleUseStartAddressThatCarriesNoSecret) {
+    std::vector<tiktok_sandbox::BrowserResult> visits;
+    h.SetBrowserAction([&](const std::string& start) {
+        const HeadlessBrowser browser(HeadlessBrowser::Choice::Authorize, 5s);
+        std::string otherToken = start;
+        otherToken.back() = otherToken.back() == '0' ? '1' : '0';
+        for (const std::string& address : {otherToken, start + "0", start, start}) visits.push_back(browser.Get(address));
+        visits.push_back(browser.Open(visits[2].page.Header("Location")));
+        // Not signed in this way: end the prompt rather than wait for it.
+        if (visits.back().page.status != 200) PollUntil([&] { return h.PressPromptCancel(); }, 10s);
+    });
+    ASSERT_TRUE(h.SignIn());
+
+    const std::string start = h.LastOpenedAddress();
+    std::smatch parts;
+    ASSERT_TRUE(std::regex_match(start, parts, std::regex(R"(http://127\.0\.0\.1:(\d+)/VektaAuthTikTok/start/[0-9a-f]{32})")))
+        << start;
+    ASSERT_EQ(visits.size(), 5u);
+    // Other tokens change nothing; the first GET is answered once, and only with the redirect.
+    const int statuses[] = {404, 404, 302, 404, 200};
+    for (std::size_t i = 0; i < visits.size(); ++i) EXPECT_EQ(visits[i].page.status, statuses[i]) << i;
+    const auto& redirect = visits[2].page;
+    EXPECT_EQ(redirect.Header("Cache-Control"), "no-store");
+    EXPECT_EQ(redirect.Header("Referrer-Policy"), "no-referrer");
+    EXPECT_TRUE(redirect.body.empty());
+
+    const std::string authorization = redirect.Header("Location");
+    EXPECT_EQ(authorization.substr(0, authorization.find('?')), h.Sandbox().Origin() + "/v2/auth/authorize/");
+    auto query = QueryOf(authorization);
+    ASSERT_FALSE(query["state"].empty());
+    ASSERT_FALSE(query["code_challenge"].empty());
+    EXPECT_EQ(start.find(query["state"]), std::string::npos);
+    EXPECT_EQ(start.find(query["code_challenge"]), std::string::npos);
+    EXPECT_EQ(query["redirect_uri"], "http://127.0.0.1:" + parts[1].str() + "/VektaAuthTikTok");
+}
+
 TEST_F(SignIn, TakenPortsMoveTheListenerToTheNextFreeOneForAuthorizationAndExchange) {
     const PortBlocker taken(kFirstPort, 3);
     // The sandbox refuses an exchange whose redirect_uri is not the authorization's.
@@ -187,7 +238,8 @@ TEST_F(SignIn, WrongOrMissingStateOrCodeAndAReplayGet404AndStartNoSecondExchange
     // The exchange is held at the sandbox, so the replay meets a listener that is still up.
     h.Sandbox().Faults().Add(Endpoint::Token, Fault::Hang());
     std::vector<std::pair<std::string, int>> answers;
-    h.SetBrowserAction([&](const std::string& address) {
+    h.SetBrowserAction([&](const std::string& start) {
+        const std::string address = AuthorizationBehind(start);
         auto query = QueryOf(address);
         const std::string state = query["state"];
         std::string otherState = state;
@@ -226,8 +278,8 @@ TEST_F(SignIn, LoginTimeoutReleasesTheListenerAndCancelStillEndsTheLogin) {
         ~FastTimers() { Brim::IdleCountdownTimer::SetTimeScaleForTesting(1.0); }
     } fast;
     bool released = false, lateReached = true, cancelled = false;
-    h.SetBrowserAction([&](const std::string& address) {
-        auto query = QueryOf(address);
+    h.SetBrowserAction([&](const std::string& start) {
+        auto query = QueryOf(AuthorizationBehind(start));
         const std::string listener = query["redirect_uri"];
         released = PollUntil([&] { return !Visit(listener).ok; }, 20s);
         lateReached = Visit(listener + "?state=" + query["state"] + "&code=late").ok;
@@ -303,15 +355,32 @@ TEST_F(Tokens, RefreshAnswerSignsOutOnAnErrorIn200AndKeepsTheTokenOtherwise) {
     }
 }
 
-TEST_F(Tokens, RotatedRefreshTokensAreAdoptedAndTheHandOverDoesNotBringTheRetiredOneBack) {
+// TikTok retires a refresh token once it has rotated it out. Each new one is adopted and handed
+// to the host as a sign-in's is, so that what the host keeps is never the retired one, and the
+// retired one given back with the next refresh does not replace it.
+TEST_F(Tokens, EachRotatedRefreshTokenIsHandedToTheHostAndTheRetiredOneNeverComesBack) {
     h.Sandbox().SetRotateRefreshTokens(true);
-    // The sign-in's own creator query already retires the token that the settings hold.
+    h.Sandbox().SetRefuseRotatedRefreshTokens(true);
+    // The sign-in's own creator query already rotates the token that the sign-in handed over.
     ASSERT_TRUE(h.SignIn());
+    std::u16string handedOver = h.ArrayText("VOXATikTokRefreshToken");
+    ASSERT_FALSE(handedOver.empty());
     for (int refresh = 0; refresh < 3; ++refresh) {
+        SCOPED_TRACE(refresh);
         ASSERT_EQ(h.Refresh(), 0);
-        EXPECT_EQ(h.ChoiceLabels("VOXATikTokStatusText"), kSignedIn) << refresh;
+        EXPECT_EQ(h.ChoiceLabels("VOXATikTokStatusText"), kSignedIn);
+        const std::u16string next = h.ArrayText("VOXATikTokRefreshToken");
+        EXPECT_FALSE(next.empty());
+        EXPECT_NE(next, handedOver);
+        handedOver = next;
     }
     for (const auto& request : h.Sandbox().Requests()) EXPECT_EQ(request.errorCode, "") << request.endpoint;
+
+    // A token that stays the same is not handed over again: the settings hold none after a refresh.
+    h.Sandbox().SetRotateRefreshTokens(false);
+    ASSERT_EQ(h.Refresh(), 0);
+    EXPECT_TRUE(h.ArrayText("VOXATikTokRefreshToken").empty());
+    EXPECT_EQ(h.ChoiceLabels("VOXATikTokStatusText"), kSignedIn);
 }
 
 TEST_F(Tokens, TracesCarryNoTokenCodeOrSecret) {
