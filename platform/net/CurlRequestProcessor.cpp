@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <limits>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -106,6 +107,9 @@ struct Transfer {
     std::shared_ptr<Response> response = std::make_shared<Response>();
     std::string target;  // origin and path, for tracing: the query may carry secrets
     Clock::time_point submitted = Clock::now();
+    std::uint64_t maxResponseBytes = 0;  // 0: no limit
+    std::uint64_t received = 0;          // answer bytes taken in, headers and body
+    bool tooLarge = false;
     // Pending until the first of its natural end, a cancellation or a stop claims it; only that one
     // completes it.
     std::atomic<bool> done{false};
@@ -114,9 +118,18 @@ struct Transfer {
     std::size_t BodySize() const { return body ? body->Size() : 0; }
 };
 
+// Counts `length` more answer bytes; false (and the transfer marked) once they pass its limit.
+bool TakeIn(Transfer& transfer, size_t length) {
+    transfer.received += length;
+    if (transfer.maxResponseBytes == 0 || transfer.received <= transfer.maxResponseBytes) return true;
+    transfer.tooLarge = true;
+    return false;
+}
+
 size_t OnResponseBody(char* data, size_t size, size_t count, void* user) {
     auto* transfer = static_cast<Transfer*>(user);
     const size_t length = size * count;
+    if (!TakeIn(*transfer, length)) return 0;  // curl ends the transfer with a write error
     try {
         transfer->response->body.append(data, length);
     } catch (...) {
@@ -128,6 +141,7 @@ size_t OnResponseBody(char* data, size_t size, size_t count, void* user) {
 size_t OnResponseHeader(char* data, size_t size, size_t count, void* user) {
     auto* transfer = static_cast<Transfer*>(user);
     const size_t length = size * count;
+    if (!TakeIn(*transfer, length)) return 0;
     const std::string_view line = TrimSpace(std::string_view(data, length));
     try {
         if (line.starts_with("HTTP/")) {
@@ -322,6 +336,13 @@ private:
         set(CURLOPT_HEADERFUNCTION, &OnResponseHeader);
         set(CURLOPT_HEADERDATA, static_cast<void*>(self));
         set(CURLOPT_HTTPHEADER, transfer->headerList.get());
+        transfer->maxResponseBytes = options.maxResponseBytes;
+        // Refused before the first body byte when the answer announces a larger body.
+        if (options.maxResponseBytes > 0) {
+            set(CURLOPT_MAXFILESIZE_LARGE,
+                static_cast<curl_off_t>(std::min<std::uint64_t>(
+                    options.maxResponseBytes, static_cast<std::uint64_t>(std::numeric_limits<curl_off_t>::max()))));
+        }
         const auto bodySize = static_cast<curl_off_t>(transfer->BodySize());
         switch (method) {
             case Method::Get:
@@ -412,6 +433,17 @@ private:
                 curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &code);
                 // A transfer that failed after its status line still has no usable answer.
                 const bool answered = result == CURLE_OK && code > 0;
+                if (!answered && (it->second->tooLarge || result == CURLE_FILESIZE_EXCEEDED)) {
+                    // Nothing of an answer cut short is handed on, as if none had come.
+                    Transfer& cut = *it->second;
+                    cut.response->body.clear();
+                    cut.response->body.shrink_to_fit();
+                    cut.response->headers.clear();
+                    const std::string why =
+                        "answer larger than the limit of " + std::to_string(cut.maxResponseBytes) + " bytes";
+                    End(it, kStatusNoResponse, why);
+                    continue;
+                }
                 End(it, answered ? static_cast<std::uint32_t>(code) : kStatusNoResponse,
                     answered ? std::string_view() : std::string_view(curl_easy_strerror(result)));
             }
