@@ -79,13 +79,9 @@ void TikTokUploader::SetRefreshToken(const std::u16string& token) {
     refreshToken = token;
 }
 
-void TikTokUploader::HandleTokenResponse(TokenGrant grant, const GatePtr& gate, const RequestID& id,
-                                         const ResponsePtr& response) {
+void TikTokUploader::HandleTokenResponse(TokenGrant grant, const RequestID& id, const ResponsePtr& response) {
     try {
-        if (!response || response->status != 200) {
-            gate->Open();
-            return;
-        }
+        if (!response || response->status != 200) return;
         const std::string body = talnet::http::HandleBody(id, response);
         // TikTok answers token errors with status 200 and an "error" member.
         if (body.find("error") != std::string::npos) {
@@ -95,7 +91,6 @@ void TikTokUploader::HandleTokenResponse(TokenGrant grant, const GatePtr& gate, 
                 refreshToken.clear();
             }
             NotifyAccountChanged();
-            gate->Open();
             return;
         }
         json::JSONNode root;
@@ -127,10 +122,8 @@ void TikTokUploader::HandleTokenResponse(TokenGrant grant, const GatePtr& gate, 
             accessToken = std::move(access);
             if (!rotated.empty()) refreshToken = std::move(rotated);
         }
-        gate->Open();
     } catch (const std::exception& e) {
         TraceHandlerError("HandleTokenResponse", id, e);
-        gate->Open();
     }
 }
 

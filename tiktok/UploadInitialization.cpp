@@ -1,6 +1,7 @@
 // Publishing one export: the limits, a fresh access token, and TikTok's upload initialisation.
 #include <cmath>
 #include <limits>
+#include <string>
 
 #include "talcore/config/Localizer.h"
 #include "talcore/serialization/JSON.h"
@@ -36,18 +37,66 @@ std::int64_t CoverTimestampMs(std::int64_t ticks) {
 }  // namespace
 
 bool TikTokUploader::Publish(bool directPost) {
-    SetState(UploadState::Uploading);
-    SetBusy(true);
-    const auto& files = GetOutputFiles();
-    exportedFile = talcore::filesupport::File(files.empty() ? std::u16string() : files.front(), 0);
+    BeginJob();
+    // The job lets go of the state and of the exported file whatever way it ends.
+    struct JobEnd {
+        TikTokUploader& self;
+        ~JobEnd() {
+            self.ReleaseSource();
+            self.EndJob();
+        }
+    } end{*this};
+    try {
+        return PublishJob(directPost);
+    } catch (const std::exception& e) {
+        TraceTikTok(std::string("Publish Error: ") + e.what() + "\r\n");
+    } catch (...) {
+        TraceTikTok("Publish Error: unknown exception\r\n");
+    }
+    EndJobAfterError();
+    return false;
+}
 
-    if (const auto refusal = TikTokLimitsCheck(IsFormatSupported(), exportedFile, videoInfo, directPost,
+void TikTokUploader::EndJobAfterError() {
+    {
+        std::lock_guard lock(transferMutex);
+        // A chain still running meets the ended job at its next step and sends nothing more.
+        if (GetState() == UploadState::Uploading) {
+            Fail(ResultCode::UploadFailed, UploadMessages()[kGenericUploadError]);
+            return;
+        }
+    }
+    // Ended already (and so not busy), unless it failed between its end and its clean-up.
+    SetBusy(false);
+}
+
+bool TikTokUploader::PublishJob(bool directPost) {
+    TakeHandOver([this] { jobVideoInfo = videoInfo; });
+    const auto& files = JobFiles();
+    exportedFile = talcore::filesupport::File(files.empty() ? std::u16string() : files.front().path, 0);
+    const bool opened = OpenSourceStream();
+    // Existence and size come from the handle the chunks are read through, so what is checked is
+    // what is sent, whatever the path names meanwhile.
+    const bool exists = opened || exportedFile.Exists();
+    const std::uint64_t size = opened ? sourceStream->Size() : 0;
+
+    if (const auto refusal = TikTokLimitsCheck(JobFormatSupported(), exists, size, jobVideoInfo, directPost,
                                                publishSettings.privacyLevel)) {
         Fail(refusal->code, UploadMessages()[refusal->message]);
         return false;
     }
+    if (!opened) {
+        Fail(ResultCode::SourceNotOpened, UploadMessages()[kSourceFileOpenFail]);
+        return false;
+    }
+    // An abort that came before the upload was opened leaves nothing behind on TikTok.
+    if (AbortRequested()) {
+        ReleaseSource();
+        MarkAborted(talcore::config::Localizer::Get().Localize("$$$/Vekta/PostProcess/TikTok/Aborted=Aborted"));
+        return true;
+    }
     std::u16string message;
-    if (!InitializeUpload(exportedFile.Size(), directPost, message)) {
+    if (!InitializeUpload(size, directPost, message)) {
         Fail(ResultCode::UploadFailed, message);
         return false;
     }
@@ -104,13 +153,14 @@ bool TikTokUploader::InitializeUpload(std::uint64_t fileSize, bool directPost, s
     headers.emplace(ImmutableString::Intern(talnet::kHEADER_CONTENT_TYPE),
                     ImmutableString::Intern(talnet::kHEADER_CONTENT_TYPE_APPLICATION_JSON_UTF_8));
     auto gate = std::make_shared<Gate>();
-    auto completion = MakeCompletion(gate, [gate](TikTokUploader& self, const RequestID& id, const ResponsePtr& r) {
-        self.HandleUploadInitializationResponse(gate, id, r);
-    });
+    auto completion = MakeCompletion(gate, "HandleUploadInitializationResponse",
+                                     [](TikTokUploader& self, const RequestID& id, const ResponsePtr& r, GateOpener&) {
+                                         self.HandleUploadInitializationResponse(id, r);
+                                     });
     const RequestID id = RequestID::CreateUnique();
     const auto& endpoint =
         directPost ? TikTokEndpoints::DirectPostInitEndpoint() : TikTokEndpoints::InboxInitEndpoint();
-    if (requestProcessor->Post(id, std::move(completion), endpoint, std::move(body), headers, {})) {
+    if (requestProcessor->Post(id, std::move(completion), endpoint, std::move(body), headers, RequestOptions())) {
         AwaitResponse(gate, id);
     }
 
@@ -124,8 +174,7 @@ bool TikTokUploader::InitializeUpload(std::uint64_t fileSize, bool directPost, s
     return true;
 }
 
-void TikTokUploader::HandleUploadInitializationResponse(const GatePtr& gate, const RequestID& id,
-                                                        const ResponsePtr& response) {
+void TikTokUploader::HandleUploadInitializationResponse(const RequestID& id, const ResponsePtr& response) {
     try {
         const std::string body = talnet::http::HandleBody(id, response);
         if (response->status == 200) {
@@ -135,7 +184,6 @@ void TikTokUploader::HandleUploadInitializationResponse(const GatePtr& gate, con
     } catch (const std::exception& e) {
         TraceHandlerError("HandleUploadInitializationResponse", id, e);
     }
-    gate->Open();
 }
 
 }  // namespace Vekta
