@@ -144,7 +144,7 @@ bool TikTokUploader::InitializeUpload(std::uint64_t fileSize, bool directPost, s
         json::AddToObject(post, "disable_comment", json::MakeJSONNode(publishSettings.disableComment));
         json::AddToObject(post, "disable_duet", json::MakeJSONNode(publishSettings.disableDuet));
         json::AddToObject(post, "disable_stitch", json::MakeJSONNode(publishSettings.disableStitch));
-        json::AddToObject(post, "video_cover_timestamp_ms", json::MakeJSONNode(CoverTimestampMs(GetCoverTime())));
+        json::AddToObject(post, "video_cover_timestamp_ms", json::MakeJSONNode(CoverTimestampMs(JobCoverTime())));
         json::AddToObject(root, "post_info", post);
     }
     auto body = std::make_shared<talcore::allocator::RecycledMemory>(json::GetJSONUTF8String(root));

@@ -96,6 +96,16 @@ bool BaseUploader::IsFormatSupported() const {
     return formatSupported_;
 }
 
+void BaseUploader::SetCoverTime(std::int64_t ticks) {
+    std::lock_guard lock(handOverMutex_);
+    coverTime_ = ticks;
+}
+
+std::int64_t BaseUploader::GetCoverTime() const {
+    std::lock_guard lock(handOverMutex_);
+    return coverTime_;
+}
+
 void BaseUploader::UnderHandOverLock(const std::function<void()>& access) const {
     std::lock_guard lock(handOverMutex_);
     access();
@@ -107,6 +117,7 @@ void BaseUploader::TakeHandOver(const std::function<void()>& copyOwn) {
         std::lock_guard lock(handOverMutex_);
         paths = outputFiles_;
         jobFormatSupported_ = formatSupported_;
+        jobCoverTime_ = coverTime_;
         if (copyOwn) copyOwn();
     }
     jobFiles_.clear();

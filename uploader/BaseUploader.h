@@ -62,8 +62,9 @@ public:
     // Also mirrors the flag into DeleteRequestRegistry at this uploader's index.
     void SetDeleteLocalFile(bool deleteLocalFile);
     bool GetDeleteLocalFile() const noexcept { return deleteLocalFile_; }
-    void SetCoverTime(std::int64_t ticks) noexcept { coverTime_ = ticks; }
-    std::int64_t GetCoverTime() const noexcept { return coverTime_; }
+    // [any-thread] The cover frame of the next job; a running job keeps its copy.
+    void SetCoverTime(std::int64_t ticks);
+    std::int64_t GetCoverTime() const;
     std::vector<std::u16string> GetOutputFiles() const;
     // Empties both tokens and the page id; tells the host when `notify`.
     void SignOut(bool notify);
@@ -97,7 +98,7 @@ protected:
     void BeginJob();
     void EndJob();
     // [job thread] Copies what the host handed over for this job (the output files with the
-    // identities their paths name now, the format flag) into the job's own copy. `copyOwn` copies
+    // identities their paths name now, the format flag, the cover time) into the job's own copy. `copyOwn` copies
     // the destination's own hand-overs under the same lock, so that all of them are of one moment.
     void TakeHandOver(const std::function<void()>& copyOwn);
     // [any-thread] Runs `access` under the hand-over lock; for the destination's own hand-overs.
@@ -105,6 +106,7 @@ protected:
     // The running job's copies; only the job's thread uses them.
     std::vector<JobFile>& JobFiles() noexcept { return jobFiles_; }
     bool JobFormatSupported() const noexcept { return jobFormatSupported_; }
+    std::int64_t JobCoverTime() const noexcept { return jobCoverTime_; }
 
     std::int32_t requestTimeout = 60;          // seconds, for one request's gate
     std::int32_t idleLimitSeconds = 240;       // longest silence of a chunk request
@@ -126,6 +128,7 @@ private:
     bool jobRunning_ = false;
     std::vector<JobFile> jobFiles_;
     bool jobFormatSupported_ = true;
+    std::int64_t jobCoverTime_ = 0;
 
 protected:
     bool authorizedByRefreshToken = false;
@@ -142,8 +145,9 @@ protected:
     std::shared_ptr<talnet::http::RequestProcessor> requestProcessor;
 
 private:
-    bool formatSupported_ = true;  // guarded by handOverMutex_
-    std::int64_t coverTime_ = 0;               // ticks of 1/254016000000 s
+    // Guarded by handOverMutex_: the settings set them on the host's main thread.
+    bool formatSupported_ = true;
+    std::int64_t coverTime_ = 0;  // ticks of 1/254016000000 s
     bool deleteLocalFile_ = false;
 };
 

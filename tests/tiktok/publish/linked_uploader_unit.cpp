@@ -172,7 +172,9 @@ TEST_F(LinkedUploader, AFailureAnywhereInTheJobEndsItAndClearsTheBusyFlag) {
         auto run = ExecuteAsync(h);
         ASSERT_EQ(Finish(run), c.result);
 
-        const auto last = h.StatusEvents().back();
+        const auto events = h.StatusEvents();
+        ASSERT_FALSE(events.empty());
+        const auto last = events.back();
         EXPECT_EQ(last.state, kUploadStateFailed);
         EXPECT_EQ(last.resultCode, c.code);
         EXPECT_EQ(last.text, c.text);
