@@ -16,6 +16,7 @@
 #include <exception>
 #include <limits>
 #include <mutex>
+#include <shared_mutex>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -233,12 +234,14 @@ public:
     }
 
     void Cancel(const RequestID& id) override {
-        std::lock_guard lock(mutex_);
-        if (stopping_) return;
-        const auto it = inFlight_.find(id);
-        if (it == inFlight_.end()) return;
-        cancels_.emplace_back(id, it->second);
-        curl_multi_wakeup(multi_.get());
+        {
+            std::lock_guard lock(mutex_);
+            if (stopping_) return;
+            const auto it = inFlight_.find(id);
+            if (it == inFlight_.end()) return;
+            cancels_.emplace_back(id, it->second);
+        }
+        WakeLoop();
     }
 
     // At process exit: refuse new requests, end the transfers, and run no completion any more.
@@ -264,11 +267,11 @@ private:
             if (!stopping_ && inFlight_.try_emplace(id, lastSerial_ + 1).second) {
                 transfer->serial = ++lastSerial_;
                 incoming_.push_back(std::move(transfer));
-                curl_multi_wakeup(multi_.get());
             }
         }
         // A refused transfer, and the completion it holds, are destroyed here, outside the lock.
         const bool accepted = !transfer;
+        if (accepted) WakeLoop();
         if (detail::NetworkTraceEnabled()) {
             detail::NetworkTrace(traceLine + (accepted ? " submitted [" : " refused: stopped or id in flight [") +
                                  id.AsUTF8String() + "]\n");
@@ -380,7 +383,8 @@ private:
         }
         if (loop_.joinable()) loop_.join();
         {
-            // Submit and Cancel look at stopping_ under this lock before they touch the handle.
+            // Submit and Cancel look at stopping_ under mutex_, and wake the loop under wakeMutex_.
+            std::unique_lock wakeLock(wakeMutex_);
             std::lock_guard lock(mutex_);
             multi_.reset();
         }
@@ -390,6 +394,14 @@ private:
         } else {
             pool_->Abandon(kExitGrace);
         }
+    }
+
+    // Wakes the loop for work just handed to it. Outside mutex_: the woken loop takes that lock
+    // first, and a waker still holding it (or preempted while holding it) would stall the loop at
+    // every chunk's turnaround.
+    void WakeLoop() {
+        std::shared_lock lock(wakeMutex_);
+        if (multi_) curl_multi_wakeup(multi_.get());
     }
 
     void Loop() {
@@ -510,6 +522,9 @@ private:
     MultiHandle multi_;
     std::unique_ptr<detail::CompletionPool> pool_;
 
+    // Keeps the multi handle for wakeups from other threads: shared while one wakes the loop,
+    // exclusive while Stop releases the handle.
+    std::shared_mutex wakeMutex_;
     std::mutex mutex_;  // guards what follows up to the loop thread's own state
     bool stopping_ = false;
     bool runCompletionsAtStop_ = true;
