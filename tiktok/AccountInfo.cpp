@@ -60,7 +60,7 @@ bool TikTokUploader::QueryCreatorInfo(CreatorInfoCallback callback) {
                                      });
     const RequestID id = RequestID::CreateUnique();
     if (requestProcessor->Post(id, std::move(completion), TikTokEndpoints::CreatorInfoEndpoint(), nullptr, headers,
-                               RequestOptions())) {
+                               BoundedRequestOptions())) {
         AwaitResponse(gate, id);
     }
     if (creatorInfoCallback) creatorInfoCallback(creatorInfo);
@@ -113,7 +113,7 @@ void TikTokUploader::RequestUserInfo() {
                                      });
     const RequestID id = RequestID::CreateUnique();
     if (!requestProcessor->Get(id, std::move(completion), ImmutableString(url), AuthorizationHeaders(),
-                               RequestOptions())) {
+                               BoundedRequestOptions())) {
         return;
     }
     AwaitResponse(gate, id, "RequestUserInfo timeout: ");

@@ -210,7 +210,7 @@ bool TikTokUploader::SendNextChunk(bool first, const GatePtr& gate, const Respon
     // The request body shares the chunk buffer; it is not copied.
     auto body = std::make_shared<talcore::allocator::RecycledMemory>(chunkBuffer);
     if (!requestProcessor->Put(id, std::move(completion), ImmutableString(uploadURL), std::move(body), headers,
-                               RequestOptions())) {
+                               BoundedRequestOptions())) {
         Fail(ResultCode::UploadFailed,
              Localized("$$$/Vekta/PostProcess/TikTok/UploadChunkFailed=Failed while writing to the server"));
         return false;

@@ -24,7 +24,7 @@ constexpr std::uint64_t kMaxAnswerBytes = 1024 * 1024;
 
 }  // namespace
 
-const talnet::http::RequestOptions& TikTokUploader::RequestOptions() {
+const talnet::http::RequestOptions& TikTokUploader::BoundedRequestOptions() {
     static const talnet::http::RequestOptions options = [] {
         talnet::http::RequestOptions made;
         made.maxResponseBytes = kMaxAnswerBytes;
@@ -104,7 +104,7 @@ void TikTokUploader::PostForm(const std::string& url, const std::vector<std::pai
                                              GateOpener&) { self.HandleTokenResponse(grant, id, response); });
     const RequestID id = RequestID::CreateUnique();
     if (!requestProcessor->Post(id, std::move(completion), ImmutableString(url), std::move(body), headers,
-                                RequestOptions())) {
+                                BoundedRequestOptions())) {
         return;  // not accepted: no completion will come
     }
     AwaitResponse(gate, id);

@@ -143,7 +143,7 @@ private:
     talnet::http::HeaderMap AuthorizationHeaders() const;
     // Every request to TikTok: the processor's defaults, with the answer held to what TikTok's
     // answers can take, so a runaway answer cannot take the host's memory.
-    static const talnet::http::RequestOptions& RequestOptions();
+    static const talnet::http::RequestOptions& BoundedRequestOptions();
 
     // Response handlers; the completion opens the gate once they are done.
     void HandleTokenResponse(TokenGrant grant, const talnet::http::RequestID& id, const ResponsePtr& response);

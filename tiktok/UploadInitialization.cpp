@@ -160,7 +160,8 @@ bool TikTokUploader::InitializeUpload(std::uint64_t fileSize, bool directPost, s
     const RequestID id = RequestID::CreateUnique();
     const auto& endpoint =
         directPost ? TikTokEndpoints::DirectPostInitEndpoint() : TikTokEndpoints::InboxInitEndpoint();
-    if (requestProcessor->Post(id, std::move(completion), endpoint, std::move(body), headers, RequestOptions())) {
+    if (requestProcessor->Post(id, std::move(completion), endpoint, std::move(body), headers,
+                               BoundedRequestOptions())) {
         AwaitResponse(gate, id);
     }
 
