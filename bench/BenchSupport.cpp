@@ -306,7 +306,20 @@ double UploadWithProcessor(http::RequestProcessor& processor, const std::string&
     return seconds;
 }
 
-double UploadWithCurl(TempDir& temp, const std::string& origin, const std::string& url, const Plan& plan) {
+namespace {
+
+double Seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; }
+
+}  // namespace
+
+double ProcessCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
+}
+
+double UploadWithCurl(TempDir& temp, const std::string& origin, const std::string& url, const Plan& plan,
+                      CpuTimes* cpu) {
     const std::string config = temp.File("curl.config");
     std::ofstream out(config);
     for (std::uint64_t i = 0; i < plan.count; ++i) {
@@ -330,11 +343,14 @@ double UploadWithCurl(TempDir& temp, const std::string& origin, const std::strin
     }
     out.close();
     const std::string codes = temp.File("curl.codes");
+    const double selfBefore = ProcessCpuSeconds();
     const auto start = Clock::now();
     const pid_t pid = Spawn({"curl", "-K", config}, codes);
     int status = 0;
-    waitpid(pid, &status, 0);
+    rusage child{};
+    wait4(pid, &status, 0, &child);
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    if (cpu) *cpu = {ProcessCpuSeconds() - selfBefore, Seconds(child.ru_utime) + Seconds(child.ru_stime)};
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) Fail("curl failed");
     std::ifstream answers(codes);
     std::uint64_t answered = 0;

@@ -100,9 +100,18 @@ double UploadWithProcessor(talnet::http::RequestProcessor& processor, const std:
                            const std::string& url, const Plan& plan,
                            ChunkReading reading = ChunkReading::JustBeforeSending);
 
+// User plus system time, in seconds.
+struct CpuTimes {
+    double self = 0;   // this process's, the in-process sandbox's included
+    double child = 0;  // the curl process's
+};
+// This process's user plus system time so far.
+double ProcessCpuSeconds();
+
 // Reference (b): the same ranges through one curl process, one request per chunk file, in one
 // config file. The chunk files are written and read once first; returns the seconds the curl
-// process took.
-double UploadWithCurl(TempDir& temp, const std::string& origin, const std::string& url, const Plan& plan);
+// process took, and in `cpu` the CPU time spent meanwhile.
+double UploadWithCurl(TempDir& temp, const std::string& origin, const std::string& url, const Plan& plan,
+                      CpuTimes* cpu = nullptr);
 
 }  // namespace vekta::bench

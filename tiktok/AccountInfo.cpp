@@ -54,12 +54,13 @@ bool TikTokUploader::QueryCreatorInfo(CreatorInfoCallback callback) {
     headers.emplace(ImmutableString::Intern(talnet::kHEADER_CONTENT_TYPE),
                     ImmutableString::Intern(talnet::kHEADER_CONTENT_TYPE_APPLICATION_JSON_UTF_8));
     auto gate = std::make_shared<Gate>();
-    auto completion = MakeCompletion(gate, [gate](TikTokUploader& self, const RequestID& id, const ResponsePtr& r) {
-        self.HandleQueryCreatorInfoResponse(gate, id, r);
-    });
+    auto completion = MakeCompletion(gate, "HandleQueryCreatorInfoResponse",
+                                     [](TikTokUploader& self, const RequestID& id, const ResponsePtr& r, GateOpener&) {
+                                         self.HandleQueryCreatorInfoResponse(id, r);
+                                     });
     const RequestID id = RequestID::CreateUnique();
     if (requestProcessor->Post(id, std::move(completion), TikTokEndpoints::CreatorInfoEndpoint(), nullptr, headers,
-                               {})) {
+                               BoundedRequestOptions())) {
         AwaitResponse(gate, id);
     }
     if (creatorInfoCallback) creatorInfoCallback(creatorInfo);
@@ -68,14 +69,10 @@ bool TikTokUploader::QueryCreatorInfo(CreatorInfoCallback callback) {
 
 void TikTokUploader::ForgetCreatorInfo() { creatorInfo = TikTokCreatorInfo{}; }
 
-void TikTokUploader::HandleQueryCreatorInfoResponse(const GatePtr& gate, const RequestID& id,
-                                                    const ResponsePtr& response) {
+void TikTokUploader::HandleQueryCreatorInfoResponse(const RequestID& id, const ResponsePtr& response) {
     try {
         const auto data = AnswerData(id, response);
-        if (json::IsNull(data)) {
-            gate->Open();
-            return;
-        }
+        if (json::IsNull(data)) return;
         const auto options = json::GetVariantInObject(data, "privacy_level_options");
         if (!json::IsNull(options) && options->type() == typeid(json::JSONArray)) {
             for (const auto& option : std::any_cast<const json::JSONArray&>(*options)) {
@@ -103,10 +100,8 @@ void TikTokUploader::HandleQueryCreatorInfoResponse(const GatePtr& gate, const R
         if (const auto node = json::GetVariantInObject(data, "creator_nickname"); !json::IsNull(node)) {
             creatorInfo.creatorNickname = talcore::string::UTF8to16(std::any_cast<const std::string&>(*node));
         }
-        gate->Open();
     } catch (const std::exception& e) {
         TraceHandlerError("HandleQueryCreatorInfoResponse", id, e);
-        gate->Open();
     }
 }
 
@@ -114,15 +109,19 @@ void TikTokUploader::RequestUserInfo() {
     const std::string url =
         TikTokEndpoints::UserInfoEndpoint().UTF8() + "?" + talnet::http::QuoteURL({{"fields", "profile_deep_link"}});
     auto gate = std::make_shared<Gate>();
-    auto completion = MakeCompletion(gate, [gate](TikTokUploader& self, const RequestID& id, const ResponsePtr& r) {
-        self.HandleUserInfoResponse(gate, id, r);
-    });
+    auto completion = MakeCompletion(gate, "HandleUserInfoResponse",
+                                     [](TikTokUploader& self, const RequestID& id, const ResponsePtr& r, GateOpener&) {
+                                         self.HandleUserInfoResponse(id, r);
+                                     });
     const RequestID id = RequestID::CreateUnique();
-    if (!requestProcessor->Get(id, std::move(completion), ImmutableString(url), AuthorizationHeaders(), {})) return;
+    if (!requestProcessor->Get(id, std::move(completion), ImmutableString(url), AuthorizationHeaders(),
+                               BoundedRequestOptions())) {
+        return;
+    }
     AwaitResponse(gate, id, "RequestUserInfo timeout: ");
 }
 
-void TikTokUploader::HandleUserInfoResponse(const GatePtr& gate, const RequestID& id, const ResponsePtr& response) {
+void TikTokUploader::HandleUserInfoResponse(const RequestID& id, const ResponsePtr& response) {
     try {
         const auto data = AnswerData(id, response);
         if (!json::IsNull(data)) {
@@ -134,10 +133,8 @@ void TikTokUploader::HandleUserInfoResponse(const GatePtr& gate, const RequestID
                 }
             }
         }
-        gate->Open();
     } catch (const std::exception& e) {
         TraceHandlerError("HandleUserInfoResponse", id, e);
-        gate->Open();
     }
 }
 

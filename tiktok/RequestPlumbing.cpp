@@ -2,6 +2,7 @@
 // finds the uploader by its weak key, and a bounded wait that cancels on time-out and then waits
 // for the cancelled request's completion.
 #include <chrono>
+#include <string>
 
 #include "talcore/string/Unicode.h"
 #include "talcore/utility/HighPrecisionTime.h"
@@ -16,17 +17,59 @@ namespace Vekta {
 using talcore::utility::ImmutableString;
 using talnet::http::RequestID;
 
-talnet::http::RequestCompletion TikTokUploader::MakeCompletion(
-    const GatePtr& gate, std::function<void(TikTokUploader&, const RequestID&, const ResponsePtr&)> handler) {
-    return [key = GetWeakKey(), gate, handler = std::move(handler)](const RequestID& id, ResponsePtr response) {
+namespace {
+
+// Enough for every answer TikTok gives to these requests, which are small JSON texts.
+constexpr std::uint64_t kMaxAnswerBytes = 1024 * 1024;
+
+}  // namespace
+
+const talnet::http::RequestOptions& TikTokUploader::BoundedRequestOptions() {
+    static const talnet::http::RequestOptions options = [] {
+        talnet::http::RequestOptions made;
+        made.maxResponseBytes = kMaxAnswerBytes;
+        return made;
+    }();
+    return options;
+}
+
+talnet::http::RequestCompletion TikTokUploader::MakeCompletion(const GatePtr& gate, const char* handlerName,
+                                                               Handler handler, FailureAction onFailure) {
+    return [key = GetWeakKey(), gate, handlerName, handler = std::move(handler), onFailure](const RequestID& id,
+                                                                                           ResponsePtr response) {
+        // Also when the uploader is gone: nobody can be waiting for it then, and opening is harmless.
+        GateOpener opener(gate);
         auto locked = talcore::utility::RefCountedObjectWithWeakPtr::Lock(key);
         if (auto* self = dynamic_cast<TikTokUploader*>(locked.Get())) {
-            handler(*self, id, response);
-        } else {
-            // Nobody can be waiting for an uploader that is gone; opening is harmless.
-            gate->Open();
+            self->RunGuarded(handlerName, id, opener, onFailure, [&] { handler(*self, id, response, opener); });
         }
     };
+}
+
+void TikTokUploader::RunGuarded(const char* name, const RequestID& id, GateOpener& opener, FailureAction onFailure,
+                                const std::function<void()>& step) noexcept {
+    try {
+        step();
+        return;
+    } catch (const std::exception& e) {
+        try {
+            TraceHandlerError(name, id, e);
+        } catch (...) {
+        }
+    } catch (...) {
+        try {
+            TraceTikTok(std::string(name) + " Error: " + id.AsUTF8String() + ": unknown exception\r\n");
+        } catch (...) {
+        }
+    }
+    // The step may have sent a request before it failed; the job ends here all the same.
+    opener.KeepClosed(false);
+    if (onFailure) {
+        try {
+            (this->*onFailure)();
+        } catch (...) {
+        }
+    }
 }
 
 void TikTokUploader::AwaitResponse(const GatePtr& gate, const RequestID& id, const char* timeoutTrace) {
@@ -62,12 +105,12 @@ void TikTokUploader::PostForm(const std::string& url, const std::vector<std::pai
     headers.emplace(ImmutableString::Intern(talnet::kHEADER_CONTENT_TYPE),
                     ImmutableString::Intern(talnet::kHEADER_CONTENT_TYPE_APPLICATION_WWW_FORM_URLENCODED));
     auto gate = std::make_shared<Gate>();
-    auto completion = MakeCompletion(gate, [grant, gate](TikTokUploader& self, const RequestID& id,
-                                                         const ResponsePtr& response) {
-        self.HandleTokenResponse(grant, gate, id, response);
-    });
+    auto completion = MakeCompletion(gate, "HandleTokenResponse",
+                                     [grant](TikTokUploader& self, const RequestID& id, const ResponsePtr& response,
+                                             GateOpener&) { self.HandleTokenResponse(grant, id, response); });
     const RequestID id = RequestID::CreateUnique();
-    if (!requestProcessor->Post(id, std::move(completion), ImmutableString(url), std::move(body), headers, {})) {
+    if (!requestProcessor->Post(id, std::move(completion), ImmutableString(url), std::move(body), headers,
+                                BoundedRequestOptions())) {
         return;  // not accepted: no completion will come
     }
     AwaitResponse(gate, id);

@@ -4,12 +4,12 @@
 
 namespace Vekta {
 
-std::optional<LimitRefusal> TikTokLimitsCheck(bool formatSupported, const talcore::filesupport::File& file,
+std::optional<LimitRefusal> TikTokLimitsCheck(bool formatSupported, bool fileExists, std::uint64_t fileSize,
                                               const ExportVideoInfo& video, bool directPost,
                                               const std::string& privacyLevel) {
     if (!formatSupported) return LimitRefusal{ResultCode::Format, kBadFormatMessage};
-    if (!file.Exists()) return LimitRefusal{ResultCode::FileMissing, kFileDoesNotExist};
-    if (file.Size() > kMaxFileSizeBytes) return LimitRefusal{ResultCode::FileSize, kFileSizeWarning};
+    if (!fileExists) return LimitRefusal{ResultCode::FileMissing, kFileDoesNotExist};
+    if (fileSize > kMaxFileSizeBytes) return LimitRefusal{ResultCode::FileSize, kFileSizeWarning};
     const std::uint32_t width = video.frameWidth, height = video.frameHeight;
     if (std::max(width, height) > kMaxSidePixels || std::min(width, height) < kMinSidePixels) {
         return LimitRefusal{ResultCode::FrameSize, kVideoSizeWarning};

@@ -6,7 +6,6 @@
 #include <string>
 
 #include "PostProcessSDK.h"
-#include "talcore/filesupport/File.h"
 #include "tiktok/UploadMessages.h"
 #include "uploader/UploadTypes.h"
 
@@ -25,7 +24,8 @@ struct LimitRefusal {
 };
 
 // The first check that fails decides; nothing after it is tested. Empty when the file passes.
-std::optional<LimitRefusal> TikTokLimitsCheck(bool formatSupported, const talcore::filesupport::File& file,
+// `fileSize` is only looked at when the file exists.
+std::optional<LimitRefusal> TikTokLimitsCheck(bool formatSupported, bool fileExists, std::uint64_t fileSize,
                                               const ExportVideoInfo& video, bool directPost,
                                               const std::string& privacyLevel);
 

@@ -24,7 +24,15 @@ TikTokUploader::~TikTokUploader() {
 
 bool TikTokUploader::IsLoginOffered() const { return !HasCredentials(); }
 
-void TikTokUploader::SetVideoInfo(const ExportVideoInfo& info) { std::memcpy(&videoInfo, &info, sizeof videoInfo); }
+void TikTokUploader::SetVideoInfo(const ExportVideoInfo& info) {
+    UnderHandOverLock([&] { std::memcpy(&videoInfo, &info, sizeof videoInfo); });
+}
+
+ExportVideoInfo TikTokUploader::GetVideoInfo() const {
+    ExportVideoInfo copy{};
+    UnderHandOverLock([&] { copy = videoInfo; });
+    return copy;
+}
 
 void TikTokUploader::SetPublishSettings(std::string privacyLevel, std::string title, bool disableComment,
                                         bool disableDuet, bool disableStitch) {

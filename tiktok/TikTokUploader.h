@@ -79,13 +79,16 @@ public:
     const std::u16string& GetProfileDeepLink() const noexcept { return profileDeepLink; }
 
     // --- Publishing. ---
+    // [any-thread] The description of the next export; a running job keeps the copy it took.
     void SetVideoInfo(const ExportVideoInfo& info);
-    const ExportVideoInfo& GetVideoInfo() const noexcept { return videoInfo; }
+    ExportVideoInfo GetVideoInfo() const;
     void SetPublishSettings(std::string privacyLevel, std::string title, bool disableComment, bool disableDuet,
                             bool disableStitch);
     const PublishSettings& GetPublishSettings() const noexcept { return publishSettings; }
     // [blocking] The whole upload of one export: checks, upload initialisation and transfer. False
-    // for a refusal before the transfer (reported through the status callback as well).
+    // for a refusal before the transfer (reported through the status callback as well). Works
+    // from a copy of what the host handed over when it started, so the host may hand over the next
+    // export meanwhile; whatever way it ends, the job has a final state and the busy flag is clear.
     bool Publish(bool directPost);
 
     // [main-thread] Messages of the login time-out.
@@ -101,6 +104,10 @@ public:
         std::lock_guard lock(tokenMutex);
         return refreshWaiters;
     }
+    // For tests: how the exported file is opened, in place of the platform's stream.
+    using SourceOpener =
+        std::function<std::unique_ptr<talcore::filesupport::IPlatformByteStream>(const talcore::filesupport::File&)>;
+    void SetSourceOpenerForTesting(SourceOpener opener) { sourceOpener = std::move(opener); }
     std::int32_t GetIdleLimitSeconds() const noexcept { return idleLimitSeconds; }
     std::int32_t GetRequestTimeout() const noexcept { return requestTimeout; }
 
@@ -111,12 +118,38 @@ private:
     using Gate = talcore::threads::Gate;
     using GatePtr = std::shared_ptr<Gate>;
     using ResponsePtr = std::shared_ptr<talnet::http::Response>;
-    using Handler = void (TikTokUploader::*)(const GatePtr&, const talnet::http::RequestID&, const ResponsePtr&);
 
-    // Request plumbing: a completion that finds the uploader by its weak key and runs `handler`.
-    talnet::http::RequestCompletion MakeCompletion(const GatePtr& gate,
-                                                   std::function<void(TikTokUploader&, const talnet::http::RequestID&,
-                                                                      const ResponsePtr&)> handler);
+    // Opens a request's gate when it goes out of scope, on every way out of a completion or of the
+    // first step of a chain, exceptions included; a chain step that sent the next request keeps it
+    // closed, since that request's completion has the gate now.
+    class GateOpener {
+    public:
+        explicit GateOpener(GatePtr gate) noexcept : gate_(std::move(gate)) {}
+        ~GateOpener() {
+            if (gate_ && !keepClosed_) gate_->Open();
+        }
+        GateOpener(const GateOpener&) = delete;
+        GateOpener& operator=(const GateOpener&) = delete;
+        void KeepClosed(bool keep = true) noexcept { keepClosed_ = keep; }
+
+    private:
+        GatePtr gate_;
+        bool keepClosed_ = false;
+    };
+    using Handler = std::function<void(TikTokUploader&, const talnet::http::RequestID&, const ResponsePtr&,
+                                       GateOpener&)>;
+    // What ends a job when a step of its request chain fails with an exception.
+    using FailureAction = void (TikTokUploader::*)();
+
+    // Request plumbing: a completion that finds the uploader by its weak key and runs `handler`
+    // through RunGuarded; the gate opens when the handler is done, whatever way it ends.
+    talnet::http::RequestCompletion MakeCompletion(const GatePtr& gate, const char* handlerName, Handler handler,
+                                                   FailureAction onFailure = nullptr);
+    // Runs `step` and catches everything it throws: the exception is traced under `name` and, when
+    // `onFailure` is given, ends the job; the gate then opens even when the step meant to keep it
+    // closed.
+    void RunGuarded(const char* name, const talnet::http::RequestID& id, GateOpener& opener,
+                    FailureAction onFailure, const std::function<void()>& step) noexcept;
     // Waits for `gate`; on time-out cancels `id` and waits until its completion has run.
     void AwaitResponse(const GatePtr& gate, const talnet::http::RequestID& id, const char* timeoutTrace = nullptr);
     void PostForm(const std::string& url, const std::vector<std::pair<std::string, std::string>>& form,
@@ -125,15 +158,15 @@ private:
     talnet::http::HeaderMap AuthorizationHeaders();
     // Ends the refresh in flight and wakes its waiters; whether it brought an access token.
     bool FinishRefresh();
+    // Every request to TikTok: the processor's defaults, with the answer held to what TikTok's
+    // answers can take, so a runaway answer cannot take the host's memory.
+    static const talnet::http::RequestOptions& BoundedRequestOptions();
 
-    // Response handlers: each opens its gate exactly once.
-    void HandleTokenResponse(TokenGrant grant, const GatePtr& gate, const talnet::http::RequestID& id,
-                             const ResponsePtr& response);
-    void HandleQueryCreatorInfoResponse(const GatePtr& gate, const talnet::http::RequestID& id,
-                                        const ResponsePtr& response);
-    void HandleUserInfoResponse(const GatePtr& gate, const talnet::http::RequestID& id, const ResponsePtr& response);
-    void HandleUploadInitializationResponse(const GatePtr& gate, const talnet::http::RequestID& id,
-                                            const ResponsePtr& response);
+    // Response handlers; the completion opens the gate once they are done.
+    void HandleTokenResponse(TokenGrant grant, const talnet::http::RequestID& id, const ResponsePtr& response);
+    void HandleQueryCreatorInfoResponse(const talnet::http::RequestID& id, const ResponsePtr& response);
+    void HandleUserInfoResponse(const talnet::http::RequestID& id, const ResponsePtr& response);
+    void HandleUploadInitializationResponse(const talnet::http::RequestID& id, const ResponsePtr& response);
 
     // Sign-in.
     void StartLoginTimeout();
@@ -142,37 +175,65 @@ private:
     void CloseLoginPrompt();
 
     // Upload.
+    bool PublishJob(bool directPost);
+    // Whatever way Publish leaves: an exception that escaped it ends the job.
+    void EndJobAfterError();
     bool InitializeUpload(std::uint64_t fileSize, bool directPost, std::u16string& message);
     bool UploadFile();
+    // Opens the exported file once for the whole job; false when it cannot be opened.
     bool OpenSourceStream();
-    void SendNextChunk(bool first, const GatePtr& gate, const ResponsePtr& lastResponse);
-    void HandleChunkResponse(const GatePtr& gate, const talnet::http::RequestID& id, const ResponsePtr& response);
+    void ReleaseSource();
+    // One step of the chunk chain: sends the next chunk, or ends the chain. True when a chunk is on
+    // its way; its answer then takes the next step.
+    bool SendNextChunk(bool first, const GatePtr& gate, const ResponsePtr& lastResponse);
+    void HandleChunkResponse(const GatePtr& gate, const talnet::http::RequestID& id, const ResponsePtr& response,
+                             GateOpener& opener);
+    // The chain's FailureAction: a chunk that could not be made or sent ends the job (code 19).
+    void FailChunkChain();
     // Ends the job (code 21) when the file no longer yields the bytes announced for it.
-    void FailUnreadableSource(const GatePtr& gate);
+    void FailUnreadableSource();
+    std::uint64_t ChunkLength(std::uint64_t offset) const;
+    // Reads the chunk at `offset` into `buffer`, made anew when its length differs; false on a short
+    // or failed read.
+    bool ReadChunk(std::uint64_t offset, std::uint64_t length, std::shared_ptr<std::vector<std::uint8_t>>& buffer);
+    // Reads the chunk after the one just sent into the spare buffer while that one is on the wire.
+    void ReadAhead();
     double NowSeconds() const;
 
     TikTokCreatorInfo creatorInfo;
     CreatorInfoCallback creatorInfoCallback;
     std::u16string profileDeepLink;
-    ExportVideoInfo videoInfo{};
+    ExportVideoInfo videoInfo{};     // as handed over; guarded by the base's hand-over lock
+    ExportVideoInfo jobVideoInfo{};  // the running job's copy
     PublishSettings publishSettings;
 
     // The upload session of one transfer.
     std::u16string uploadURL;
     talcore::filesupport::File exportedFile;
     talcore::utility::ImmutableString mimeType;
+    SourceOpener sourceOpener;
     std::unique_ptr<talcore::filesupport::IPlatformByteStream> sourceStream;
     std::uint64_t bytesSent = 0;
-    std::uint64_t bufferSize = 0;
+    // The chunk on the wire, and the one after it, read while the first is sent; at most these two
+    // chunk buffers are held at once.
     std::shared_ptr<std::vector<std::uint8_t>> chunkBuffer;
+    std::shared_ptr<std::vector<std::uint8_t>> spareBuffer;
+    struct ReadAheadChunk {
+        bool ready = false;
+        bool complete = false;  // all its bytes were read
+        std::uint64_t offset = 0;
+        std::uint64_t length = 0;
+    } readAhead;
     std::uint64_t chunkSize = 0;
     std::uint64_t chunkCount = 0;
     std::uint64_t videoSize = 0;  // bytes, as announced to TikTok at initialisation
+    bool transferComplete = false;  // every byte was answered for
     // Written by the completion side, read by the waiting loop.
     std::atomic<double> lastActivity;
     talcore::utility::Guid currentRequest;
     std::mutex currentRequestMutex;
-    // Serialises the chunk chain's steps with the end of the transfer.
+    // Serialises the chunk chain's steps with each other and with the end of the transfer; guards
+    // the upload session's transfer members above.
     std::mutex transferMutex;
 
     // The sign-in in progress.

@@ -117,13 +117,9 @@ bool TikTokUploader::TakeRefreshTokenHandOver(std::u16string& token) {
     return true;
 }
 
-void TikTokUploader::HandleTokenResponse(TokenGrant grant, const GatePtr& gate, const RequestID& id,
-                                         const ResponsePtr& response) {
+void TikTokUploader::HandleTokenResponse(TokenGrant grant, const RequestID& id, const ResponsePtr& response) {
     try {
-        if (!response || response->status != 200) {
-            gate->Open();
-            return;
-        }
+        if (!response || response->status != 200) return;
         const std::string body = talnet::http::HandleBody(id, response);
         // TikTok answers token errors with status 200 and an "error" member.
         if (body.find("error") != std::string::npos) {
@@ -134,7 +130,6 @@ void TikTokUploader::HandleTokenResponse(TokenGrant grant, const GatePtr& gate, 
                 refreshTokenHandOverPending = false;
             }
             NotifyAccountChanged();
-            gate->Open();
             return;
         }
         const json::JSONNode root = json::JSONParse(body);
@@ -169,10 +164,8 @@ void TikTokUploader::HandleTokenResponse(TokenGrant grant, const GatePtr& gate, 
                 }
             }
         }
-        gate->Open();
     } catch (const std::exception& e) {
         TraceHandlerError("HandleTokenResponse", id, e);
-        gate->Open();
     }
 }
 

@@ -2,6 +2,7 @@
 #include <cmath>
 #include <limits>
 #include <stdexcept>
+#include <string>
 
 #include "talcore/config/Localizer.h"
 #include "talcore/serialization/JSON.h"
@@ -49,18 +50,66 @@ bool IsHttps(std::u16string_view url) {
 }  // namespace
 
 bool TikTokUploader::Publish(bool directPost) {
-    SetState(UploadState::Uploading);
-    SetBusy(true);
-    const auto& files = GetOutputFiles();
-    exportedFile = talcore::filesupport::File(files.empty() ? std::u16string() : files.front(), 0);
+    BeginJob();
+    // The job lets go of the state and of the exported file whatever way it ends.
+    struct JobEnd {
+        TikTokUploader& self;
+        ~JobEnd() {
+            self.ReleaseSource();
+            self.EndJob();
+        }
+    } end{*this};
+    try {
+        return PublishJob(directPost);
+    } catch (const std::exception& e) {
+        TraceTikTok(std::string("Publish Error: ") + e.what() + "\r\n");
+    } catch (...) {
+        TraceTikTok("Publish Error: unknown exception\r\n");
+    }
+    EndJobAfterError();
+    return false;
+}
 
-    if (const auto refusal = TikTokLimitsCheck(IsFormatSupported(), exportedFile, videoInfo, directPost,
+void TikTokUploader::EndJobAfterError() {
+    {
+        std::lock_guard lock(transferMutex);
+        // A chain still running meets the ended job at its next step and sends nothing more.
+        if (GetState() == UploadState::Uploading) {
+            Fail(ResultCode::UploadFailed, UploadMessages()[kGenericUploadError]);
+            return;
+        }
+    }
+    // Ended already (and so not busy), unless it failed between its end and its clean-up.
+    SetBusy(false);
+}
+
+bool TikTokUploader::PublishJob(bool directPost) {
+    TakeHandOver([this] { jobVideoInfo = videoInfo; });
+    const auto& files = JobFiles();
+    exportedFile = talcore::filesupport::File(files.empty() ? std::u16string() : files.front().path, 0);
+    const bool opened = OpenSourceStream();
+    // Existence and size come from the handle the chunks are read through, so what is checked is
+    // what is sent, whatever the path names meanwhile.
+    const bool exists = opened || exportedFile.Exists();
+    const std::uint64_t size = opened ? sourceStream->Size() : 0;
+
+    if (const auto refusal = TikTokLimitsCheck(JobFormatSupported(), exists, size, jobVideoInfo, directPost,
                                                publishSettings.privacyLevel)) {
         Fail(refusal->code, UploadMessages()[refusal->message]);
         return false;
     }
+    if (!opened) {
+        Fail(ResultCode::SourceNotOpened, UploadMessages()[kSourceFileOpenFail]);
+        return false;
+    }
+    // An abort that came before the upload was opened leaves nothing behind on TikTok.
+    if (AbortRequested()) {
+        ReleaseSource();
+        MarkAborted(talcore::config::Localizer::Get().Localize("$$$/Vekta/PostProcess/TikTok/Aborted=Aborted"));
+        return true;
+    }
     std::u16string message;
-    if (!InitializeUpload(exportedFile.Size(), directPost, message)) {
+    if (!InitializeUpload(size, directPost, message)) {
         Fail(ResultCode::UploadFailed, message);
         return false;
     }
@@ -108,7 +157,7 @@ bool TikTokUploader::InitializeUpload(std::uint64_t fileSize, bool directPost, s
         json::AddToObject(post, "disable_comment", json::MakeJSONNode(publishSettings.disableComment));
         json::AddToObject(post, "disable_duet", json::MakeJSONNode(publishSettings.disableDuet));
         json::AddToObject(post, "disable_stitch", json::MakeJSONNode(publishSettings.disableStitch));
-        json::AddToObject(post, "video_cover_timestamp_ms", json::MakeJSONNode(CoverTimestampMs(GetCoverTime())));
+        json::AddToObject(post, "video_cover_timestamp_ms", json::MakeJSONNode(CoverTimestampMs(JobCoverTime())));
         json::AddToObject(root, "post_info", post);
     }
     auto body = std::make_shared<talcore::allocator::RecycledMemory>(json::GetJSONUTF8String(root));
@@ -117,13 +166,15 @@ bool TikTokUploader::InitializeUpload(std::uint64_t fileSize, bool directPost, s
     headers.emplace(ImmutableString::Intern(talnet::kHEADER_CONTENT_TYPE),
                     ImmutableString::Intern(talnet::kHEADER_CONTENT_TYPE_APPLICATION_JSON_UTF_8));
     auto gate = std::make_shared<Gate>();
-    auto completion = MakeCompletion(gate, [gate](TikTokUploader& self, const RequestID& id, const ResponsePtr& r) {
-        self.HandleUploadInitializationResponse(gate, id, r);
-    });
+    auto completion = MakeCompletion(gate, "HandleUploadInitializationResponse",
+                                     [](TikTokUploader& self, const RequestID& id, const ResponsePtr& r, GateOpener&) {
+                                         self.HandleUploadInitializationResponse(id, r);
+                                     });
     const RequestID id = RequestID::CreateUnique();
     const auto& endpoint =
         directPost ? TikTokEndpoints::DirectPostInitEndpoint() : TikTokEndpoints::InboxInitEndpoint();
-    if (requestProcessor->Post(id, std::move(completion), endpoint, std::move(body), headers, {})) {
+    if (requestProcessor->Post(id, std::move(completion), endpoint, std::move(body), headers,
+                               BoundedRequestOptions())) {
         AwaitResponse(gate, id);
     }
 
@@ -137,8 +188,7 @@ bool TikTokUploader::InitializeUpload(std::uint64_t fileSize, bool directPost, s
     return true;
 }
 
-void TikTokUploader::HandleUploadInitializationResponse(const GatePtr& gate, const RequestID& id,
-                                                        const ResponsePtr& response) {
+void TikTokUploader::HandleUploadInitializationResponse(const RequestID& id, const ResponsePtr& response) {
     try {
         const std::string body = talnet::http::HandleBody(id, response);
         if (response->status == 200) {
@@ -154,7 +204,6 @@ void TikTokUploader::HandleUploadInitializationResponse(const GatePtr& gate, con
     } catch (const std::exception& e) {
         TraceHandlerError("HandleUploadInitializationResponse", id, e);
     }
-    gate->Open();
 }
 
 }  // namespace Vekta

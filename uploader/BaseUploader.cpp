@@ -68,21 +68,84 @@ void BaseUploader::OnAccountSelected() {}
 void BaseUploader::Abort() { abortRequested_.exchange(1, std::memory_order_acq_rel); }
 
 void BaseUploader::SetOutputFiles(std::uint32_t count, const OutputFileEntry* entries) {
-    outputFiles_.clear();
-    if (!entries) return;
-    for (std::uint32_t i = 0; i < count; ++i) {
+    std::vector<std::u16string> files;
+    for (std::uint32_t i = 0; entries && i < count; ++i) {
         // The entries are packed: copy the pointer out instead of reading it in place.
         const VektaUTF16Char* path = nullptr;
         std::memcpy(&path, reinterpret_cast<const std::uint8_t*>(entries) + i * sizeof(OutputFileEntry) +
                                offsetof(OutputFileEntry, path),
                     sizeof path);
-        outputFiles_.emplace_back(path ? std::u16string(path) : std::u16string());
+        files.emplace_back(path ? std::u16string(path) : std::u16string());
     }
+    std::lock_guard lock(handOverMutex_);
+    outputFiles_ = std::move(files);
+}
+
+std::vector<std::u16string> BaseUploader::GetOutputFiles() const {
+    std::lock_guard lock(handOverMutex_);
+    return outputFiles_;
+}
+
+void BaseUploader::SetFormatSupported(bool supported) {
+    std::lock_guard lock(handOverMutex_);
+    formatSupported_ = supported;
+}
+
+bool BaseUploader::IsFormatSupported() const {
+    std::lock_guard lock(handOverMutex_);
+    return formatSupported_;
+}
+
+void BaseUploader::SetCoverTime(std::int64_t ticks) {
+    std::lock_guard lock(handOverMutex_);
+    coverTime_ = ticks;
+}
+
+std::int64_t BaseUploader::GetCoverTime() const {
+    std::lock_guard lock(handOverMutex_);
+    return coverTime_;
+}
+
+void BaseUploader::UnderHandOverLock(const std::function<void()>& access) const {
+    std::lock_guard lock(handOverMutex_);
+    access();
+}
+
+void BaseUploader::TakeHandOver(const std::function<void()>& copyOwn) {
+    std::vector<std::u16string> paths;
+    {
+        std::lock_guard lock(handOverMutex_);
+        paths = outputFiles_;
+        jobFormatSupported_ = formatSupported_;
+        jobCoverTime_ = coverTime_;
+        if (copyOwn) copyOwn();
+    }
+    jobFiles_.clear();
+    for (auto& path : paths) {
+        auto identity = talcore::filesupport::File(path, 0).Identity();
+        jobFiles_.push_back({std::move(path), identity});
+    }
+}
+
+void BaseUploader::BeginJob() {
+    std::lock_guard lock(jobMutex_);
+    jobRunning_ = true;
+    SetState(UploadState::Uploading);
+    SetBusy(true);
+}
+
+void BaseUploader::EndJob() {
+    std::lock_guard lock(jobMutex_);
+    jobRunning_ = false;
 }
 
 void BaseUploader::OnUploadEnded() {}
 
-void BaseUploader::SetArmed(bool armed) { SetState(armed ? UploadState::Armed : UploadState::Idle); }
+void BaseUploader::SetArmed(bool armed) {
+    std::lock_guard lock(jobMutex_);
+    if (jobRunning_) return;
+    SetState(armed ? UploadState::Armed : UploadState::Idle);
+}
 
 void BaseUploader::SetDeleteLocalFile(bool deleteLocalFile) {
     deleteLocalFile_ = deleteLocalFile;

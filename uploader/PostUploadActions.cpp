@@ -1,3 +1,5 @@
+#include <stdexcept>
+
 #include "talcore/config/Localizer.h"
 #include "talcore/debug/Trace.h"
 #include "talcore/filesupport/File.h"
@@ -13,10 +15,16 @@ void BaseUploader::DeleteLocalFilesIfAllowed() {
     DeleteSnapshot deletes{};
     // One decision for every path: the snapshots are not renewed between files.
     TakeRegistrySnapshots(busy, deletes);
-    for (const auto& path : outputFiles_) {
+    for (const auto& [path, identity] : jobFiles_) {
         try {
             const talcore::filesupport::File file(path, 0);
-            if (DeleteRequestRegistry::DeletionAllowed(deletes, busy)) file.Delete();
+            if (DeleteRequestRegistry::DeletionAllowed(deletes, busy)) {
+                // Whatever was put in the exported file's place since the job took it is not ours.
+                if (!identity || file.Identity() != identity) {
+                    throw std::runtime_error("the path no longer names the exported file");
+                }
+                file.Delete();
+            }
             DeleteRequestRegistry::SetDeleteRequested(destination_, false);
         } catch (...) {
             talcore::debug::Trace("PostProcessBaseUploader", 5,

@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "FileIdentityWin32.h"
 #include "WidePath.h"
 #include "talcore/filesupport/ByteStream.h"
 #include "talcore/string/Unicode.h"
@@ -62,6 +63,18 @@ public:
     }
 
     std::uint64_t Position() const override { return position_; }
+
+    std::uint64_t Size() const override {
+        LARGE_INTEGER size{};
+        if (!GetFileSizeEx(handle_, &size)) throw std::runtime_error("Asking the open file for its size failed");
+        return static_cast<std::uint64_t>(size.QuadPart);
+    }
+
+    FileIdentity Identity() const override {
+        const auto identity = detail::IdentityOfHandle(handle_);
+        if (!identity) throw std::runtime_error("Asking the open file for its identity failed");
+        return *identity;
+    }
 
 private:
     HANDLE handle_ = INVALID_HANDLE_VALUE;

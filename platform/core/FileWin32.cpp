@@ -3,6 +3,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "FileIdentityWin32.h"
 #include "WidePath.h"
 #include "talcore/filesupport/File.h"
 #include "talcore/string/Unicode.h"
@@ -39,6 +40,17 @@ std::uint64_t File::Size() const {
         return 0;
     }
     return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+std::optional<FileIdentity> File::Identity() const {
+    if (path_.empty()) return std::nullopt;
+    // Opening for no access at all reads the identity even of a file another program holds open.
+    const HANDLE handle = CreateFileW(ToWide(path_).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
+    const auto identity = detail::IdentityOfHandle(handle);
+    CloseHandle(handle);
+    return identity;
 }
 
 void File::Delete() const {

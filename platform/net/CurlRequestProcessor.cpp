@@ -14,7 +14,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <limits>
 #include <mutex>
+#include <shared_mutex>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -106,6 +108,9 @@ struct Transfer {
     std::shared_ptr<Response> response = std::make_shared<Response>();
     std::string target;  // origin and path, for tracing: the query may carry secrets
     Clock::time_point submitted = Clock::now();
+    std::uint64_t maxResponseBytes = 0;  // 0: no limit
+    std::uint64_t received = 0;          // answer bytes taken in, headers and body
+    bool tooLarge = false;
     // Pending until the first of its natural end, a cancellation or a stop claims it; only that one
     // completes it.
     std::atomic<bool> done{false};
@@ -114,9 +119,18 @@ struct Transfer {
     std::size_t BodySize() const { return body ? body->Size() : 0; }
 };
 
+// Counts `length` more answer bytes; false (and the transfer marked) once they pass its limit.
+bool TakeIn(Transfer& transfer, size_t length) {
+    transfer.received += length;
+    if (transfer.maxResponseBytes == 0 || transfer.received <= transfer.maxResponseBytes) return true;
+    transfer.tooLarge = true;
+    return false;
+}
+
 size_t OnResponseBody(char* data, size_t size, size_t count, void* user) {
     auto* transfer = static_cast<Transfer*>(user);
     const size_t length = size * count;
+    if (!TakeIn(*transfer, length)) return 0;  // curl ends the transfer with a write error
     try {
         transfer->response->body.append(data, length);
     } catch (...) {
@@ -128,6 +142,7 @@ size_t OnResponseBody(char* data, size_t size, size_t count, void* user) {
 size_t OnResponseHeader(char* data, size_t size, size_t count, void* user) {
     auto* transfer = static_cast<Transfer*>(user);
     const size_t length = size * count;
+    if (!TakeIn(*transfer, length)) return 0;
     const std::string_view line = TrimSpace(std::string_view(data, length));
     try {
         if (line.starts_with("HTTP/")) {
@@ -219,12 +234,14 @@ public:
     }
 
     void Cancel(const RequestID& id) override {
-        std::lock_guard lock(mutex_);
-        if (stopping_) return;
-        const auto it = inFlight_.find(id);
-        if (it == inFlight_.end()) return;
-        cancels_.emplace_back(id, it->second);
-        curl_multi_wakeup(multi_.get());
+        {
+            std::lock_guard lock(mutex_);
+            if (stopping_) return;
+            const auto it = inFlight_.find(id);
+            if (it == inFlight_.end()) return;
+            cancels_.emplace_back(id, it->second);
+        }
+        WakeLoop();
     }
 
     // At process exit: refuse new requests, end the transfers, and run no completion any more.
@@ -250,11 +267,11 @@ private:
             if (!stopping_ && inFlight_.try_emplace(id, lastSerial_ + 1).second) {
                 transfer->serial = ++lastSerial_;
                 incoming_.push_back(std::move(transfer));
-                curl_multi_wakeup(multi_.get());
             }
         }
         // A refused transfer, and the completion it holds, are destroyed here, outside the lock.
         const bool accepted = !transfer;
+        if (accepted) WakeLoop();
         if (detail::NetworkTraceEnabled()) {
             detail::NetworkTrace(traceLine + (accepted ? " submitted [" : " refused: stopped or id in flight [") +
                                  id.AsUTF8String() + "]\n");
@@ -322,6 +339,13 @@ private:
         set(CURLOPT_HEADERFUNCTION, &OnResponseHeader);
         set(CURLOPT_HEADERDATA, static_cast<void*>(self));
         set(CURLOPT_HTTPHEADER, transfer->headerList.get());
+        transfer->maxResponseBytes = options.maxResponseBytes;
+        // Refused before the first body byte when the answer announces a larger body.
+        if (options.maxResponseBytes > 0) {
+            set(CURLOPT_MAXFILESIZE_LARGE,
+                static_cast<curl_off_t>(std::min<std::uint64_t>(
+                    options.maxResponseBytes, static_cast<std::uint64_t>(std::numeric_limits<curl_off_t>::max()))));
+        }
         const auto bodySize = static_cast<curl_off_t>(transfer->BodySize());
         switch (method) {
             case Method::Get:
@@ -359,7 +383,8 @@ private:
         }
         if (loop_.joinable()) loop_.join();
         {
-            // Submit and Cancel look at stopping_ under this lock before they touch the handle.
+            // Submit and Cancel look at stopping_ under mutex_, and wake the loop under wakeMutex_.
+            std::unique_lock wakeLock(wakeMutex_);
             std::lock_guard lock(mutex_);
             multi_.reset();
         }
@@ -369,6 +394,14 @@ private:
         } else {
             pool_->Abandon(kExitGrace);
         }
+    }
+
+    // Wakes the loop for work just handed to it. Outside mutex_: the woken loop takes that lock
+    // first, and a waker still holding it (or preempted while holding it) would stall the loop at
+    // every chunk's turnaround.
+    void WakeLoop() {
+        std::shared_lock lock(wakeMutex_);
+        if (multi_) curl_multi_wakeup(multi_.get());
     }
 
     void Loop() {
@@ -412,6 +445,17 @@ private:
                 curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &code);
                 // A transfer that failed after its status line still has no usable answer.
                 const bool answered = result == CURLE_OK && code > 0;
+                if (!answered && (it->second->tooLarge || result == CURLE_FILESIZE_EXCEEDED)) {
+                    // Nothing of an answer cut short is handed on, as if none had come.
+                    Transfer& cut = *it->second;
+                    cut.response->body.clear();
+                    cut.response->body.shrink_to_fit();
+                    cut.response->headers.clear();
+                    const std::string why =
+                        "answer larger than the limit of " + std::to_string(cut.maxResponseBytes) + " bytes";
+                    End(it, kStatusNoResponse, why);
+                    continue;
+                }
                 End(it, answered ? static_cast<std::uint32_t>(code) : kStatusNoResponse,
                     answered ? std::string_view() : std::string_view(curl_easy_strerror(result)));
             }
@@ -478,6 +522,9 @@ private:
     MultiHandle multi_;
     std::unique_ptr<detail::CompletionPool> pool_;
 
+    // Keeps the multi handle for wakeups from other threads: shared while one wakes the loop,
+    // exclusive while Stop releases the handle.
+    std::shared_mutex wakeMutex_;
     std::mutex mutex_;  // guards what follows up to the loop thread's own state
     bool stopping_ = false;
     bool runCompletionsAtStop_ = true;

@@ -143,6 +143,81 @@ private:
     std::vector<int> open_;
 };
 
+// Answers every request with status 200 and a body of `bodyBytes` zeros, announced by its
+// Content-Length or sent in chunks without one, written until the client goes away; counts what it
+// could write. Nothing of the body is held in memory.
+class StreamingServer {
+public:
+    StreamingServer(std::uint64_t bodyBytes, bool chunked) : bodyBytes_(bodyBytes), chunked_(chunked) {
+        sockaddr_in address = Loopback(0);
+        socklen_t length = sizeof address;
+        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), length);
+        ::listen(listener_, 16);
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] { Run(); });
+    }
+    ~StreamingServer() {
+        stop_ = true;
+        thread_.join();
+        ::close(listener_);
+    }
+    std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+    // Body bytes written before the client went away (or all of them).
+    std::uint64_t Written() const { return written_.load(); }
+
+private:
+    void Run() {
+        while (!stop_) {
+            pollfd fds{listener_, POLLIN, 0};
+            if (::poll(&fds, 1, 20) <= 0) continue;
+            const int client = ::accept(listener_, nullptr, nullptr);
+            if (client < 0) continue;
+            Answer(client);
+            ::close(client);
+        }
+    }
+    bool Send(int client, const char* data, std::size_t size) {
+        while (size > 0 && !stop_) {
+            pollfd out{client, POLLOUT, 0};
+            if (::poll(&out, 1, 20) <= 0) continue;
+            const ssize_t sent = ::send(client, data, size, MSG_NOSIGNAL);
+            if (sent <= 0) return false;
+            data += sent;
+            size -= static_cast<std::size_t>(sent);
+        }
+        return size == 0;
+    }
+    void Answer(int client) {
+        // The request's head, up to its blank line (the test's requests have no body).
+        std::string head;
+        char byte = 0;
+        while (head.find("\r\n\r\n") == std::string::npos && ::recv(client, &byte, 1, 0) == 1) head.push_back(byte);
+        const std::string status = chunked_ ? "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+                                            : "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(bodyBytes_) +
+                                                  "\r\n\r\n";
+        if (!Send(client, status.data(), status.size())) return;
+        const std::vector<char> block(64 * 1024, '\0');
+        static const std::string blockHead = "10000\r\n";  // 64 KiB in hex
+        for (std::uint64_t left = bodyBytes_; left >= block.size(); left -= block.size()) {
+            if (chunked_ && !Send(client, blockHead.data(), blockHead.size())) return;
+            if (!Send(client, block.data(), block.size())) return;
+            written_ += block.size();
+            if (chunked_ && !Send(client, "\r\n", 2)) return;
+        }
+        if (chunked_) Send(client, "0\r\n\r\n", 5);
+    }
+
+    std::uint64_t bodyBytes_;
+    bool chunked_;
+    int listener_ = -1;
+    std::uint16_t port_ = 0;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    std::atomic<std::uint64_t> written_{0};
+};
+
 // Collects completions and lets a test wait for them with a bound.
 class Completions {
 public:

@@ -3,9 +3,12 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <filesystem>
+#include <fstream>
 #include <random>
 
 #include "local_servers.h"
+#include "talcore/debug/Trace.h"
 #include "talcore/threads/Gate.h"
 #include "talnet/Headers.h"
 #include "talnet/http/OriginMap.h"
@@ -16,6 +19,7 @@ using namespace std::chrono_literals;
 using namespace talnet::http;
 using nettest::RawServer;
 using nettest::RecordingServer;
+using nettest::StreamingServer;
 using Clock = std::chrono::steady_clock;
 
 talcore::utility::ImmutableString Str(const std::string& text) { return talcore::utility::ImmutableString(text); }
@@ -138,6 +142,41 @@ TEST_F(RequestProcessorTest, CancelRacingNaturalCompletionCompletesEachRequestEx
         ASSERT_EQ(got.size(), 1u);
         EXPECT_TRUE(got[0]->status == 200u || got[0]->status == kStatusNoResponse);
     }
+}
+
+// An answer past the request's limit, whether its size was announced or not, ends the request as
+// unanswered, keeps nothing of it, stops reading it, and the trace says why. Smaller answers, and
+// requests without a limit, are not touched.
+TEST_F(RequestProcessorTest, AnAnswerPastTheRequestsLimitEndsItAsUnansweredAndIsNotKept) {
+    constexpr std::uint64_t kHuge = 400ull << 20;
+    constexpr std::uint64_t kLimit = 1u << 20;
+    StreamingServer announced(kHuge, false), chunked(kHuge, true);
+    const auto traceFile = std::filesystem::temp_directory_path() /
+                           ("processor-trace-" + std::to_string(::getpid()) + ".txt");
+    talcore::debug::SetTraceConfig("Network:7", traceFile.string());
+    RequestOptions limited;
+    limited.maxResponseBytes = kLimit;
+    const RequestID announcedID = RequestID::CreateUnique(), chunkedID = RequestID::CreateUnique(),
+                    smallID = RequestID::CreateUnique();
+    ASSERT_TRUE(Get(announcedID, announced.Url("/huge"), limited));
+    ASSERT_TRUE(Get(chunkedID, chunked.Url("/huge"), limited));
+    ASSERT_TRUE(Get(smallID, server_.Url("/status/200"), limited));
+    ASSERT_TRUE(completions_.WaitFor(3));
+    talcore::debug::SetTraceConfig("");
+
+    for (const auto& [id, server] : {std::pair{announcedID, &announced}, std::pair{chunkedID, &chunked}}) {
+        const auto response = completions_.For(id).at(0);
+        EXPECT_EQ(response->status, kStatusNoResponse);
+        EXPECT_TRUE(response->body.empty());
+        EXPECT_TRUE(response->headers.empty());
+        // What the socket buffers hold at most; the rest was never asked for.
+        EXPECT_LT(server->Written(), kHuge / 4);
+    }
+    EXPECT_EQ(completions_.For(smallID).at(0)->status, 200u);
+    std::ifstream in(traceFile);
+    const std::string trace((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_NE(trace.find("answer larger than the limit of 1048576 bytes"), std::string::npos) << trace;
+    std::filesystem::remove(traceFile);
 }
 
 TEST_F(RequestProcessorTest, CompletionsSubmitTheNextRequestInAChainOf50) {

@@ -83,4 +83,28 @@ TEST_F(FilesTest, NamesBeyondASCIIWorkFromEndToEnd) {
     }
 }
 
+// An export opened for upload stays the file that was opened: its size is that file's (a cut in
+// place shows), and its identity tells it from whatever the path names later.
+TEST_F(FilesTest, AnOpenStreamKeepsItsFileWhateverThePathNamesLater) {
+    const File file = Make("0123456789");
+    auto stream = IPlatformByteStream::Create(file, IPlatformByteStream::kRead);
+    ASSERT_TRUE(file.Identity().has_value());
+    EXPECT_EQ(*file.Identity(), stream->Identity());
+    EXPECT_EQ(stream->Size(), 10u);
+    fs::resize_file(dir_ / "vid\xC3\xA9o \xF0\x9F\x8E\xAC.mp4", 4);
+    EXPECT_EQ(stream->Size(), 4u);
+
+    std::ofstream(dir_ / "replacement", std::ios::binary) << "replacement";
+    fs::rename(dir_ / "replacement", dir_ / "vid\xC3\xA9o \xF0\x9F\x8E\xAC.mp4");
+    ASSERT_TRUE(file.Identity().has_value());
+    EXPECT_NE(*file.Identity(), stream->Identity());
+    EXPECT_EQ(stream->Size(), 4u);
+    file.Delete();
+    EXPECT_FALSE(file.Identity().has_value());
+    char buffer[8];
+    ASSERT_EQ(stream->Read(buffer, sizeof buffer), 4u);
+    EXPECT_EQ(std::string(buffer, 4), "0123");
+    EXPECT_FALSE(File(u"").Identity().has_value());
+}
+
 }  // namespace

@@ -107,9 +107,14 @@ inline std::future<std::int32_t> ExecuteAsync(PluginHarness& h) {
     return std::async(std::launch::async, [&h] { return h.Table().execute(&h.Record(), 5); });
 }
 
-// Waits, bounded, for an Execute started by ExecuteAsync; -1 when it did not end in time.
+// Waits, bounded, for an Execute started by ExecuteAsync; -1 when it did not end in time. A run
+// that hangs is left behind unjoined, so that the test fails instead of stalling the suite.
 inline std::int32_t Finish(std::future<std::int32_t>& run, std::chrono::seconds bound = std::chrono::seconds(60)) {
-    if (run.wait_for(bound) != std::future_status::ready) return -1;
+    if (run.wait_for(bound) != std::future_status::ready) {
+        static auto* const abandoned = new std::vector<std::future<std::int32_t>>;
+        abandoned->push_back(std::move(run));
+        return -1;
+    }
     return run.get();
 }
 

@@ -3,7 +3,9 @@
 // by the host, what follows a successful transfer, and the runs that publish nothing.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <limits>
+#include <thread>
 
 #include "PublishTestSupport.h"
 #include "refhost/BasicSuiteHost.h"
@@ -202,14 +204,126 @@ TEST_F(Publish, AbortDuringTheLastChunkCannotUndoACompleteUpload) {
     EXPECT_EQ(h.StatusEvents().back().state, kUploadStateSucceeded);
 }
 
-// The host may abort while the export is still rendering; the upload that follows ends before any
-// of its bytes go out.
-TEST_F(Publish, AnAbortSentBeforeTheUploadEndsItBeforeItsFirstChunk) {
+// The host may abort while the export is still rendering; the upload that follows ends before
+// TikTok is asked to open it, so no unfinished upload is left pending on the account.
+TEST_F(Publish, AnAbortSentBeforeTheUploadEndsItBeforeTikTokOpensOne) {
     Export(12'000'000);
     EXPECT_EQ(h.Table().sendCommand(&h.Record(), 1), 0);
     EXPECT_EQ(h.Table().execute(&h.Record(), 5), 0);
     EXPECT_EQ(h.StatusEvents().back().state, kUploadStateAborted);
+    EXPECT_EQ(h.StatusEvents().back().resultCode, 2u);
+    EXPECT_TRUE(h.Sandbox().Uploads().empty());
     EXPECT_TRUE(ChunkRequests(h.Sandbox()).empty());
+}
+
+// The host arms or idles the instance for its next export while this one uploads; the running job
+// keeps its state, so its end still clears the busy flag and reports how it ended.
+TEST_F(Publish, ArmAndIdleCommandsDuringAnUploadLeaveItsEndToIt) {
+    Export(12'000'000);
+    h.Sandbox().Faults().Add(Endpoint::UploadChunk, Fault::Hang());
+    auto run = ExecuteAsync(h);
+    ASSERT_TRUE(h.Sandbox().Faults().WaitUntilHanging(1, std::chrono::seconds(20)));
+    for (const std::uint32_t command : {3u, 4u, 3u}) {
+        EXPECT_EQ(h.Table().sendCommand(&h.Record(), command), 0);
+        EXPECT_EQ(h.Table().queryStatus(&h.Record()), kUploadStateUploading) << "after command " << command;
+    }
+    h.Sandbox().Faults().ReleaseHangs();
+    EXPECT_EQ(Finish(run), 0);
+    EXPECT_EQ(h.StatusEvents().back().state, kUploadStateSucceeded);
+    EXPECT_EQ(h.Table().queryStatus(&h.Record()), kUploadStateSucceeded);
+    // Over, the job gives the state back to the host.
+    EXPECT_EQ(h.Table().sendCommand(&h.Record(), 3), 0);
+    EXPECT_EQ(h.Table().queryStatus(&h.Record()), kUploadStateArmed);
+}
+
+// While one export uploads the host renders the next and hands it over, from another thread, over
+// and over: the running upload keeps the file, description and format it started with, and deletes
+// only its own file.
+TEST_F(Publish, TheNextExportHandedOverDuringAnUploadChangesNothingOfIt) {
+    h.SetInteger("VOXATikTokDeleteLocalFile", 1);
+    const std::string sha256 = Export(12'000'000);
+    const auto next = folder / "next.mov";
+    WriteRandomFile(next, 3'000'000, 7);
+    h.Sandbox().Faults().Add(Endpoint::DirectPostInit, Fault::Hang());
+
+    auto run = ExecuteAsync(h);
+    ASSERT_TRUE(h.Sandbox().Faults().WaitUntilHanging(1, std::chrono::seconds(20)));
+    std::atomic<bool> done{false};
+    std::atomic<int> handOvers{0};
+    std::thread host([&] {
+        while (!done) {
+            DescribeExport(h, {next}, VideoInfo(kMooV, 720, 1280, 25.0f, 3000));
+            ++handOvers;
+        }
+    });
+    ASSERT_TRUE(WaitUntil([&] { return handOvers > 0; }, std::chrono::seconds(10)));
+    h.Sandbox().Faults().ReleaseHangs();
+    const std::int32_t result = Finish(run);
+    done = true;
+    host.join();
+
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(h.StatusEvents().back().state, kUploadStateSucceeded);
+    const auto upload = h.Sandbox().Uploads().back();
+    EXPECT_EQ(upload.videoSize, 12'000'000u);
+    EXPECT_EQ(upload.sha256Hex, sha256);
+    for (const auto& chunk : upload.chunks) EXPECT_EQ(chunk.contentType, "video/mp4");
+    EXPECT_FALSE(std::filesystem::exists(file));
+    EXPECT_TRUE(std::filesystem::exists(next));
+}
+
+// The export is checked, read and deleted through the one file opened when the job starts: one put
+// in its place meanwhile is neither uploaded nor deleted, and the user is told the export stayed.
+TEST_F(Publish, AFilePutInTheExportsPlaceDuringTheUploadIsNeitherSentNorDeleted) {
+    h.SetInteger("VOXATikTokDeleteLocalFile", 1);
+    const std::string sha256 = Export(12'000'000);
+    const auto replacement = folder / "replacement.mp4";
+    WriteRandomFile(replacement, 6'000'000, 3);
+    h.Sandbox().Faults().Add(Endpoint::DirectPostInit, Fault::Hang());
+
+    auto run = ExecuteAsync(h);
+    ASSERT_TRUE(h.Sandbox().Faults().WaitUntilHanging(1, std::chrono::seconds(20)));
+    std::filesystem::rename(replacement, file);
+    h.Sandbox().Faults().ReleaseHangs();
+    EXPECT_EQ(Finish(run), 0);
+
+    const auto upload = h.Sandbox().Uploads().back();
+    EXPECT_TRUE(upload.complete);
+    EXPECT_EQ(upload.sha256Hex, sha256);
+    ASSERT_TRUE(std::filesystem::exists(file));
+    EXPECT_EQ(std::filesystem::file_size(file), 6'000'000u);
+    const auto events = h.StatusEvents();
+    const auto notices = EventsInState(events, kUploadStateNotice);
+    ASSERT_FALSE(notices.empty());
+    EXPECT_EQ(notices[0].text, u"Error deleting exported file after a successful upload.");
+    EXPECT_EQ(events.back().state, kUploadStateSucceededWithNotice);
+}
+
+// An answer larger than any TikTok gives is not taken in: the request counts as unanswered.
+TEST_F(Publish, AnAnswerLargerThanAnyTikTokAnswerCountsAsNone) {
+    const std::string huge = R"({"access_token":"act.huge","padding":")" + std::string(2u << 20, 'x') + R"("})";
+    const struct {
+        const char* name;
+        Endpoint endpoint;
+        Fault fault;
+        std::uint32_t code;
+        std::u16string textStart;
+    } cases[] = {
+        {"token refresh", Endpoint::Token, Fault::Respond(200, huge), 19,
+         u"Exported video was not uploaded to TikTok because you are not signed in."},
+        {"chunk", Endpoint::UploadChunk, Fault::Respond(201, huge), 20,
+         u"The TikTok server failed to respond during upload."},
+    };
+    Export(1000);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        h.Sandbox().Faults().Add(c.endpoint, c.fault);
+        h.Table().execute(&h.Record(), 5);
+        const auto last = h.StatusEvents().back();
+        EXPECT_EQ(last.state, kUploadStateFailed);
+        EXPECT_EQ(last.resultCode, c.code);
+        EXPECT_EQ(last.text.substr(0, c.textStart.size()), c.textStart);
+    }
 }
 
 // A non-empty folder cannot be removed as a file, whoever runs the test.

@@ -31,6 +31,8 @@ public:
     TestUploader(std::uint32_t instanceID, Vekta::DestinationIndex destination)
         : BaseUploader(vekta::host::MakeHostInstanceRecord(instanceID, "HostGroup", nullptr),
                        &StatusRecorder::StatusCallback, &StatusRecorder::AccountCallback, destination) {}
+    // What a destination's publish does first: take over the files the host handed over.
+    void TakeJob() { TakeHandOver({}); }
 };
 
 std::uint32_t NextInstanceID() {
@@ -130,6 +132,8 @@ TEST_F(BaseUploaderTest, TheLastDestinationAskingToDeleteDeletesOnceNoneIsBusy) 
         uploader->SetDeleteLocalFile(true);
     }
     EXPECT_EQ(first->GetOutputFiles(), std::vector<std::u16string>{path});
+    first->TakeJob();
+    second->TakeJob();
 
     first->DeleteLocalFilesIfAllowed();
     EXPECT_TRUE(fs::exists(dir / "shared.mp4")) << "another destination still wants it";

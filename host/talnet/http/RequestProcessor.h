@@ -38,6 +38,10 @@ struct RequestOptions {
     // A transfer that moves no byte for this long is abandoned (kStatusNoResponse); 0 never.
     std::int32_t lowSpeedTimeoutSeconds = 0;
     bool followRedirects = false;
+    // The most bytes of an answer (headers and body) that are taken in; an answer that would pass
+    // it ends the request as one without an answer (kStatusNoResponse, nothing of it kept). 0: no
+    // limit.
+    std::uint64_t maxResponseBytes = 0;
 };
 
 class TAL_API RequestProcessor {

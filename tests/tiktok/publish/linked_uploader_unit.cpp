@@ -1,11 +1,16 @@
 // Publishing with the plug-in's code linked into the test program and driven through the table the
-// module would hand out, for what needs the uploader itself: the settings it keeps, its abort flag
-// and a shortened idle limit.
+// module would hand out, for what needs the uploader itself: the settings it keeps, its abort flag,
+// a shortened idle limit, a file system that fails, and the busy registry.
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <stdexcept>
 
 #include "../PublishTestSupport.h"
 #include "plugin/CallbackTable.h"
 #include "plugin/InstanceLookup.h"
+#include "talcore/filesupport/ByteStream.h"
+#include "uploader/UploadRegistries.h"
 
 namespace {
 
@@ -21,6 +26,34 @@ const PostProcessCallbacks& LinkedTable() {
     }();
     return table;
 }
+
+using talcore::filesupport::IPlatformByteStream;
+
+// The platform's stream on the export, failing as a file system may: asking the open file for its
+// size fails the `failingSize`th time (counting from 1), or the `shortRead`th read comes back short.
+class FaultyStream final : public IPlatformByteStream {
+public:
+    FaultyStream(std::unique_ptr<IPlatformByteStream> real, int failingSize, int shortRead)
+        : real_(std::move(real)), failingSize_(failingSize), shortRead_(shortRead) {}
+    std::size_t Read(void* buffer, std::size_t size) override {
+        const std::size_t read = real_->Read(buffer, size);
+        return ++reads_ == shortRead_ ? read / 2 : read;
+    }
+    void Seek(std::uint64_t offset) override { real_->Seek(offset); }
+    std::uint64_t Position() const override { return real_->Position(); }
+    std::uint64_t Size() const override {
+        if (++sizes_ == failingSize_) throw std::runtime_error("the file system cannot tell the size");
+        return real_->Size();
+    }
+    talcore::filesupport::FileIdentity Identity() const override { return real_->Identity(); }
+
+private:
+    std::unique_ptr<IPlatformByteStream> real_;
+    const int failingSize_, shortRead_;
+    // Asked from the publishing thread and, later, from completion threads.
+    mutable std::atomic<int> sizes_{0};
+    std::atomic<int> reads_{0};
+};
 
 class LinkedUploader : public ::testing::Test {
 protected:
@@ -104,6 +137,56 @@ TEST_F(LinkedUploader, AChunkUnansweredPastTheIdleLimitIsCancelledAndFailsWithNo
     EXPECT_EQ(events[0].state, kUploadStateUploading);
     EXPECT_EQ(events[1].state, kUploadStateFailed);
     EXPECT_EQ(events[1].resultCode, 20u);
+}
+
+// Wherever a job fails, before its transfer, in the chunk chain's first step on the publishing
+// thread or in a later one on a completion thread, and whatever fails (an exception, a short read
+// of a chunk read ahead), Execute returns, the job has its final state and the busy flag is clear.
+TEST_F(LinkedUploader, AFailureAnywhereInTheJobEndsItAndClearsTheBusyFlag) {
+    const struct {
+        const char* name;
+        int failingSize;
+        int shortRead;
+        std::int32_t result;
+        std::uint32_t code;
+        std::u16string text;
+        std::size_t chunksSent;
+    } cases[] = {
+        {"size unknown as the job starts", 1, 0, 1, 19, u"TikTok reported an error", 0},
+        {"size unknown before the first chunk", 2, 0, 0, 19, u"Failed while writing to the server", 0},
+        {"size unknown before the second chunk", 3, 0, 0, 19, u"Failed while writing to the server", 1},
+        {"second chunk read short while the first is on the wire", 0, 2, 0, 21,
+         u"The exported file could not be read completely. It may have been changed or removed during the upload.",
+         1},
+    };
+    uploader->SetIdleLimitSecondsForTesting(2);
+    uploader->SetWaitSliceSecondsForTesting(1);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        uploader->SetSourceOpenerForTesting([&c](const talcore::filesupport::File& exported) {
+            return std::make_unique<FaultyStream>(IPlatformByteStream::Create(exported, IPlatformByteStream::kRead),
+                                                  c.failingSize, c.shortRead);
+        });
+        const auto uploadsBefore = h.Sandbox().Uploads().size();
+        const auto chunksBefore = ChunkRequests(h.Sandbox()).size();
+        auto run = ExecuteAsync(h);
+        ASSERT_EQ(Finish(run), c.result);
+
+        const auto events = h.StatusEvents();
+        ASSERT_FALSE(events.empty());
+        const auto last = events.back();
+        EXPECT_EQ(last.state, kUploadStateFailed);
+        EXPECT_EQ(last.resultCode, c.code);
+        EXPECT_EQ(last.text, c.text);
+        EXPECT_EQ(h.Table().queryStatus(&h.Record()), kUploadStateFailed);
+        EXPECT_EQ(Vekta::UploadBusyRegistry::Snapshot()[Vekta::kTikTokDestination], 0);
+        EXPECT_EQ(ChunkRequests(h.Sandbox()).size() - chunksBefore, c.chunksSent);
+        // A job that failed before its transfer opened no upload on TikTok.
+        EXPECT_EQ(h.Sandbox().Uploads().size() - uploadsBefore, c.result == 1 ? 0u : 1u);
+    }
+    uploader->SetSourceOpenerForTesting({});
+    ASSERT_EQ(h.Table().execute(&h.Record(), 5), 0);
+    EXPECT_EQ(h.StatusEvents().back().state, kUploadStateSucceeded);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "FileIdentityOS.h"
 #include "FilePath.h"
 #include "talcore/filesupport/ByteStream.h"
 
@@ -49,6 +50,8 @@ public:
     }
 
     std::uint64_t Position() const override { return position_; }
+    std::uint64_t Size() const override { return detail::SizeOfOpenFile(file_.get()); }
+    FileIdentity Identity() const override { return detail::IdentityOfOpenFile(file_.get()); }
 
 private:
     std::unique_ptr<std::FILE, decltype(&std::fclose)> file_{nullptr, &std::fclose};

@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "FileIdentityOS.h"
 #include "FilePath.h"
 #include "talcore/string/Unicode.h"
 
@@ -20,6 +21,11 @@ std::uint64_t File::Size() const {
     std::error_code error;
     const auto size = std::filesystem::file_size(ToFilesystemPath(path_), error);
     return error ? 0 : static_cast<std::uint64_t>(size);
+}
+
+std::optional<FileIdentity> File::Identity() const {
+    if (path_.empty()) return std::nullopt;
+    return detail::IdentityOfPath(ToFilesystemPath(path_));
 }
 
 void File::Delete() const {
