@@ -95,15 +95,19 @@ TEST_F(FilesTest, AnOpenStreamKeepsItsFileWhateverThePathNamesLater) {
     EXPECT_EQ(stream->Size(), 4u);
 
     std::ofstream(dir_ / "replacement", std::ios::binary) << "replacement";
-    fs::rename(dir_ / "replacement", dir_ / "vid\xC3\xA9o \xF0\x9F\x8E\xAC.mp4");
+    std::error_code refused;
+    fs::rename(dir_ / "replacement", dir_ / "vid\xC3\xA9o \xF0\x9F\x8E\xAC.mp4", refused);
+    // Windows refuses to replace a file that is open; elsewhere the path now names another file.
     ASSERT_TRUE(file.Identity().has_value());
-    EXPECT_NE(*file.Identity(), stream->Identity());
+    EXPECT_EQ(*file.Identity() == stream->Identity(), static_cast<bool>(refused)) << refused.message();
     EXPECT_EQ(stream->Size(), 4u);
     file.Delete();
-    EXPECT_FALSE(file.Identity().has_value());
     char buffer[8];
     ASSERT_EQ(stream->Read(buffer, sizeof buffer), 4u);
     EXPECT_EQ(std::string(buffer, 4), "0123");
+    // On Windows a deleted file that is still open goes only with its last handle.
+    stream.reset();
+    EXPECT_FALSE(file.Identity().has_value());
     EXPECT_FALSE(File(u"").Identity().has_value());
 }
 
