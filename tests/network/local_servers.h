@@ -93,17 +93,23 @@ inline sockaddr_in Loopback(std::uint16_t port) {
     return address;
 }
 
+// A listening socket on 127.0.0.1 at a port the system picks; `port` gets that port.
+inline int ListenOnLoopback(std::uint16_t& port) {
+    sockaddr_in address = Loopback(0);
+    socklen_t length = sizeof address;
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    ::bind(listener, reinterpret_cast<sockaddr*>(&address), length);
+    ::listen(listener, 16);
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    port = ntohs(address.sin_port);
+    return listener;
+}
+
 // A TCP listener that never answers (silent) or resets each connection once the request came in.
 class RawServer {
 public:
     explicit RawServer(bool reset) : reset_(reset) {
-        sockaddr_in address = Loopback(0);
-        socklen_t length = sizeof address;
-        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), length);
-        ::listen(listener_, 16);
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
+        listener_ = ListenOnLoopback(port_);
         thread_ = std::thread([this] { Run(); });
     }
     ~RawServer() {
@@ -149,13 +155,7 @@ private:
 class StreamingServer {
 public:
     StreamingServer(std::uint64_t bodyBytes, bool chunked) : bodyBytes_(bodyBytes), chunked_(chunked) {
-        sockaddr_in address = Loopback(0);
-        socklen_t length = sizeof address;
-        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), length);
-        ::listen(listener_, 16);
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
+        listener_ = ListenOnLoopback(port_);
         thread_ = std::thread([this] { Run(); });
     }
     ~StreamingServer() {

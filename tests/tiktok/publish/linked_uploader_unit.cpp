@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "../PublishTestSupport.h"
+#include "LinkedTable.h"
 #include "plugin/CallbackTable.h"
 #include "plugin/InstanceLookup.h"
 #include "talcore/filesupport/ByteStream.h"
@@ -17,15 +18,6 @@ namespace {
 using namespace vekta::test;
 using tiktok_sandbox::Endpoint;
 using tiktok_sandbox::Fault;
-
-const PostProcessCallbacks& LinkedTable() {
-    static const PostProcessCallbacks table = [] {
-        PostProcessCallbacks filled{};
-        Vekta::FillCallbackTable(filled);
-        return filled;
-    }();
-    return table;
-}
 
 using talcore::filesupport::IPlatformByteStream;
 

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "../PublishTestSupport.h"
+#include "LinkedTable.h"
 #include "plugin/CallbackTable.h"
 #include "plugin/InstanceLookup.h"
 #include "refhost/BasicSuiteHost.h"
@@ -20,15 +21,6 @@ using namespace vekta::test;
 using namespace std::chrono_literals;
 using tiktok_sandbox::Endpoint;
 using tiktok_sandbox::Fault;
-
-const PostProcessCallbacks& LinkedTable() {
-    static const PostProcessCallbacks table = [] {
-        PostProcessCallbacks filled{};
-        Vekta::FillCallbackTable(filled);
-        return filled;
-    }();
-    return table;
-}
 
 std::size_t CountRequests(tiktok_sandbox::Sandbox& sandbox, const std::string& endpoint) {
     const auto requests = sandbox.Requests();
