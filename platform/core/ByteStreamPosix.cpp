@@ -17,11 +17,7 @@ public:
         if (file.FullPath().empty() || std::filesystem::is_directory(path, error)) {
             throw std::runtime_error("Cannot open " + path.string() + " for reading: not a file");
         }
-#if defined(_WIN32)
-        file_.reset(_wfopen(path.c_str(), L"rb"));
-#else
         file_.reset(std::fopen(path.c_str(), "rb"));
-#endif
         if (!file_) throw std::runtime_error("Cannot open " + path.string() + " for reading");
     }
 
@@ -35,14 +31,9 @@ public:
     }
 
     void Seek(std::uint64_t offset) override {
-        // 64-bit offsets: exported videos pass 2 GiB, and long is 32 bits on Windows.
-#if defined(_WIN32)
-        const bool failed = offset > static_cast<std::uint64_t>(INT64_MAX) ||
-                            _fseeki64(file_.get(), static_cast<__int64>(offset), SEEK_SET) != 0;
-#else
+        // 64-bit offsets: exported videos pass 2 GiB.
         const bool failed = offset > static_cast<std::uint64_t>(INT64_MAX) ||
                             fseeko(file_.get(), static_cast<off_t>(offset), SEEK_SET) != 0;
-#endif
         if (failed) {
             throw std::runtime_error("Seeking in the file failed");
         }
