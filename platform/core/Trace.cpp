@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "Environment.h"
 #include "TraceFile.h"
 
 namespace talcore::debug {
@@ -89,9 +90,9 @@ void Apply(TraceState& state, std::shared_ptr<TraceConfig> config) {
 TraceState& State() {
     static TraceState* state = [] {
         auto* s = new TraceState;
-        if (const char* env = std::getenv("VEKTA_TRACE")) {
-            auto config = Parse(env);
-            if (const char* file = std::getenv("VEKTA_TRACE_FILE")) config->filePath = file;
+        if (const auto env = system::detail::EnvironmentValue("VEKTA_TRACE")) {
+            auto config = Parse(*env);
+            if (auto file = system::detail::EnvironmentValue("VEKTA_TRACE_FILE")) config->filePath = std::move(*file);
             Apply(*s, std::move(config));
         }
         return s;

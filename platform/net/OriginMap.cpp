@@ -5,12 +5,13 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdlib>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "core/Environment.h"
 
 namespace talnet::http {
 namespace {
@@ -97,9 +98,9 @@ std::string MappingProblem(std::string_view from, std::string_view to) {
 class OriginMap {
 public:
     OriginMap() {
-        const char* configured = std::getenv("VEKTA_HOST_ORIGIN_MAP");
+        const auto configured = talcore::system::detail::EnvironmentValue("VEKTA_HOST_ORIGIN_MAP");
         if (!configured) return;
-        std::string_view entries(configured);
+        std::string_view entries(*configured);
         while (!entries.empty()) {
             const auto end = entries.find(';');
             const std::string_view entry = Trim(entries.substr(0, end));

@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "talcore/debug/Trace.h"
+#include "talcore/string/Unicode.h"
 #include "talcore/utility/Guid.h"
+#include "tests/TestEnvironment.h"
 
 namespace {
 
@@ -89,6 +91,29 @@ TEST_F(TraceTest, ControlCharactersAreEscapedAndOnlyTheFinalLineEndStays) {
     std::string expected;
     for (const auto& [text, written] : cases) expected += "[Esc:1] " + written;
     EXPECT_EQ(ReadAll(files_[0]), expected);
+}
+
+// The environment is read at the first trace of a process; a folder named beyond ASCII must reach
+// the file system whole (Windows keeps the environment as UTF-16).
+TEST_F(TraceTest, TheEnvironmentTurnsTracingOnIntoAFileNamedInAnyScript) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");  // the child starts afresh and reads it
+    // The same name in the child, which runs this test again up to the statement.
+    const fs::path folder = fs::temp_directory_path() / u"vekta-trace-environment-Caf\u00E9 \u00E9t\u00E9 \U0001F3AC";
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    const fs::path file = folder / u"trace \u2013 \u00E9t\u00E9.log";
+    vekta::test::SetEnvironment("VEKTA_TRACE", "Env:2");
+    vekta::test::SetEnvironment("VEKTA_TRACE_FILE", talcore::string::UTF16to8(file.u16string()));
+    EXPECT_EXIT(
+        {
+            Trace("Env", 2, "from the environment\n");
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+    vekta::test::UnsetEnvironment("VEKTA_TRACE");
+    vekta::test::UnsetEnvironment("VEKTA_TRACE_FILE");
+    EXPECT_NE(ReadAll(file).find("from the environment\n"), std::string::npos);
+    fs::remove_all(folder);
 }
 
 // The trace file may name the user's files and requests: it is the owner's alone, and a link put
