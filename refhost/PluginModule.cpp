@@ -2,48 +2,11 @@
 
 #include <cstring>
 
+#include "refhost/SharedLibrary.h"
 #include "talcore/string/Unicode.h"
-
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#endif
 
 namespace vekta::host {
 namespace {
-
-void* OpenLibrary(const std::string& path, std::string& error) {
-#if defined(_WIN32)
-    const std::u16string wide = talcore::string::UTF8to16(path);
-    HMODULE module = LoadLibraryW(reinterpret_cast<const wchar_t*>(wide.c_str()));
-    if (!module) error = "cannot load " + path;
-    return module;
-#else
-    // RTLD_LOCAL: the module's own symbols stay out of the host's namespace. RTLD_NODELETE: the
-    // platform's threads may still hold the module's callables (a completion being destroyed) when
-    // the host lets go of it, so its code stays mapped until the process ends.
-    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
-    if (!handle) error = dlerror();
-    return handle;
-#endif
-}
-
-void* FindSymbol(void* handle, const char* name) {
-#if defined(_WIN32)
-    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle), name));
-#else
-    return dlsym(handle, name);
-#endif
-}
-
-void CloseLibrary(void* handle) {
-#if defined(_WIN32)
-    FreeLibrary(static_cast<HMODULE>(handle));
-#else
-    dlclose(handle);
-#endif
-}
 
 constexpr const char* kSlotNames[14] = {
     "CreateInstance",     "DestroyInstance", "AddParameters",     "QueryHasCredentials", "RefreshParameters",
@@ -55,14 +18,14 @@ constexpr const char* kSlotNames[14] = {
 const char* CallbackSlotName(int slot) { return slot >= 0 && slot < 14 ? kSlotNames[slot] : "?"; }
 
 PluginModule::~PluginModule() {
-    if (handle_) CloseLibrary(handle_);
+    if (handle_) CloseSharedLibrary(handle_);
 }
 
 std::unique_ptr<PluginModule> PluginModule::Load(const std::string& path, std::string& error) {
     std::unique_ptr<PluginModule> module(new PluginModule);
-    module->handle_ = OpenLibrary(path, error);
+    module->handle_ = OpenSharedLibrary(path, error);
     if (!module->handle_) return nullptr;
-    void* entry = FindSymbol(module->handle_, VEKTA_POSTPROCESS_ENTRY_NAME);
+    void* entry = FindSharedLibrarySymbol(module->handle_, VEKTA_POSTPROCESS_ENTRY_NAME);
     if (!entry) {
         error = path + " has no " VEKTA_POSTPROCESS_ENTRY_NAME;
         return nullptr;

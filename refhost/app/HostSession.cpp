@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
+#include <atomic>
 #include <cstring>
 #include <filesystem>
-#include <mutex>
+#include <thread>
 
+#include "BuiltInSandbox.h"
+#include "HostSystem.h"
 #include "ProgressView.h"
 #include "TerminalPrompt.h"
 #include "VideoProbe.h"
@@ -17,18 +19,13 @@
 #include "refhost/PresetFile.h"
 #include "refhost/SettingsTable.h"
 #include "refhost/StatusRecorder.h"
-#include "sandbox/HeadlessBrowser.h"
-#include "sandbox/Sandbox.h"
+#include "refhost/VideoInfoOption.h"
 #include "talcore/debug/Trace.h"
 #include "talcore/string/Unicode.h"
 #include "talcore/threads/MainThread.h"
 #include "talcore/utility/OpenFileInDefaultApplication.h"
 #include "talnet/http/OriginMap.h"
 #include "talui/MessageBox.h"
-
-#if !defined(_WIN32)
-#include <unistd.h>
-#endif
 
 namespace vekta::host {
 namespace {
@@ -39,38 +36,10 @@ constexpr const char* kTicksPerFrame = "VOXAHiddenTicksPerFrame";
 constexpr const char* kRefreshTokenHandOver = "VOXATikTokRefreshToken";
 constexpr double kTicksPerSecond = 254016000000.0;
 
-bool StdoutIsTerminal() {
-#if defined(_WIN32)
-    return false;
-#else
-    return isatty(STDOUT_FILENO) != 0;
-#endif
-}
-
-// Browsers that the host started for a sign-in without a display, joined at the end of the run.
-struct HeadlessBrowsers {
-    std::mutex mutex;
-    std::vector<std::thread> threads;
-};
-
-HeadlessBrowsers& Browsers() {
-    static auto* browsers = new HeadlessBrowsers;
-    return *browsers;
-}
-
 const std::vector<std::pair<std::string, std::int32_t>>& PrivacyChoices() {
     static const std::vector<std::pair<std::string, std::int32_t>> choices = {
         {"everyone", 0}, {"followers", 1}, {"friends", 2}, {"private", 3}};
     return choices;
-}
-
-std::filesystem::path DefaultPresetPath() {
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    const char* home = std::getenv("HOME");
-    const std::filesystem::path base = config && *config ? std::filesystem::path(config)
-                                       : home && *home     ? std::filesystem::path(home) / ".config"
-                                                           : std::filesystem::temp_directory_path();
-    return base / "vekta-host" / "tiktok.preset";
 }
 
 }  // namespace
@@ -80,6 +49,7 @@ HostSession::HostSession() = default;
 HostSession::~HostSession() {
     if (module_ && instanceCreated_) module_->Callbacks().destroyInstance(&record_);
     JoinBrowsers();
+    talcore::utility::SetOpenFileFallback(nullptr);
     talcore::threads::PumpMainThreadTasks();
     talui::dialogs::SetMessageBoxPresenter(nullptr);
     if (sandbox_) sandbox_->Stop();
@@ -87,18 +57,12 @@ HostSession::~HostSession() {
 }
 
 void HostSession::JoinBrowsers() {
-    std::vector<std::thread> threads;
-    {
-        auto& b = Browsers();
-        std::lock_guard lock(b.mutex);
-        threads.swap(b.threads);
-    }
-    for (auto& t : threads) t.join();
+    if (sandbox_) sandbox_->JoinSignIns();
 }
 
 bool HostSession::Open(const GlobalOptions& options, std::string& error) {
     options_ = options;
-    if (options_.presetPath.empty()) options_.presetPath = DefaultPresetPath().string();
+    if (options_.presetPath.empty()) options_.presetPath = PathToUTF8(DefaultPresetPath());
     if (!options_.trace.empty()) talcore::debug::SetTraceConfig(options_.trace);
     for (const auto& refused : talnet::http::RefusedOriginMappings()) {
         error += (error.empty() ? "" : "\nvekta-host: ") + std::string("VEKTA_HOST_ORIGIN_MAP entry ") + refused;
@@ -106,12 +70,8 @@ bool HostSession::Open(const GlobalOptions& options, std::string& error) {
     if (!error.empty()) return false;
 
     if (options_.sandbox) {
-        tiktok_sandbox::SandboxConfig config;
-        sandbox_ = std::make_unique<tiktok_sandbox::Sandbox>(config);
-        if (!sandbox_->Start(0)) {
-            error = "the built-in TikTok sandbox did not start";
-            return false;
-        }
+        sandbox_ = BuiltInSandbox::Start(error);
+        if (!sandbox_) return false;
         talnet::http::SetOriginMapping("https://www.tiktok.com", sandbox_->Origin());
         talnet::http::SetOriginMapping("https://open.tiktokapis.com", sandbox_->Origin());
         std::printf("TikTok sandbox running at %s\n", sandbox_->Origin().c_str());
@@ -130,17 +90,12 @@ bool HostSession::Open(const GlobalOptions& options, std::string& error) {
         std::fprintf(stderr, "vekta-host: origin map in force: %s\n", list.c_str());
     }
 
-    const bool headless = options_.sandbox;
-    talcore::utility::SetOpenFileFallback([headless](const std::string& address) {
-        if (headless) {
+    // Cleared before the sandbox goes (see the destructor).
+    talcore::utility::SetOpenFileFallback([sandbox = sandbox_.get()](const std::string& address) {
+        if (sandbox) {
             std::printf("No web browser could be started; signing in without one against the sandbox.\n");
             std::fflush(stdout);
-            auto& b = Browsers();
-            std::lock_guard lock(b.mutex);
-            b.threads.emplace_back([address] {
-                const auto result = tiktok_sandbox::HeadlessBrowser().Open(address);
-                if (!result.ok) std::fprintf(stderr, "vekta-host: headless sign-in failed: %s\n", result.error.c_str());
-            });
+            sandbox->SignInHeadless(address);
             return;
         }
         std::printf("No web browser could be started. Open this address in a browser to sign in:\n  %s\n",
@@ -178,8 +133,8 @@ bool HostSession::Open(const GlobalOptions& options, std::string& error) {
         error = "the plug-in could not add its settings";
         return false;
     }
-    if (std::filesystem::exists(options_.presetPath)) {
-        const auto loaded = LoadPreset(options_.presetPath, kInstanceID);
+    if (std::filesystem::exists(PathFromUTF8(options_.presetPath))) {
+        const auto loaded = LoadPreset(PathFromUTF8(options_.presetPath), kInstanceID);
         if (!loaded.ok) {
             error = "the preset " + options_.presetPath + " cannot be used: " + loaded.error;
             return false;
@@ -211,9 +166,9 @@ void HostSession::KeepHandOver() {
         parameters.push_back({kRefreshTokenHandOver, kParamTypeByteArray, handOver_});
     }
     std::error_code ignored;
-    const auto folder = std::filesystem::path(options_.presetPath).parent_path();
+    const auto folder = PathFromUTF8(options_.presetPath).parent_path();
     if (!folder.empty()) std::filesystem::create_directories(folder, ignored);
-    const auto saved = SavePreset(options_.presetPath, settings);
+    const auto saved = SavePreset(PathFromUTF8(options_.presetPath), settings);
     if (!saved.ok) {
         std::fprintf(stderr, "vekta-host: cannot save the preset: %s\n", saved.error.c_str());
         return;
@@ -236,9 +191,9 @@ std::string HostSession::StatusLine() {
 
 bool HostSession::SavePresetFile() {
     std::error_code ignored;
-    const auto folder = std::filesystem::path(options_.presetPath).parent_path();
+    const auto folder = PathFromUTF8(options_.presetPath).parent_path();
     if (!folder.empty()) std::filesystem::create_directories(folder, ignored);
-    const auto saved = SavePreset(options_.presetPath, kInstanceID);
+    const auto saved = SavePreset(PathFromUTF8(options_.presetPath), kInstanceID);
     if (!saved.ok) {
         std::fprintf(stderr, "vekta-host: cannot save the preset: %s\n", saved.error.c_str());
         return false;
@@ -291,16 +246,26 @@ int HostSession::SignOut() {
 }
 
 int HostSession::Publish(const PublishOptions& options) {
-    std::string error;
-    const auto probed = ProbeVideo(options.file, error);
-    if (!probed) {
-        std::fprintf(stderr, "vekta-host: %s\n", error.c_str());
-        return 1;
+    const std::filesystem::path file = PathFromUTF8(options.file);
+    ExportVideoInfo info{};
+    if (options.videoFacts) {
+        info = MakeExportVideoInfo(*options.videoFacts, FileTypeForName(file));
+        std::printf("Video: %s (as given by --video-info), %ux%u, %.3f fps, %.1f s\n", options.file.c_str(),
+                    static_cast<unsigned>(info.frameWidth), static_cast<unsigned>(info.frameHeight),
+                    static_cast<double>(info.frameRate), static_cast<double>(info.durationMs) / 1000.0);
+    } else {
+        std::string error;
+        const auto probed = ProbeVideo(file, error);
+        if (!probed) {
+            std::fprintf(stderr, "vekta-host: %s\n", error.c_str());
+            return 1;
+        }
+        info = probed->info;
+        std::printf("Video: %s (%s, %s), %ux%u, %.3f fps, %.1f s\n", options.file.c_str(), probed->container.c_str(),
+                    probed->codec.c_str(), static_cast<unsigned>(info.frameWidth),
+                    static_cast<unsigned>(info.frameHeight), static_cast<double>(info.frameRate),
+                    static_cast<double>(info.durationMs) / 1000.0);
     }
-    const ExportVideoInfo& info = probed->info;
-    std::printf("Video: %s (%s, %s), %ux%u, %.3f fps, %.1f s\n", options.file.c_str(), probed->container.c_str(),
-                probed->codec.c_str(), static_cast<unsigned>(info.frameWidth), static_cast<unsigned>(info.frameHeight),
-                static_cast<double>(info.frameRate), static_cast<double>(info.durationMs) / 1000.0);
     if (!SignInIfNeeded()) return 1;
 
     const auto& table = module_->Callbacks();
@@ -350,7 +315,8 @@ int HostSession::Publish(const PublishOptions& options) {
     ShowSettings(false);
     std::printf("\n");
 
-    const std::u16string path = talcore::string::UTF8to16(std::filesystem::absolute(options.file).string());
+    std::error_code absoluteError;
+    const std::u16string path = std::filesystem::absolute(file, absoluteError).u16string();
     OutputFileEntry entry{};
     const char16_t* pathPointer = path.c_str();
     std::memcpy(reinterpret_cast<std::uint8_t*>(&entry) + offsetof(OutputFileEntry, path), &pathPointer,
@@ -374,7 +340,7 @@ int HostSession::Publish(const PublishOptions& options) {
     table.sendCommand(&record_, 3);
 
     std::error_code sizeError;
-    const auto fileSize = std::filesystem::file_size(options.file, sizeError);
+    const auto fileSize = std::filesystem::file_size(file, sizeError);
     ProgressView view(sizeError ? 0 : static_cast<std::uint64_t>(fileSize), StdoutIsTerminal());
     StatusRecorder::Get().SetStatusObserver([&view](const StatusEvent& event) { view.Show(event); });
     std::printf("Publishing as %s...\n", options.draft ? "a draft" : "a post");

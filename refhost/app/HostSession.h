@@ -13,13 +13,13 @@
 #include "PostProcessSDK.h"
 #include "refhost/ExportParamHost.h"
 #include "refhost/PluginModule.h"
-
-namespace tiktok_sandbox {
-class Sandbox;
-}
+#include "refhost/VideoInfoOption.h"
 
 namespace vekta::host {
 
+class BuiltInSandbox;
+
+// Texts and paths are UTF-8.
 struct GlobalOptions {
     std::string pluginPath;
     bool sandbox = false;
@@ -40,6 +40,7 @@ struct PublishOptions {
     bool deleteLocalFile = false;
     bool coverGiven = false;
     std::int64_t coverMs = 0;
+    std::optional<VideoFacts> videoFacts;  // --video-info: instead of reading them from the file
 };
 
 class HostSession {
@@ -75,7 +76,7 @@ private:
 
     GlobalOptions options_;
     std::unique_ptr<PluginModule> module_;
-    std::unique_ptr<tiktok_sandbox::Sandbox> sandbox_;
+    std::unique_ptr<BuiltInSandbox> sandbox_;
     HostInstanceRecord record_{};
     bool instanceCreated_ = false;
     // The settings as the preset holds them (loaded, or last saved), and the refresh token handed

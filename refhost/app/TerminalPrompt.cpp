@@ -1,52 +1,16 @@
 #include "TerminalPrompt.h"
 
-#include <csignal>
 #include <cstdio>
 #include <string>
 
+#include "HostSystem.h"
 #include "talcore/string/Unicode.h"
 
-#if !defined(_WIN32)
-#include <poll.h>
-#include <unistd.h>
-#endif
-
 namespace vekta::host {
-namespace {
-
-bool StdinIsTerminal() {
-#if defined(_WIN32)
-    return false;
-#else
-    return isatty(STDIN_FILENO) != 0;
-#endif
-}
-
-// Waits up to 100 ms for a line on a terminal; true when Enter was pressed.
-bool EnterPressed() {
-#if defined(_WIN32)
-    return false;
-#else
-    pollfd in{STDIN_FILENO, POLLIN, 0};
-    if (poll(&in, 1, 100) <= 0 || (in.revents & POLLIN) == 0) return false;
-    char buffer[256];
-    const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
-    return n > 0;
-#endif
-}
-
-void OnInterrupt(int) { InterruptRequested().store(true); }
-
-}  // namespace
 
 std::atomic<bool>& InterruptRequested() {
     static std::atomic<bool> requested{false};
     return requested;
-}
-
-void InstallInterruptHandler() {
-    std::signal(SIGINT, &OnInterrupt);
-    std::signal(SIGTERM, &OnInterrupt);
 }
 
 TerminalPrompt::~TerminalPrompt() {

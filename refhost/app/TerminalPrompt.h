@@ -27,8 +27,7 @@ private:
     std::atomic<bool> hidden_{false};
 };
 
-// Ctrl-C: set by the host's signal handler, read by whoever can act on it.
+// Ctrl-C: set by the host's interrupt handler (InstallInterruptHandler), read by whoever can act on it.
 std::atomic<bool>& InterruptRequested();
-void InstallInterruptHandler();
 
 }  // namespace vekta::host

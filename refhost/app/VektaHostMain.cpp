@@ -8,8 +8,11 @@
 #include <vector>
 
 #include "HostSession.h"
-#include "TerminalPrompt.h"
+#include "HostSystem.h"
+#include "VideoProbe.h"
 #include "refhost/PluginModule.h"
+#include "refhost/SharedLibrary.h"
+#include "refhost/VideoInfoOption.h"
 #include "talcore/threads/MainThread.h"
 
 namespace {
@@ -32,21 +35,29 @@ constexpr const char* kUsage =
     "      --allow-comment --allow-duet --allow-stitch\n"
     "      --delete-local-file     delete FILE after a successful upload\n"
     "      --cover-ms N            the cover image's time in the video, in milliseconds\n"
+    "      --video-info WIDTHxHEIGHT@FPS:DURATION_MS\n"
+    "                              the export's facts (e.g. 1080x1920@30:12000) instead of reading them\n"
+    "                              from FILE; needed where vekta-host cannot read videos (Windows); the\n"
+    "                              file type follows the name: .mp4 is H.264 in MP4, .mov QuickTime\n"
     "\n"
     "Global options:\n"
-    "  --plugin PATH            the module (default: ../lib/TikTokPostProcess.so next to this program)\n"
-    "  --preset FILE            the export settings file (default: ~/.config/vekta-host/tiktok.preset)\n"
-    "  --sandbox                run the built-in TikTok sandbox and send TikTok's traffic to it\n"
+    "  --plugin PATH            the module (default: TikTokPostProcess.so or .dll next to this program,\n"
+    "                           else in ../lib)\n"
+    "  --preset FILE            the export settings file (default: ~/.config/vekta-host/tiktok.preset,\n"
+    "                           on Windows %APPDATA%\\vekta-host\\tiktok.preset)\n"
+    "  --sandbox                run the built-in TikTok sandbox and send TikTok's traffic to it (not on\n"
+    "                           Windows: run tiktok-sandbox and use --origin-map)\n"
     "  --origin-map FROM=TO     send requests for origin FROM to TO (repeatable; as VEKTA_HOST_ORIGIN_MAP,\n"
     "                           a plain-http TO must be 127.0.0.1, [::1] or localhost)\n"
     "  --trace CATEGORY:LEVEL   trace to stderr (repeatable; e.g. TikTok:5)\n";
 
-std::filesystem::path ExecutableDirectory(const char* argv0) {
+// The module installed with this program: beside it, or in ../lib as the build lays it out.
+std::string DefaultModulePath(const std::filesystem::path& programFolder) {
+    const std::string name = std::string("TikTokPostProcess") + vekta::host::kModuleFileSuffix;
+    const std::filesystem::path beside = programFolder / name;
     std::error_code error;
-#if defined(__linux__)
-    if (auto self = std::filesystem::read_symlink("/proc/self/exe", error); !error) return self.parent_path();
-#endif
-    return std::filesystem::absolute(argv0, error).parent_path();
+    if (std::filesystem::exists(beside, error)) return vekta::host::PathToUTF8(beside);
+    return vekta::host::PathToUTF8((programFolder / ".." / "lib" / name).lexically_normal());
 }
 
 int Usage(const std::string& problem) {
@@ -76,11 +87,11 @@ int Describe(const vekta::host::PluginModule& module) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const std::vector<std::string> args = vekta::host::CommandLineArguments(argc, argv);
     talcore::threads::DeclareMainThread();
     vekta::host::InstallInterruptHandler();
     GlobalOptions global;
-    global.pluginPath = (ExecutableDirectory(argv[0]) / ".." / "lib" / "TikTokPostProcess.so").string();
-    std::vector<std::string> args(argv + 1, argv + argc);
+    global.pluginPath = DefaultModulePath(vekta::host::ExecutableDirectory(argc > 0 ? argv[0] : ""));
     std::size_t i = 0;
     const auto value = [&](const std::string& option) -> const std::string* {
         if (i + 1 >= args.size()) return nullptr;
@@ -153,6 +164,12 @@ int main(int argc, char** argv) {
                 return Usage("--cover-ms takes a number of milliseconds");
             }
             publish.coverGiven = true;
+        } else if (command == "publish" && a == "--video-info") {
+            const std::string* v = value(a);
+            if (!v) return Usage("--video-info needs WIDTHxHEIGHT@FPS:DURATION_MS");
+            std::string problem;
+            publish.videoFacts = vekta::host::ParseVideoInfoOption(*v, problem);
+            if (!publish.videoFacts) return Usage(problem);
         } else if (command == "publish" && publish.file.empty() && a.rfind("--", 0) != 0) {
             publish.file = a;
         } else {
@@ -173,6 +190,10 @@ int main(int argc, char** argv) {
         return Usage("unknown command '" + command + "'");
     }
     if (command == "publish" && publish.file.empty()) return Usage("publish needs a FILE");
+    if (command == "publish" && !publish.videoFacts && !vekta::host::CanProbeVideos()) {
+        return Usage("publish needs --video-info WIDTHxHEIGHT@FPS:DURATION_MS here: this vekta-host cannot read a "
+                     "video's facts (it is built without FFmpeg)");
+    }
 
     vekta::host::HostSession session;
     std::string error;

@@ -51,7 +51,10 @@ std::uint32_t FileTypeCode(const AVFormatContext& context, AVCodecID codec) {
 
 }  // namespace
 
-std::optional<ProbedVideo> ProbeVideo(const std::string& path, std::string& error) {
+bool CanProbeVideos() { return true; }
+
+std::optional<ProbedVideo> ProbeVideo(const std::filesystem::path& file, std::string& error) {
+    const std::string path = file.string();
     AVFormatContext* raw = nullptr;
     if (const int result = avformat_open_input(&raw, path.c_str(), nullptr, nullptr); result < 0) {
         error = "cannot open " + path + ": " + AvError(result);
