@@ -3,9 +3,10 @@
 //
 // WinHTTP drives each request on its own threads and reports every step through one status
 // callback: the request went out, its head arrived, a piece of its body was read. A transfer ends
-// by closing its request handle. WinHTTP's last word on a handle (HANDLE_CLOSING) comes only once
-// it has stopped using the transfer and its body, and only then is the completion run, on the
-// processor's own completion threads.
+// when the first of its last step, an error, a cancellation or a stop decides its outcome: its
+// completion is queued then, on the processor's own threads, and its request handle closed. The
+// transfer itself, and the request body with it, stay until WinHTTP's last word on the handle
+// (HANDLE_CLOSING), since WinHTTP may still be busy with them when it is told to close.
 #include "talnet/http/RequestProcessor.h"
 
 #include <windows.h>
@@ -42,8 +43,6 @@ constexpr std::size_t kCompletionThreads = 2;
 // One read's share of an answer's body.
 constexpr DWORD kReadBytes = 64 * 1024;
 constexpr DWORD kMaxRedirects = 10;
-// How long a stop waits for WinHTTP to let go of the requests it has been told to close.
-constexpr auto kCloseWait = std::chrono::seconds(10);
 constexpr const wchar_t* kUserAgent = L"VektaPlatform/1.0";
 
 std::wstring Widen(std::string_view utf8) {
@@ -119,7 +118,7 @@ bool ParseURL(const std::string& url, Target& target) {
 class Core;
 
 struct Transfer {
-    std::shared_ptr<Core> owner;  // kept alive by its transfers, so a late callback always finds it
+    std::shared_ptr<Core> owner;  // kept by its transfers, so a late callback always finds it
     RequestID id;
     std::uint64_t serial = 0;  // tells a resubmitted id from the request a stale Cancel meant
     Method method = Method::Get;
@@ -128,7 +127,6 @@ struct Transfer {
     Target target;
     std::wstring headers;  // "Name: value\r\n" each
     RequestOptions options;
-    std::shared_ptr<Response> response = std::make_shared<Response>();
     Clock::time_point submitted = Clock::now();
 
     // Guards what follows: WinHTTP's threads, Cancel and Stop all reach it. Recursive, since
@@ -136,10 +134,10 @@ struct Transfer {
     std::recursive_mutex mutex;
     HINTERNET connection = nullptr;
     HINTERNET request = nullptr;
-    bool reported = false;  // WinHTTP's callbacks name this transfer, its closing included
-    bool closed = false;    // the outcome below is final; the request handle is closed
-    std::uint32_t status = kStatusNoResponse;
-    std::string outcome;
+    // WinHTTP's own reference: from the moment its callbacks name this transfer until its last one.
+    std::shared_ptr<Transfer> heldByWinHttp;
+    bool finished = false;  // the completion is queued and the request handle closed
+    std::shared_ptr<Response> response = std::make_shared<Response>();  // being read into
     std::uint32_t answerStatus = 0;  // from the head, final once the body has been read
     std::uint64_t received = 0;      // answer bytes taken in, head and body
     std::size_t bodyFill = 0;        // bytes of response->body that hold the answer; the rest is read into
@@ -192,40 +190,34 @@ public:
         transfer->owner = shared_from_this();
         transfer->id = id;
         transfer->completion = std::move(completion);
-        // Held until the transfer has started: a Cancel or Stop that finds it meanwhile waits, and so
-        // does its completion, so that nothing ends it while it is being set up.
+        // Held until the transfer has started: a Cancel or Stop that finds it meanwhile waits, so
+        // that nothing ends it halfway through its set-up.
         std::unique_lock startLock(transfer->mutex);
-        Transfer* started = nullptr;
+        bool accepted = false;
         {
             std::lock_guard lock(mutex_);
             if (!stopping_ && active_.find(id) == active_.end()) {
                 transfer->serial = ++lastSerial_;
-                started = transfer.release();
-                active_.emplace(id, started);
-                Opened();
+                active_.emplace(id, transfer);
+                accepted = true;
             }
         }
-        if (!started) {
-            detail::TraceSubmission(method, transfer->target.trace, false, id);
-            startLock.unlock();
-            transfer.reset();  // the completion it holds goes here, outside any lock
-            return false;
-        }
-        detail::TraceSubmission(method, started->target.trace, true, id);
-        Start(*started);
-        return true;
+        detail::TraceSubmission(method, transfer->target.trace, accepted, id);
+        if (accepted) Start(transfer);
+        startLock.unlock();
+        return accepted;  // a refused transfer, and the completion it holds, go here, outside any lock
     }
 
     void Cancel(const RequestID& id) {
         std::lock_guard lock(mutex_);
         const auto it = active_.find(id);
         if (it == active_.end()) return;
-        std::lock_guard transferLock(it->second->mutex);
-        Finish(*it->second, kStatusNoResponse, "cancelled");
+        const std::shared_ptr<Transfer> transfer = it->second;
+        std::lock_guard transferLock(transfer->mutex);
+        Finish(*transfer, kStatusNoResponse, "cancelled");
     }
 
-    // Closes every request, waits until WinHTTP has let go of them, then for their completions
-    // (which run, or not, as asked).
+    // Ends every request, then runs their completions (or drops them, as asked) and joins.
     void Stop(bool runCompletions) {
         {
             std::lock_guard lock(mutex_);
@@ -237,18 +229,8 @@ public:
                 Finish(*transfer, kStatusNoResponse, "stopped");
             }
         }
-        bool allClosed = false;
-        {
-            std::unique_lock lock(closingMutex_);
-            allClosed = closingDone_.wait_for(lock, kCloseWait, [&] { return open_ == 0; });
-        }
-        // Every completion is queued by now: the pool runs them and joins. Should WinHTTP still hold
-        // a request, the pool stays, and the last transfer to go takes it along.
-        if (allClosed) {
-            pool_.reset();
-        } else if (detail::NetworkTraceEnabled()) {
-            detail::NetworkTrace("stop: WinHTTP still holds requests; their completions run when it lets go\n");
-        }
+        // Every completion is queued by now, and nothing queues another.
+        pool_.reset();
     }
 
     // At process exit, from the module's unloading: the other threads are gone, and any lock they
@@ -258,13 +240,17 @@ public:
         runCompletions_ = false;
     }
 
-    void OnStatus(Transfer& transfer, HINTERNET handle, DWORD status, LPVOID info, DWORD length) {
+    void OnStatus(Transfer& transfer, DWORD status, LPVOID info, DWORD length) {
         if (status == WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING) {
-            if (handle == transfer.request) Closed(transfer);
+            // WinHTTP's last word on the transfer. Whoever else still holds it (a closer up the
+            // stack, a Cancel) lets it go when done.
+            const std::shared_ptr<Transfer> last = std::move(transfer.heldByWinHttp);
             return;
         }
+        // Kept for this callback: closing the handle below may bring HANDLE_CLOSING before it returns.
+        const std::shared_ptr<Transfer> keep = transfer.heldByWinHttp;
         std::lock_guard lock(transfer.mutex);
-        if (transfer.closed) return;
+        if (transfer.finished) return;
         switch (status) {
             case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
                 if (!WinHttpReceiveResponse(transfer.request, nullptr)) Fail(transfer, GetLastError());
@@ -284,9 +270,9 @@ public:
     }
 
 private:
-    std::unique_ptr<Transfer> Prepare(Method method, const talcore::utility::ImmutableString& url, Body body,
+    std::shared_ptr<Transfer> Prepare(Method method, const talcore::utility::ImmutableString& url, Body body,
                                       const HeaderMap& headers, const RequestOptions& options) const {
-        auto transfer = std::make_unique<Transfer>();
+        auto transfer = std::make_shared<Transfer>();
         transfer->method = method;
         transfer->body = std::move(body);
         transfer->options = options;
@@ -303,30 +289,29 @@ private:
         return transfer;
     }
 
-    // Opens the transfer's handles and sends it; any failure ends it at once.
-    void Start(Transfer& transfer) {
-        std::lock_guard lock(transfer.mutex);
-        if (transfer.closed) return;  // cancelled or stopped before it started
+    // Under the transfer's lock: opens its handles and sends it; any failure ends it at once.
+    void Start(const std::shared_ptr<Transfer>& shared) {
+        Transfer& transfer = *shared;
         if (!session_) return Finish(transfer, kStatusNoResponse, "no WinHTTP session");
         transfer.connection = WinHttpConnect(session_, transfer.target.host.c_str(), transfer.target.port, 0);
         if (!transfer.connection) return Fail(transfer, GetLastError());
         const wchar_t* verb = transfer.method == Method::Get ? L"GET" : transfer.method == Method::Post ? L"POST" : L"PUT";
-        // The path goes out as given: it is already encoded, and re-encoding would change it.
+        // The path goes out as given: it is already encoded, and encoding it again would change it.
         const DWORD flags = WINHTTP_FLAG_ESCAPE_DISABLE | WINHTTP_FLAG_ESCAPE_DISABLE_QUERY |
                             (transfer.target.secure ? WINHTTP_FLAG_SECURE : 0);
         transfer.request = WinHttpOpenRequest(transfer.connection, verb, transfer.target.pathAndQuery.c_str(), nullptr,
                                               WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags);
         if (!transfer.request) return Fail(transfer, GetLastError());
-        // From here on the request's callbacks carry the transfer, its closing included.
+        // From here on the request's callbacks, its closing included, carry the transfer.
         DWORD_PTR context = reinterpret_cast<DWORD_PTR>(&transfer);
         if (!WinHttpSetOption(transfer.request, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context)) {
             return Fail(transfer, GetLastError());
         }
-        transfer.reported = true;
+        transfer.heldByWinHttp = shared;
         if (!Configure(transfer)) return Fail(transfer, GetLastError());
         const DWORD size = transfer.BodySize();
         void* data = size > 0 ? static_cast<void*>(transfer.body->Data()) : WINHTTP_NO_REQUEST_DATA;
-        // The body goes out from the caller's buffer, which the transfer keeps until its completion.
+        // The body goes out from the caller's buffer, which the transfer keeps until WinHTTP is done.
         if (!WinHttpSendRequest(transfer.request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, data, size, size, context)) {
             Fail(transfer, GetLastError());
         }
@@ -348,9 +333,12 @@ private:
         }
         constexpr std::int32_t kLongestSeconds = std::numeric_limits<int>::max() / 1000;
         const int connectMs = std::clamp(options.connectTimeoutSeconds, 1, kLongestSeconds) * 1000;
-        // Sending and receiving are each limited to the inactivity limit; 0 waits for ever.
+        // Sending, waiting for the head and reading are each limited to the inactivity limit; 0 waits
+        // for ever.
         const int idleMs = std::clamp(options.lowSpeedTimeoutSeconds, 0, kLongestSeconds) * 1000;
         if (!WinHttpSetTimeouts(request, connectMs, connectMs, idleMs, idleMs)) return false;
+        DWORD headWaitMs = idleMs > 0 ? static_cast<DWORD>(idleMs) : INFINITE;
+        if (!WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headWaitMs, sizeof headWaitMs)) return false;
         return transfer.headers.empty() ||
                WinHttpAddRequestHeaders(request, transfer.headers.c_str(), static_cast<DWORD>(-1),
                                         WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE);
@@ -426,65 +414,43 @@ private:
 
     void Fail(Transfer& transfer, DWORD error) { Finish(transfer, kStatusNoResponse, ErrorText(error)); }
 
-    // Under the transfer's lock. The first outcome stands; closing the request handle brings
-    // WinHTTP's HANDLE_CLOSING, possibly from inside this call.
+    // Under the transfer's lock. The first outcome stands: its completion is queued and the request
+    // handle closed, which brings WinHTTP's HANDLE_CLOSING, possibly from inside this call.
     void Finish(Transfer& transfer, std::uint32_t status, std::string_view outcome) {
-        if (transfer.closed) return;
-        transfer.closed = true;
-        transfer.status = status;
-        transfer.outcome = outcome;
+        if (transfer.finished) return;
+        transfer.finished = true;
+        std::shared_ptr<Response> response;
+        if (status == kStatusNoResponse) {
+            // Nothing of an answer cut short is handed on, as if none had come; and WinHTTP may still
+            // be reading into the one it had.
+            response = std::make_shared<Response>();
+        } else {
+            response = std::move(transfer.response);
+            response->body.resize(transfer.bodyFill);
+            response->status = status;
+        }
+        detail::TraceOutcome(transfer.method, transfer.target.trace, status, outcome, transfer.submitted, transfer.id);
+        // The pool refuses only at process exit, when nothing may run any more.
+        (void)pool_->Post([core = transfer.owner, id = transfer.id, serial = transfer.serial,
+                           completion = std::move(transfer.completion), response = std::move(response),
+                           body = transfer.body] { core->Complete(id, serial, completion, response); });
         if (transfer.request) WinHttpCloseHandle(transfer.request);
-        if (!transfer.reported) Closed(transfer);  // WinHTTP will not say when it has let go
+        if (transfer.connection) WinHttpCloseHandle(transfer.connection);
     }
 
-    void Opened() {
-        std::lock_guard lock(closingMutex_);
-        ++open_;
-    }
-
-    // WinHTTP has let go of the transfer. Its completion is queued before the count drops, so a stop
-    // that saw the count reach zero finds every completion queued.
-    void Closed(Transfer& transfer) {
-        Transfer* closed = &transfer;
-        // The pool refuses only at process exit, when nothing may run any more: the transfer stays.
-        (void)pool_->Post([closed] {
-            // The last transfer may take the core along: it goes after Complete has returned.
-            const std::shared_ptr<Core> core = closed->owner;
-            core->Complete(std::unique_ptr<Transfer>(closed));
-        });
-        {
-            std::lock_guard lock(closingMutex_);
-            --open_;
-        }
-        closingDone_.notify_all();
-    }
-
-    // A completion thread.
-    void Complete(std::unique_ptr<Transfer> transfer) {
-        {
-            // Whoever closed the handle has let go of the transfer once this lock is free.
-            std::lock_guard transferLock(transfer->mutex);
-            if (transfer->connection) WinHttpCloseHandle(transfer->connection);
-        }
+    // A completion thread. The id is free again before the completion runs.
+    void Complete(const RequestID& id, std::uint64_t serial, const RequestCompletion& completion,
+                  std::shared_ptr<Response> response) {
+        std::shared_ptr<Transfer> done;  // let go outside the lock
         {
             std::lock_guard lock(mutex_);
-            const auto it = active_.find(transfer->id);
-            if (it != active_.end() && it->second == transfer.get()) active_.erase(it);
+            const auto it = active_.find(id);
+            if (it != active_.end() && it->second->serial == serial) {
+                done = std::move(it->second);
+                active_.erase(it);
+            }
         }
-        Response& response = *transfer->response;
-        response.status = transfer->status;
-        if (transfer->status == kStatusNoResponse) {
-            // Nothing of an answer cut short is handed on, as if none had come.
-            response.body.clear();
-            response.body.shrink_to_fit();
-            response.headers.clear();
-        } else {
-            response.body.resize(transfer->bodyFill);
-        }
-        detail::TraceOutcome(transfer->method, transfer->target.trace, transfer->status, transfer->outcome,
-                             transfer->submitted, transfer->id);
-        if (runCompletions_) detail::RunCompletion(transfer->id, transfer->completion, std::move(transfer->response));
-        // The body goes with the transfer, after the completion: the caller may reuse it afterwards.
+        if (runCompletions_) detail::RunCompletion(id, completion, std::move(response));
     }
 
     HINTERNET session_ = nullptr;
@@ -493,21 +459,17 @@ private:
     std::mutex mutex_;  // guards what follows; taken before a transfer's own lock, never after
     bool stopping_ = false;
     std::uint64_t lastSerial_ = 0;
-    std::unordered_map<RequestID, Transfer*> active_;  // owned by WinHTTP's callbacks until they complete
-
-    std::mutex closingMutex_;  // only for the count below, so it can be taken under any other lock
-    std::condition_variable closingDone_;
-    std::size_t open_ = 0;  // transfers WinHTTP has not let go of
+    std::unordered_map<RequestID, std::shared_ptr<Transfer>> active_;  // until their completion runs
 
     std::atomic<bool> runCompletions_{true};
     std::atomic<bool> exiting_{false};
 };
 
-void CALLBACK OnWinHttpStatus(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID info, DWORD length) {
+void CALLBACK OnWinHttpStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD length) {
     // The session's and connections' own callbacks carry no transfer.
     if (context == 0) return;
     auto* transfer = reinterpret_cast<Transfer*>(context);
-    transfer->owner->OnStatus(*transfer, handle, status, info, length);
+    transfer->owner->OnStatus(*transfer, status, info, length);
 }
 
 class WinHttpRequestProcessor final : public RequestProcessor {
