@@ -90,7 +90,7 @@ struct ReceivedRequest {
     }
 };
 
-// Routes: /status/<n> answers n; /slow/<ms> answers after a delay; /echo answers the body it got.
+// Routes: /status/<n> answers n (a redirection to /status/200 for 3xx); /slow/<ms> answers after a delay; /echo answers the body it got.
 // Each request is recorded before it is answered; connections are kept alive.
 class RecordingServer final : public LoopbackServer {
 public:
@@ -153,6 +153,8 @@ private:
                 response.set(http::field::content_type, "text/plain");
                 response.body() = "status " + std::to_string(status);
             }
+            // Somewhere to go, for a client that would follow it.
+            if (status >= 300 && status < 400) response.set(http::field::location, "/status/200");
         } else if (target.starts_with("/slow/")) {
             delay = std::chrono::milliseconds(std::stoi(target.substr(6)));
             response.result(200);

@@ -213,14 +213,32 @@ TEST_F(RequestProcessorTest, ASlowCompletionDoesNotHoldBackOtherRequests) {
     EXPECT_TRUE(secondCameFirst.load());
 }
 
-TEST_F(RequestProcessorTest, MappedOriginsReachTheLocalServer) {
+// A mapped origin reaches the local server with the path and query as given; the trace names the
+// request but carries neither its query nor its headers' values.
+TEST_F(RequestProcessorTest, MappedOriginsReachTheLocalServerAndTheTraceKeepsSecretsOut) {
     SetOriginMapping("https://open.example.test", server_.Origin());
+    const auto traceFile = std::filesystem::temp_directory_path() /
+                           ("processor-trace-" + RequestID::CreateUnique().AsUTF8String() + ".txt");
+    talcore::debug::SetTraceConfig("Network:7", traceFile.string());
     const RequestID id = RequestID::CreateUnique();
-    ASSERT_TRUE(Get(id, "https://open.example.test/status/200?fields=profile_deep_link"));
+    const HeaderMap headers = {{Str(talnet::kHEADER_AUTHORIZATION), Str("Bearer act.header-secret")}};
+    ASSERT_TRUE(processor_->Get(id, completions_.Callback(),
+                                Str("https://open.example.test/status/200?fields=profile_deep_link&token=query-secret"),
+                                headers, {}));
     ASSERT_TRUE(completions_.WaitFor(1));
+    talcore::debug::SetTraceConfig("");
     ClearOriginMappings();
     EXPECT_EQ(completions_.For(id).at(0)->status, 200u);
-    EXPECT_EQ(server_.Seen().at(0).target, "/status/200?fields=profile_deep_link");
+    EXPECT_EQ(server_.Seen().at(0).target, "/status/200?fields=profile_deep_link&token=query-secret");
+    EXPECT_EQ(server_.Seen().at(0).Header("authorization"), "Bearer act.header-secret");
+    std::string trace;
+    {
+        std::ifstream in(traceFile);
+        trace.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    std::filesystem::remove(traceFile);
+    EXPECT_NE(trace.find("/status/200 -> 200"), std::string::npos) << trace;
+    EXPECT_EQ(trace.find("secret"), std::string::npos) << trace;
 }
 
 TEST_F(RequestProcessorTest, TheLastReferenceMayGoInsideItsOwnCompletion) {
