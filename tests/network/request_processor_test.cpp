@@ -35,8 +35,9 @@ protected:
     std::shared_ptr<RequestProcessor> processor_ = CreateRequestProcessor();
 };
 
-// Every answer, and every failure to get one, completes with its status; no HTTP answer at all is
-// kStatusNoResponse. A slow answer is not cut short by the inactivity limit that ends a silent one.
+// Every answer, and every failure to get one (a reset, silence, a failed TLS handshake), completes
+// with its status; no HTTP answer at all is kStatusNoResponse. A slow answer is not cut short by
+// the inactivity limit that ends a silent one.
 TEST_F(RequestProcessorTest, EachAnswerOrFailureCompletesWithItsStatus) {
     RawServer reset(true), silent(false);
     RequestOptions options;
@@ -46,6 +47,8 @@ TEST_F(RequestProcessorTest, EachAnswerOrFailureCompletesWithItsStatus) {
         {server_.Url("/status/300"), 300, "status 300"}, {server_.Url("/status/500"), 500, "status 500"},
         {server_.Url("/slow/300"), 200, "slow"},         {reset.Url("/reset"), kStatusNoResponse, ""},
         {silent.Url("/silent"), kStatusNoResponse, ""},
+        // TLS with a server that speaks plain HTTP: the handshake fails, nothing is answered.
+        {"https" + server_.Origin().substr(4) + "/status/200", kStatusNoResponse, ""},
     };
     std::vector<RequestID> ids;
     for (const auto& [url, status, body] : cases) {
