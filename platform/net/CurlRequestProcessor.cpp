@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -22,7 +21,6 @@
 #include <string_view>
 #include <thread>
 #include <unordered_map>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -31,15 +29,18 @@
 #include "CompletionPool.h"
 #include "CurlHandles.h"
 #include "NetTrace.h"
+#include "RequestCommon.h"
 #include "talnet/http/OriginMap.h"
 
 namespace talnet::http {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = detail::RequestClock;
 using detail::EasyHandle;
 using detail::HeaderList;
 using detail::MultiHandle;
+using detail::Method;
+using detail::MethodName;
 
 constexpr std::size_t kCompletionThreads = 2;
 // Upper bound of one wait in curl_multi_poll; curl shortens it for its own timers.
@@ -50,46 +51,6 @@ constexpr long kMaxRedirects = 10;
 // How long process exit waits for completions that are already running.
 constexpr auto kExitGrace = std::chrono::milliseconds(2000);
 constexpr const char* kUserAgent = "VektaPlatform/1.0";
-
-enum class Method { Get, Post, Put };
-
-const char* MethodName(Method method) {
-    switch (method) {
-        case Method::Get: return "GET";
-        case Method::Post: return "POST";
-        case Method::Put: return "PUT";
-    }
-    return "?";
-}
-
-char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
-
-std::string LowerCopy(std::string_view text) {
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(), Lower);
-    return out;
-}
-
-bool IsHeaderName(std::string_view name) {
-    if (name.empty()) return false;
-    return std::all_of(name.begin(), name.end(), [](char ch) {
-        const auto c = static_cast<unsigned char>(ch);
-        return std::isalnum(c) || std::strchr("!#$%&'*+-.^_`|~", c) != nullptr;
-    });
-}
-
-// Nothing that would end the header line or the header block early.
-bool IsHeaderValue(std::string_view value) {
-    return value.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
-}
-
-std::string_view TrimSpace(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' || text.back() == '\n')) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
 
 void CurlGlobalInitOnce() {
     static const CURLcode initialized = curl_global_init(CURL_GLOBAL_DEFAULT);
@@ -143,15 +104,8 @@ size_t OnResponseHeader(char* data, size_t size, size_t count, void* user) {
     auto* transfer = static_cast<Transfer*>(user);
     const size_t length = size * count;
     if (!TakeIn(*transfer, length)) return 0;
-    const std::string_view line = TrimSpace(std::string_view(data, length));
     try {
-        if (line.starts_with("HTTP/")) {
-            // A new status line: an interim or redirect answer's headers are not the final ones.
-            transfer->response->headers.clear();
-        } else if (const auto colon = line.find(':'); colon != std::string_view::npos && colon > 0) {
-            transfer->response->headers.emplace(LowerCopy(TrimSpace(line.substr(0, colon))),
-                                                std::string(TrimSpace(line.substr(colon + 1))));
-        }
+        detail::TakeHeaderLine(*transfer->response, std::string_view(data, length));
     } catch (...) {
         return 0;
     }
@@ -253,15 +207,12 @@ private:
                 const RequestOptions& options) {
         std::unique_ptr<Transfer> transfer = Prepare(method, url, std::move(body), headers, options);
         if (!transfer) {
-            if (detail::NetworkTraceEnabled()) {
-                detail::NetworkTrace(std::string(MethodName(method)) + " refused: malformed URL or header [" +
-                                     id.AsUTF8String() + "]\n");
-            }
+            detail::TraceRefusedRequest(method, id);
             return false;
         }
         transfer->id = id;
         transfer->completion = std::move(completion);
-        const std::string traceLine = std::string(MethodName(method)) + " " + transfer->target;
+        const std::string target = transfer->target;
         {
             std::lock_guard lock(mutex_);
             if (!stopping_ && inFlight_.try_emplace(id, lastSerial_ + 1).second) {
@@ -272,10 +223,7 @@ private:
         // A refused transfer, and the completion it holds, are destroyed here, outside the lock.
         const bool accepted = !transfer;
         if (accepted) WakeLoop();
-        if (detail::NetworkTraceEnabled()) {
-            detail::NetworkTrace(traceLine + (accepted ? " submitted [" : " refused: stopped or id in flight [") +
-                                 id.AsUTF8String() + "]\n");
-        }
+        detail::TraceSubmission(method, target, accepted, id);
         return accepted;
     }
 
@@ -288,15 +236,11 @@ private:
         if (!ParseURL(MapOrigin(url.UTF8()), normalized, transfer->target)) return nullptr;
 
         // Caller headers replace curl's own: curl leaves out any header the list names.
+        const auto checked = detail::CheckCallerHeaders(headers);
+        if (!checked) return nullptr;
         bool hasContentType = false;
         bool hasExpect = false;
-        std::unordered_set<std::string> names;
-        for (const auto& [nameText, valueText] : headers) {
-            const std::string& name = nameText.UTF8();
-            const std::string& value = valueText.UTF8();
-            if (!IsHeaderName(name) || !IsHeaderValue(value)) return nullptr;
-            const std::string lower = LowerCopy(name);
-            if (!names.insert(lower).second) return nullptr;  // the same name twice in other cases
+        for (const auto& [name, value, lower] : *checked) {
             // curl states the body's size itself, so the length on the wire is always the true one.
             if (lower == "content-length") continue;
             hasContentType = hasContentType || lower == "content-type";
@@ -451,9 +395,7 @@ private:
                     cut.response->body.clear();
                     cut.response->body.shrink_to_fit();
                     cut.response->headers.clear();
-                    const std::string why =
-                        "answer larger than the limit of " + std::to_string(cut.maxResponseBytes) + " bytes";
-                    End(it, kStatusNoResponse, why);
+                    End(it, kStatusNoResponse, detail::TooLargeOutcome(cut.maxResponseBytes));
                     continue;
                 }
                 End(it, answered ? static_cast<std::uint32_t>(code) : kStatusNoResponse,
@@ -491,32 +433,10 @@ private:
         }
         if (!transfer->Claim()) return;
         transfer->response->status = status;
-        if (detail::NetworkTraceEnabled()) {
-            const auto elapsed = std::chrono::duration<double, std::milli>(Clock::now() - transfer->submitted).count();
-            char timing[32];
-            std::snprintf(timing, sizeof timing, "%.1f ms", elapsed);
-            std::string line = std::string(MethodName(transfer->method)) + " " + transfer->target + " -> ";
-            line += status == kStatusNoResponse ? std::string("no response") : std::to_string(status);
-            if (!outcome.empty()) line += " (" + std::string(outcome) + ")";
-            line += " in " + std::string(timing) + " [" + transfer->id.AsUTF8String() + "]\n";
-            detail::NetworkTrace(line);
-        }
+        detail::TraceOutcome(transfer->method, transfer->target, status, outcome, transfer->submitted, transfer->id);
         if (!runCompletions_ || !transfer->completion) return;
-        // The body rides along until the completion has run: the caller may reuse it afterwards.
-        pool_->Post([id = transfer->id, completion = std::move(transfer->completion), response = transfer->response,
-                     body = std::move(transfer->body)]() mutable {
-            try {
-                completion(id, std::move(response));
-            } catch (const std::exception& error) {
-                if (detail::NetworkTraceEnabled()) {
-                    detail::NetworkTrace("completion of [" + id.AsUTF8String() + "] threw: " + error.what() + "\n");
-                }
-            } catch (...) {
-                if (detail::NetworkTraceEnabled()) {
-                    detail::NetworkTrace("completion of [" + id.AsUTF8String() + "] threw\n");
-                }
-            }
-        });
+        detail::PostCompletion(*pool_, transfer->id, std::move(transfer->completion), transfer->response,
+                               std::move(transfer->body));
     }
 
     MultiHandle multi_;

@@ -1,220 +1,258 @@
-// Servers on 127.0.0.1 for the network tests: an httplib server that records what it received and
-// misbehaves on demand, and a raw TCP listener for what no HTTP server does (silence, a reset).
+// Servers on 127.0.0.1 for the request processor's tests, on Asio and Beast so that they run on
+// every system: an HTTP server that records what it received, and raw TCP servers for what no HTTP
+// server does (silence, a reset, an answer that never ends).
 #pragma once
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/read_until.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/streambuf.hpp>
+#include <boost/asio/write.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/http.hpp>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include <httplib.h>
-
 #include "talnet/http/RequestProcessor.h"
 
 namespace nettest {
 
 using namespace std::chrono_literals;
+namespace asio = boost::asio;
+namespace http = boost::beast::http;
+using asio::ip::tcp;
 
-// Routes: /status/<n> answers n; /slow/<ms> answers after a delay; /echo answers the body it got.
-// Each request is recorded before it is answered.
-class RecordingServer {
+// An acceptor on 127.0.0.1 at a port the system picks, served by a few threads until destroyed.
+class LoopbackServer {
 public:
-    RecordingServer() {
-        server_.set_keep_alive_max_count(1000);  // else httplib closes after 5 and reuse cannot show
-        server_.set_tcp_nodelay(true);
-        server_.new_task_queue = [] { return new httplib::ThreadPool(8); };
-        const auto route = [this](auto answer) {
-            return [this, answer](const httplib::Request& request, httplib::Response& response) {
-                {
-                    std::lock_guard lock(mutex_);
-                    seen_.push_back(request);
-                }
-                answer(request, response);
-            };
-        };
-        server_.Get(R"(/status/(\d+))", route([](const httplib::Request& request, httplib::Response& response) {
-            response.status = std::stoi(request.matches[1]);
-            if (response.status != 204) response.set_content("status " + std::string(request.matches[1]), "text/plain");
-        }));
-        server_.Get(R"(/slow/(\d+))", route([](const httplib::Request& request, httplib::Response& response) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(std::stoi(request.matches[1])));
-            response.set_content("slow", "text/plain");
-        }));
-        const auto echo = route([](const httplib::Request& request, httplib::Response& response) {
-            response.set_content(request.body, "application/octet-stream");
-        });
-        server_.Post("/echo", echo);
-        server_.Put("/echo", echo);
-        port_ = server_.bind_to_any_port("127.0.0.1");
-        thread_ = std::thread([this] { server_.listen_after_bind(); });
-        const auto limit = std::chrono::steady_clock::now() + 10s;
-        while (!server_.is_running() && std::chrono::steady_clock::now() < limit) std::this_thread::sleep_for(1ms);
-        // httplib builds some shared state while it answers its first request; answered here, before
-        // any test traffic, else TSan sees a race inside the library between concurrent first answers.
-        httplib::Client("127.0.0.1", port_).Get("/status/204");
-        std::lock_guard lock(mutex_);
-        seen_.clear();
-    }
-    ~RecordingServer() {
-        server_.stop();
-        thread_.join();
-    }
+    LoopbackServer(const LoopbackServer&) = delete;
+    LoopbackServer& operator=(const LoopbackServer&) = delete;
 
     std::string Origin() const { return "http://127.0.0.1:" + std::to_string(port_); }
     std::string Url(const std::string& path) const { return Origin() + path; }
-    std::vector<httplib::Request> Seen() const {
+
+protected:
+    LoopbackServer() : acceptor_(io_, tcp::endpoint(asio::ip::make_address_v4("127.0.0.1"), 0)) {
+        port_ = acceptor_.local_endpoint().port();
+    }
+    // Derived servers call Start at the end of their constructor and Stop first in their destructor,
+    // so that no handler runs on a half-built or half-destroyed server.
+    void Start(std::size_t threads) {
+        Accept();
+        for (std::size_t i = 0; i < threads; ++i) threads_.emplace_back([this] { io_.run(); });
+    }
+    void Stop() {
+        io_.stop();
+        for (auto& thread : threads_) thread.join();
+        threads_.clear();
+    }
+    virtual void Serve(std::shared_ptr<tcp::socket> socket) = 0;
+    virtual ~LoopbackServer() = default;
+
+    asio::io_context io_;
+
+private:
+    void Accept() {
+        acceptor_.async_accept([this](boost::system::error_code error, tcp::socket socket) {
+            if (error) return;
+            socket.set_option(tcp::no_delay(true));
+            Serve(std::make_shared<tcp::socket>(std::move(socket)));
+            Accept();
+        });
+    }
+
+    tcp::acceptor acceptor_;
+    std::uint16_t port_ = 0;
+    std::vector<std::thread> threads_;
+};
+
+// One request as the server received it; header names are kept in lower case.
+struct ReceivedRequest {
+    std::string method;
+    std::string target;
+    std::multimap<std::string, std::string> headers;
+    std::string body;
+    std::uint16_t remotePort = 0;
+
+    std::size_t HeaderCount(const std::string& lowerName) const { return headers.count(lowerName); }
+    bool HasHeader(const std::string& lowerName) const { return HeaderCount(lowerName) > 0; }
+    std::string Header(const std::string& lowerName) const {
+        const auto it = headers.find(lowerName);
+        return it == headers.end() ? std::string() : it->second;
+    }
+};
+
+// Routes: /status/<n> answers n (a redirection to /status/200 for 3xx); /slow/<ms> answers after a delay; /echo answers the body it got.
+// Each request is recorded before it is answered; connections are kept alive.
+class RecordingServer final : public LoopbackServer {
+public:
+    RecordingServer() { Start(4); }
+    ~RecordingServer() override { Stop(); }
+
+    std::vector<ReceivedRequest> Seen() const {
         std::lock_guard lock(mutex_);
         return seen_;
     }
 
 private:
-    httplib::Server server_;
-    int port_ = 0;
-    std::thread thread_;
+    struct Connection {
+        explicit Connection(std::shared_ptr<tcp::socket> s) : socket(std::move(s)), timer(socket->get_executor()) {}
+        std::shared_ptr<tcp::socket> socket;
+        boost::beast::flat_buffer buffer;
+        std::unique_ptr<http::request_parser<http::string_body>> parser;
+        http::response<http::string_body> response;
+        asio::steady_timer timer;
+    };
+
+    void Serve(std::shared_ptr<tcp::socket> socket) override { Read(std::make_shared<Connection>(std::move(socket))); }
+
+    void Read(const std::shared_ptr<Connection>& connection) {
+        connection->parser = std::make_unique<http::request_parser<http::string_body>>();
+        connection->parser->body_limit(256u << 20);
+        http::async_read(*connection->socket, connection->buffer, *connection->parser,
+                         [this, connection](boost::system::error_code error, std::size_t) {
+                             if (!error) Answer(connection);
+                         });
+    }
+
+    void Answer(const std::shared_ptr<Connection>& connection) {
+        const auto& request = connection->parser->get();
+        ReceivedRequest received;
+        received.method = std::string(request.method_string());
+        received.target = std::string(request.target());
+        for (const auto& field : request) {
+            std::string name(field.name_string());
+            for (auto& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            received.headers.emplace(std::move(name), std::string(field.value()));
+        }
+        received.body = request.body();
+        boost::system::error_code ignored;
+        received.remotePort = connection->socket->remote_endpoint(ignored).port();
+        {
+            std::lock_guard lock(mutex_);
+            seen_.push_back(received);
+        }
+        auto& response = connection->response;
+        response = {};
+        response.version(11);
+        response.keep_alive(request.keep_alive());
+        std::chrono::milliseconds delay{0};
+        const std::string& target = received.target;
+        if (target.starts_with("/status/")) {
+            const int status = std::stoi(target.substr(8));
+            response.result(static_cast<unsigned>(status));
+            if (status != 204) {
+                response.set(http::field::content_type, "text/plain");
+                response.body() = "status " + std::to_string(status);
+            }
+            // Somewhere to go, for a client that would follow it.
+            if (status >= 300 && status < 400) response.set(http::field::location, "/status/200");
+        } else if (target.starts_with("/slow/")) {
+            delay = std::chrono::milliseconds(std::stoi(target.substr(6)));
+            response.result(200);
+            response.set(http::field::content_type, "text/plain");
+            response.body() = "slow";
+        } else if (target == "/echo") {
+            response.result(200);
+            response.set(http::field::content_type, "application/octet-stream");
+            response.body() = received.body;
+        } else {
+            response.result(404);
+        }
+        if (response.result() != http::status::no_content) response.prepare_payload();
+        connection->timer.expires_after(delay);
+        connection->timer.async_wait([this, connection](boost::system::error_code) {
+            http::async_write(*connection->socket, connection->response,
+                              [this, connection](boost::system::error_code error, std::size_t) {
+                                  if (!error && connection->response.keep_alive()) Read(connection);
+                              });
+        });
+    }
+
     mutable std::mutex mutex_;
-    std::vector<httplib::Request> seen_;
+    std::vector<ReceivedRequest> seen_;
 };
 
-inline sockaddr_in Loopback(std::uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
-
-// A listening socket on 127.0.0.1 at a port the system picks; `port` gets that port.
-inline int ListenOnLoopback(std::uint16_t& port) {
-    sockaddr_in address = Loopback(0);
-    socklen_t length = sizeof address;
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    ::bind(listener, reinterpret_cast<sockaddr*>(&address), length);
-    ::listen(listener, 16);
-    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-    port = ntohs(address.sin_port);
-    return listener;
-}
-
-// A TCP listener that never answers (silent) or resets each connection once the request came in.
-class RawServer {
+// A TCP server that never answers (silent) or resets each connection once the request came in.
+class RawServer final : public LoopbackServer {
 public:
-    explicit RawServer(bool reset) : reset_(reset) {
-        listener_ = ListenOnLoopback(port_);
-        thread_ = std::thread([this] { Run(); });
-    }
-    ~RawServer() {
-        stop_ = true;
-        thread_.join();
-        for (int fd : open_) ::close(fd);
-        ::close(listener_);
-    }
-    std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+    explicit RawServer(bool reset) : reset_(reset) { Start(1); }
+    ~RawServer() override { Stop(); }
     int Accepted() const { return accepted_.load(); }
 
 private:
-    void Run() {
-        while (!stop_) {
-            pollfd fds{listener_, POLLIN, 0};
-            if (::poll(&fds, 1, 20) <= 0) continue;
-            const int client = ::accept(listener_, nullptr, nullptr);
-            ++accepted_;
-            if (client < 0 || !reset_) {
-                open_.push_back(client);
-                continue;
-            }
-            pollfd in{client, POLLIN, 0};
-            ::poll(&in, 1, 2000);
-            linger hard{1, 0};  // RST instead of FIN
-            ::setsockopt(client, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-            ::close(client);
+    void Serve(std::shared_ptr<tcp::socket> socket) override {
+        ++accepted_;
+        if (!reset_) {
+            open_.push_back(std::move(socket));  // one thread: no lock needed
+            return;
         }
+        auto buffer = std::make_shared<std::array<char, 4096>>();
+        socket->async_read_some(asio::buffer(*buffer), [socket, buffer](boost::system::error_code, std::size_t) {
+            boost::system::error_code ignored;
+            socket->set_option(asio::socket_base::linger(true, 0), ignored);  // RST instead of FIN
+            socket->close(ignored);
+        });
     }
 
     bool reset_;
-    int listener_ = -1;
-    std::uint16_t port_ = 0;
-    std::thread thread_;
-    std::atomic<bool> stop_{false};
     std::atomic<int> accepted_{0};
-    std::vector<int> open_;
+    std::vector<std::shared_ptr<tcp::socket>> open_;
 };
 
 // Answers every request with status 200 and a body of `bodyBytes` zeros, announced by its
 // Content-Length or sent in chunks without one, written until the client goes away; counts what it
-// could write. Nothing of the body is held in memory.
-class StreamingServer {
+// could write. Nothing of the body is held in memory beyond one block.
+class StreamingServer final : public LoopbackServer {
 public:
     StreamingServer(std::uint64_t bodyBytes, bool chunked) : bodyBytes_(bodyBytes), chunked_(chunked) {
-        listener_ = ListenOnLoopback(port_);
-        thread_ = std::thread([this] { Run(); });
+        block_ = std::string(kBlockBytes, '\0');
+        if (chunked_) block_ = "10000\r\n" + block_ + "\r\n";  // 64 KiB in hex
+        Start(1);
     }
-    ~StreamingServer() {
-        stop_ = true;
-        thread_.join();
-        ::close(listener_);
-    }
-    std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+    ~StreamingServer() override { Stop(); }
     // Body bytes written before the client went away (or all of them).
     std::uint64_t Written() const { return written_.load(); }
 
 private:
-    void Run() {
-        while (!stop_) {
-            pollfd fds{listener_, POLLIN, 0};
-            if (::poll(&fds, 1, 20) <= 0) continue;
-            const int client = ::accept(listener_, nullptr, nullptr);
-            if (client < 0) continue;
-            Answer(client);
-            ::close(client);
-        }
+    static constexpr std::size_t kBlockBytes = 64 * 1024;
+
+    void Serve(std::shared_ptr<tcp::socket> socket) override {
+        auto head = std::make_shared<asio::streambuf>();
+        asio::async_read_until(*socket, *head, "\r\n\r\n", [this, socket, head](boost::system::error_code error, std::size_t) {
+            if (error) return;
+            auto status = std::make_shared<std::string>(
+                chunked_ ? "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+                         : "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(bodyBytes_) + "\r\n\r\n");
+            asio::async_write(*socket, asio::buffer(*status), [this, socket, status](boost::system::error_code e, std::size_t) {
+                if (!e) WriteBlock(socket, bodyBytes_);
+            });
+        });
     }
-    bool Send(int client, const char* data, std::size_t size) {
-        while (size > 0 && !stop_) {
-            pollfd out{client, POLLOUT, 0};
-            if (::poll(&out, 1, 20) <= 0) continue;
-            const ssize_t sent = ::send(client, data, size, MSG_NOSIGNAL);
-            if (sent <= 0) return false;
-            data += sent;
-            size -= static_cast<std::size_t>(sent);
+
+    void WriteBlock(const std::shared_ptr<tcp::socket>& socket, std::uint64_t left) {
+        if (left < kBlockBytes) {
+            if (chunked_) asio::async_write(*socket, asio::buffer("0\r\n\r\n", 5), [socket](auto&&...) {});
+            return;
         }
-        return size == 0;
-    }
-    void Answer(int client) {
-        // The request's head, up to its blank line (the test's requests have no body).
-        std::string head;
-        char byte = 0;
-        while (head.find("\r\n\r\n") == std::string::npos && ::recv(client, &byte, 1, 0) == 1) head.push_back(byte);
-        const std::string status = chunked_ ? "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
-                                            : "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(bodyBytes_) +
-                                                  "\r\n\r\n";
-        if (!Send(client, status.data(), status.size())) return;
-        const std::vector<char> block(64 * 1024, '\0');
-        static const std::string blockHead = "10000\r\n";  // 64 KiB in hex
-        for (std::uint64_t left = bodyBytes_; left >= block.size(); left -= block.size()) {
-            if (chunked_ && !Send(client, blockHead.data(), blockHead.size())) return;
-            if (!Send(client, block.data(), block.size())) return;
-            written_ += block.size();
-            if (chunked_ && !Send(client, "\r\n", 2)) return;
-        }
-        if (chunked_) Send(client, "0\r\n\r\n", 5);
+        asio::async_write(*socket, asio::buffer(block_), [this, socket, left](boost::system::error_code error, std::size_t) {
+            if (error) return;
+            written_ += kBlockBytes;
+            WriteBlock(socket, left - kBlockBytes);
+        });
     }
 
     std::uint64_t bodyBytes_;
     bool chunked_;
-    int listener_ = -1;
-    std::uint16_t port_ = 0;
-    std::thread thread_;
-    std::atomic<bool> stop_{false};
+    std::string block_;
     std::atomic<std::uint64_t> written_{0};
 };
 

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -37,8 +35,9 @@ protected:
     std::shared_ptr<RequestProcessor> processor_ = CreateRequestProcessor();
 };
 
-// Every answer, and every failure to get one, completes with its status; no HTTP answer at all is
-// kStatusNoResponse. A slow answer is not cut short by the inactivity limit that ends a silent one.
+// Every answer, and every failure to get one (a reset, silence, a failed TLS handshake), completes
+// with its status; no HTTP answer at all is kStatusNoResponse. A slow answer is not cut short by
+// the inactivity limit that ends a silent one.
 TEST_F(RequestProcessorTest, EachAnswerOrFailureCompletesWithItsStatus) {
     RawServer reset(true), silent(false);
     RequestOptions options;
@@ -48,6 +47,8 @@ TEST_F(RequestProcessorTest, EachAnswerOrFailureCompletesWithItsStatus) {
         {server_.Url("/status/300"), 300, "status 300"}, {server_.Url("/status/500"), 500, "status 500"},
         {server_.Url("/slow/300"), 200, "slow"},         {reset.Url("/reset"), kStatusNoResponse, ""},
         {silent.Url("/silent"), kStatusNoResponse, ""},
+        // TLS with a server that speaks plain HTTP: the handshake fails, nothing is answered.
+        {"https" + server_.Origin().substr(4) + "/status/200", kStatusNoResponse, ""},
     };
     std::vector<RequestID> ids;
     for (const auto& [url, status, body] : cases) {
@@ -82,16 +83,16 @@ TEST_F(RequestProcessorTest, CallerHeadersReplaceTheLibrarysOnTheWireOverOneConn
     const auto& put = seen.at(0);
     EXPECT_EQ(put.method, "PUT");
     EXPECT_TRUE(put.body == bytes);
-    EXPECT_EQ(put.get_header_value_count("Content-Type"), 1u);
-    EXPECT_EQ(put.get_header_value("Content-Type"), "video/mp4");
-    EXPECT_EQ(put.get_header_value("Content-Range"), "bytes 0-1048575/12000000");
-    EXPECT_EQ(put.get_header_value_count("Content-Length"), 1u);
-    EXPECT_EQ(put.get_header_value("Content-Length"), std::to_string(bytes.size()));
+    EXPECT_EQ(put.HeaderCount("content-type"), 1u);
+    EXPECT_EQ(put.Header("content-type"), "video/mp4");
+    EXPECT_EQ(put.Header("content-range"), "bytes 0-1048575/12000000");
+    EXPECT_EQ(put.HeaderCount("content-length"), 1u);
+    EXPECT_EQ(put.Header("content-length"), std::to_string(bytes.size()));
     const auto& post = seen.at(1);
-    EXPECT_EQ(post.get_header_value("Content-Length"), "0");
-    EXPECT_FALSE(post.has_header("Content-Type"));
-    for (const auto& request : seen) EXPECT_FALSE(request.has_header("Expect") || request.has_header("Transfer-Encoding"));
-    EXPECT_EQ(put.remote_port, post.remote_port);
+    EXPECT_EQ(post.Header("content-length"), "0");
+    EXPECT_FALSE(post.HasHeader("content-type"));
+    for (const auto& request : seen) EXPECT_FALSE(request.HasHeader("expect") || request.HasHeader("transfer-encoding"));
+    EXPECT_EQ(put.remotePort, post.remotePort);
 }
 
 // Cancelled before any answer, or still in flight when the processor goes: one completion each.
@@ -152,7 +153,7 @@ TEST_F(RequestProcessorTest, AnAnswerPastTheRequestsLimitEndsItAsUnansweredAndIs
     constexpr std::uint64_t kLimit = 1u << 20;
     StreamingServer announced(kHuge, false), chunked(kHuge, true);
     const auto traceFile = std::filesystem::temp_directory_path() /
-                           ("processor-trace-" + std::to_string(::getpid()) + ".txt");
+                           ("processor-trace-" + RequestID::CreateUnique().AsUTF8String() + ".txt");
     talcore::debug::SetTraceConfig("Network:7", traceFile.string());
     RequestOptions limited;
     limited.maxResponseBytes = kLimit;
@@ -173,8 +174,11 @@ TEST_F(RequestProcessorTest, AnAnswerPastTheRequestsLimitEndsItAsUnansweredAndIs
         EXPECT_LT(server->Written(), kHuge / 4);
     }
     EXPECT_EQ(completions_.For(smallID).at(0)->status, 200u);
-    std::ifstream in(traceFile);
-    const std::string trace((std::istreambuf_iterator<char>(in)), {});
+    std::string trace;
+    {
+        std::ifstream in(traceFile);
+        trace.assign(std::istreambuf_iterator<char>(in), {});
+    }
     EXPECT_NE(trace.find("answer larger than the limit of 1048576 bytes"), std::string::npos) << trace;
     std::filesystem::remove(traceFile);
 }
@@ -212,14 +216,32 @@ TEST_F(RequestProcessorTest, ASlowCompletionDoesNotHoldBackOtherRequests) {
     EXPECT_TRUE(secondCameFirst.load());
 }
 
-TEST_F(RequestProcessorTest, MappedOriginsReachTheLocalServer) {
+// A mapped origin reaches the local server with the path and query as given; the trace names the
+// request but carries neither its query nor its headers' values.
+TEST_F(RequestProcessorTest, MappedOriginsReachTheLocalServerAndTheTraceKeepsSecretsOut) {
     SetOriginMapping("https://open.example.test", server_.Origin());
+    const auto traceFile = std::filesystem::temp_directory_path() /
+                           ("processor-trace-" + RequestID::CreateUnique().AsUTF8String() + ".txt");
+    talcore::debug::SetTraceConfig("Network:7", traceFile.string());
     const RequestID id = RequestID::CreateUnique();
-    ASSERT_TRUE(Get(id, "https://open.example.test/status/200?fields=profile_deep_link"));
+    const HeaderMap headers = {{Str(talnet::kHEADER_AUTHORIZATION), Str("Bearer act.header-secret")}};
+    ASSERT_TRUE(processor_->Get(id, completions_.Callback(),
+                                Str("https://open.example.test/status/200?fields=profile_deep_link&token=query-secret"),
+                                headers, {}));
     ASSERT_TRUE(completions_.WaitFor(1));
+    talcore::debug::SetTraceConfig("");
     ClearOriginMappings();
     EXPECT_EQ(completions_.For(id).at(0)->status, 200u);
-    EXPECT_EQ(server_.Seen().at(0).target, "/status/200?fields=profile_deep_link");
+    EXPECT_EQ(server_.Seen().at(0).target, "/status/200?fields=profile_deep_link&token=query-secret");
+    EXPECT_EQ(server_.Seen().at(0).Header("authorization"), "Bearer act.header-secret");
+    std::string trace;
+    {
+        std::ifstream in(traceFile);
+        trace.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    std::filesystem::remove(traceFile);
+    EXPECT_NE(trace.find("/status/200 -> 200"), std::string::npos) << trace;
+    EXPECT_EQ(trace.find("secret"), std::string::npos) << trace;
 }
 
 TEST_F(RequestProcessorTest, TheLastReferenceMayGoInsideItsOwnCompletion) {
@@ -239,7 +261,10 @@ TEST(GlobalRequestProcessor, ProcessExitWithRequestsInFlightNeitherHangsNorCrash
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
-            ::alarm(20);  // a hang fails the test instead of stalling it
+            std::thread([] {  // a hang fails the test instead of stalling it
+                std::this_thread::sleep_for(20s);
+                std::_Exit(3);
+            }).detach();
             RawServer silent(false);
             RecordingServer server;
             auto processor = GetGlobalRequestProcessor();

@@ -77,7 +77,7 @@ TEST_F(ServerTest, APortBelongsToOneListenerAtATime) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     const int reuse = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
-    const sockaddr_in address = nettest::Loopback(port);
+    const sockaddr_in address = Loopback(port);
     EXPECT_NE(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
     ::close(fd);
     server_.Stop();

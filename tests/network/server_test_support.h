@@ -2,14 +2,23 @@
 // read with a bound, and a service whose answer a test writes as a function.
 #pragma once
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
 #include <fstream>
 #include <functional>
 #include <string>
 
-#include "local_servers.h"
 #include "talnet/http/server/Server.h"
 
 namespace servertest {
@@ -43,8 +52,16 @@ inline std::shared_ptr<ScriptedService> AnsweringService() {
     });
 }
 
+inline sockaddr_in Loopback(std::uint16_t port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
 inline int Connect(const char* address, std::uint16_t port) {
-    sockaddr_in target = nettest::Loopback(port);
+    sockaddr_in target = Loopback(port);
     ::inet_pton(AF_INET, address, &target.sin_addr);
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     if (::connect(fd, reinterpret_cast<sockaddr*>(&target), sizeof target) == 0) return fd;
