@@ -66,6 +66,10 @@ std::filesystem::path TempPath(const char* kind) {
            ("vekta-e2e-" + talcore::utility::Guid::CreateUnique().AsUTF8String() + kind);
 }
 
+// Ctrl-C pressed for a child reaches this process too. Swallowed by a handler rather than ignored
+// with a null one: children inherit the ignoring, not the handler.
+BOOL WINAPI SwallowCtrlC(DWORD event) { return event == CTRL_C_EVENT ? TRUE : FALSE; }
+
 HANDLE InheritableFile(const std::filesystem::path& path, DWORD access, DWORD disposition) {
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     // Shared, so that the test reads what was written while the program still runs.
@@ -139,8 +143,9 @@ int ChildProcess::Wait(std::chrono::milliseconds timeout) {
 void ChildProcess::Interrupt() {
     if (!process_->handle || exited_) return;
     // Ctrl-C goes to every process of a console: this one joins the child's for the moment it is
-    // pressed, and ignores it itself from then on (the event may arrive after it has left again).
-    SetConsoleCtrlHandler(nullptr, TRUE);
+    // pressed, and swallows it itself from then on (the event may arrive after it has left again).
+    static const bool swallowing = SetConsoleCtrlHandler(&SwallowCtrlC, TRUE) != 0;
+    (void)swallowing;
     FreeConsole();
     if (AttachConsole(process_->id)) {
         GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);

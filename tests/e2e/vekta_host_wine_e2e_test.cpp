@@ -223,8 +223,8 @@ protected:
     }
     std::size_t CountRequests(const std::string& method, const std::string& path) {
         std::size_t count = 0;
-        for (const auto& request : Get("/_sandbox/requests")["requests"])
-            count += request["method"] == method && request["path"] == path ? 1 : 0;
+        const auto requests = Get("/_sandbox/requests")["requests"];
+        for (const auto& request : requests) count += request["method"] == method && request["path"] == path ? 1 : 0;
         return count;
     }
 
@@ -251,7 +251,8 @@ protected:
         }
         EXPECT_EQ(upload["chunks"], expected);
         std::vector<std::string> sent;
-        for (const auto& request : Get("/_sandbox/requests")["requests"])
+        const auto requests = Get("/_sandbox/requests")["requests"];
+        for (const auto& request : requests)
             if (request["method"] == "PUT") sent.push_back(request["content_range"].get<std::string>());
         EXPECT_EQ(sent, ranges);
     }
