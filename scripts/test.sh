@@ -1,13 +1,20 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the release preset and runs the whole test suite.
 # Usage: scripts/test.sh [preset]   (release, debug, asan, tsan or windows; default release)
-# windows: the cross build with mingw-w64, its tests run under Wine.
+# windows: the cross build with mingw-w64, its tests run under Wine (the end-to-end ones beside two
+# programs of the release preset's Linux build).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 preset="${1:-release}"
 if [[ "$preset" == "windows" ]]; then
+  # The end-to-end tests run vekta-host.exe against the Linux build's sandbox and stand-in browser
+  # (and FFmpeg makes their video): those two programs of the release preset come first.
+  scripts/install-deps.sh --demo
   scripts/install-deps.sh --windows
-  cmake --preset windows
+  cmake --preset release
+  cmake --build --preset release -j "$(nproc)" --target tiktok-sandbox test-headless-browser
+  cmake --preset windows -DVEKTA_NATIVE_SANDBOX="$PWD/build/bin/tiktok-sandbox" \
+                         -DVEKTA_NATIVE_BROWSER="$PWD/build/bin/tests/test-headless-browser"
   cmake --build --preset windows -j "$(nproc)"
   # One Wine server for the whole run, in the build folder's own prefix (nothing in the home folder);
   # the first start sets the prefix up.
