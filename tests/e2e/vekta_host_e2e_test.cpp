@@ -180,14 +180,19 @@ TEST_F(VektaHostEndToEnd, FilesOutsideTikToksLimitsAreRefusedWithThePlugInsMessa
     const struct {
         fs::path file;
         std::string message;
+        std::vector<std::string> options;
     } cases[] = {
-        {videos.narrow, "Video dimensions must be between 360x360 and 4096x4096."},
-        {videos.slow, "Video framerate must be between 23 and 60 FPS."},
-        {videos.webm, "does not take this file's format"},
+        {videos.narrow, "Video dimensions must be between 360x360 and 4096x4096.", {}},
+        {videos.slow, "Video framerate must be between 23 and 60 FPS.", {}},
+        {videos.webm, "does not take this file's format", {}},
+        // The facts given on the command line stand in for the probe's.
+        {videos.good, "Video duration limit is 10 minutes.", {"--video-info", "1080x1920@30:700000"}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.file.filename().string());
-        const auto publish = Host({"publish", c.file.string(), "--privacy", "everyone"});
+        SCOPED_TRACE(c.message);
+        std::vector<std::string> args = {"publish", c.file.string(), "--privacy", "everyone"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const auto publish = Host(args);
         EXPECT_EQ(publish.status, 1) << publish.out << publish.err;
         EXPECT_NE((publish.out + publish.err).find(c.message), std::string::npos) << publish.out << publish.err;
     }
