@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <filesystem>
+
 #include "refhost/SharedLibrary.h"
 #include "talcore/string/Unicode.h"
 
@@ -24,11 +26,11 @@ std::string SystemMessage(DWORD code) {
 const char* const kModuleFileSuffix = ".dll";
 
 void* OpenSharedLibrary(const std::string& path, std::string& error) {
-    const std::u16string wide = talcore::string::UTF8to16(path);
     // Altered search path: the DLLs the module imports are looked for beside it first, as they
-    // are installed together.
-    HMODULE module = LoadLibraryExW(reinterpret_cast<const wchar_t*>(wide.c_str()), nullptr,
-                                    LOAD_WITH_ALTERED_SEARCH_PATH);
+    // are installed together. It takes a full path (a relative one would search elsewhere).
+    std::error_code ignored;
+    const std::filesystem::path full = std::filesystem::absolute(talcore::string::UTF8to16(path), ignored);
+    HMODULE module = LoadLibraryExW(full.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (!module) {
         error = SystemMessage(GetLastError());
         return nullptr;

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <boost/asio/connect.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
@@ -340,6 +339,28 @@ TEST_F(VektaHostUnderWine, RefusalsSayWhyAndUploadNothing) {
         EXPECT_NE((run.out + run.err).find(c.message), std::string::npos) << run.out << run.err;
     }
     EXPECT_TRUE(Get("/_sandbox/uploads")["uploads"].empty());
+}
+
+// As installed: the module beside the program, or in ..\lib as the Linux build lays it out.
+TEST_F(VektaHostUnderWine, FindsTheModuleBesideItselfOrInLib) {
+    const fs::path built = ProgramFolder();
+    const struct {
+        const char* layout;
+        fs::path moduleFolder;
+    } cases[] = {{"beside", work_ / "beside"}, {"lib", work_ / "lib"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.layout);
+        const fs::path programFolder = c.layout == std::string("beside") ? c.moduleFolder : work_ / "bin";
+        fs::create_directories(programFolder);
+        fs::create_directories(c.moduleFolder);
+        for (const char* file : {"vekta-host.exe", "vektaplatform.dll"})
+            fs::copy_file(built / file, programFolder / file, fs::copy_options::overwrite_existing);
+        fs::copy_file(built / "TikTokPostProcess.dll", c.moduleFolder / "TikTokPostProcess.dll",
+                      fs::copy_options::overwrite_existing);
+        const auto describe = vekta::test::Run({UTF8(programFolder / "vekta-host.exe"), "describe"}, {}, 60s);
+        EXPECT_EQ(describe.status, 0) << describe.out << describe.err;
+        EXPECT_NE(describe.out.find("name        TikTok"), std::string::npos) << describe.out << describe.err;
+    }
 }
 
 // Ctrl-C is pressed in the host's console while a chunk is held at the sandbox.
