@@ -1,9 +1,9 @@
 #include "HostSession.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
-#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <thread>
@@ -248,11 +248,9 @@ int HostSession::SignOut() {
 int HostSession::Publish(const PublishOptions& options) {
     const std::filesystem::path file = PathFromUTF8(options.file);
     ExportVideoInfo info{};
+    std::string source = "as given by --video-info";
     if (options.videoFacts) {
         info = MakeExportVideoInfo(*options.videoFacts, FileTypeForName(file));
-        std::printf("Video: %s (as given by --video-info), %ux%u, %.3f fps, %.1f s\n", options.file.c_str(),
-                    static_cast<unsigned>(info.frameWidth), static_cast<unsigned>(info.frameHeight),
-                    static_cast<double>(info.frameRate), static_cast<double>(info.durationMs) / 1000.0);
     } else {
         std::string error;
         const auto probed = ProbeVideo(file, error);
@@ -261,11 +259,11 @@ int HostSession::Publish(const PublishOptions& options) {
             return 1;
         }
         info = probed->info;
-        std::printf("Video: %s (%s, %s), %ux%u, %.3f fps, %.1f s\n", options.file.c_str(), probed->container.c_str(),
-                    probed->codec.c_str(), static_cast<unsigned>(info.frameWidth),
-                    static_cast<unsigned>(info.frameHeight), static_cast<double>(info.frameRate),
-                    static_cast<double>(info.durationMs) / 1000.0);
+        source = probed->container + ", " + probed->codec;
     }
+    std::printf("Video: %s (%s), %ux%u, %.3f fps, %.1f s\n", options.file.c_str(), source.c_str(),
+                static_cast<unsigned>(info.frameWidth), static_cast<unsigned>(info.frameHeight),
+                static_cast<double>(info.frameRate), static_cast<double>(info.durationMs) / 1000.0);
     if (!SignInIfNeeded()) return 1;
 
     const auto& table = module_->Callbacks();
