@@ -110,7 +110,7 @@ TEST(FaultInjectorTest, ResetTruncateAndRewriteShapeTheWireAsNamed) {
   EXPECT_EQ(truncated.endError, 0);
   EXPECT_EQ(truncated.received.rfind("HTTP/1.1 200 ", 0), 0u) << truncated.received;
   EXPECT_NE(truncated.received.find("Content-Length: 42\r\n"), std::string::npos) << truncated.received;
-  EXPECT_EQ(truncated.received.substr(truncated.received.find("\r\n\r\n") + 4), R"({"data":{"user":{"o)");
+  EXPECT_EQ(truncated.received.substr(truncated.received.find("\r\n\r\n") + 4), R"({"data":{"user":{"ope)");
 
   faults.Add(Endpoint::UserInfo, Fault::Rewrite(201));
   auto rewritten = f.UserInfo();

@@ -47,7 +47,7 @@ inline const std::string kMalformedJson = R"({"data":{"upload_url":"http://127.0
 // A refresh token of the sandbox's creator, obtained as any client obtains one, with a redirect
 // address of its own: what a host hands the plug-in from a saved preset. The plug-in's listener and
 // its fixed ports stay out of it, so these rows may run side by side.
-inline std::string IssueRefreshToken(tiktok_sandbox::Sandbox& sandbox) {
+inline std::string PresetRefreshToken(tiktok_sandbox::Sandbox& sandbox) {
     const tiktok_sandbox::SandboxConfig config = sandbox.Config();
     const std::string redirectUri = "http://127.0.0.1:1/preset";
     const std::string verifier = "preset-verifier-" + std::string(40, 'v');
@@ -82,7 +82,7 @@ inline std::string IssueRefreshToken(tiktok_sandbox::Sandbox& sandbox) {
 
 // The hidden parameter holds the preset's token; the next refresh hands it to the uploader.
 inline void SignInFromPreset(PluginHarness& h) {
-    const std::string token = IssueRefreshToken(h.Sandbox());
+    const std::string token = PresetRefreshToken(h.Sandbox());
     ASSERT_FALSE(token.empty());
     const std::u16string text = talcore::string::UTF8to16(token);
     std::vector<std::uint8_t> bytes((text.size() + 1) * 2, 0);
