@@ -34,7 +34,7 @@ inline constexpr std::int32_t kRequestTimeoutSeconds = 2;
 inline constexpr std::int32_t kIdleLimitSeconds = 2;
 inline constexpr std::int32_t kWaitSliceSeconds = 1;
 // Every job of a row ends well within this, or the row fails instead of waiting on.
-inline constexpr auto kJobBound = std::chrono::seconds(30);
+inline constexpr auto kJobBound = std::chrono::seconds(60);
 
 // The bodies the rows answer with in place of TikTok's.
 inline const std::string kTokens = R"({"access_token":"act.injected","refresh_token":"rft.injected","open_id":"x"})";
