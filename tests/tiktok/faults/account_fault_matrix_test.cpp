@@ -13,6 +13,8 @@ struct CreatorInfoRow {
     Fault fault;
     bool retried = false;  // a one-time fault: the next refresh takes the new facts in
 };
+// A row as ctest and GoogleTest name it, rather than as its bytes.
+void PrintTo(const CreatorInfoRow& row, std::ostream* out) { *out << row.name; }
 
 std::vector<CreatorInfoRow> Rows() {
     const std::string cut = R"({"data":{"creator_nickname":"Renamed Creator","comment_disabled":true}})";

@@ -30,6 +30,8 @@ struct FileRow {
     Ends ends;
     Sends sends = Sends::None;
 };
+// A row as ctest and GoogleTest name it, rather than as its bytes.
+void PrintTo(const FileRow& row, std::ostream* out) { *out << row.name; }
 
 constexpr std::uint64_t kSize = 12'000'000;  // two chunks
 

@@ -30,6 +30,8 @@ struct PublishRow {
     Ends ends;
     bool retried = false;  // a one-time fault: the next publish must succeed in full
 };
+// A row as ctest and GoogleTest name it, rather than as its bytes.
+void PrintTo(const PublishRow& row, std::ostream* out) { *out << row.name; }
 
 const std::string kUserInfoWithoutLink = R"({"data":{"user":{"open_id":"x"}},"error":{"code":"ok","message":""}})";
 const std::string kUserInfoLinkNotText = R"({"data":{"user":{"profile_deep_link":["https://x"]}},"error":{"code":"ok"}})";

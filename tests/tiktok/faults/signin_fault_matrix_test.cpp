@@ -24,6 +24,8 @@ struct SignInRow {
     bool retried = false;   // a one-time fault: the person tries again and is signed in
     bool declines = false;  // the person presses Cancel on TikTok's page
 };
+// A row as ctest and GoogleTest name it, rather than as its bytes.
+void PrintTo(const SignInRow& row, std::ostream* out) { *out << row.name; }
 
 // Bounded polling without pumping the main thread's tasks, for the browser's thread.
 bool PollUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
@@ -139,7 +141,12 @@ TEST_P(SignInFaults, EndSignedOutWithTheListenerGone) {
     }
     EXPECT_FALSE(signedIn);
     EXPECT_EQ(cancelled, row.call == Call::Authorize);
-    EXPECT_EQ(h.PromptsShown(), 1);
+    // A failed exchange may end the sign-in before its prompt has come up.
+    if (row.call == Call::Authorize) {
+        EXPECT_EQ(h.PromptsShown(), 1);
+    } else {
+        EXPECT_LE(h.PromptsShown(), 1);
+    }
     EXPECT_FALSE(h.PressPromptCancel());
     EXPECT_FALSE(h.AccountEvents().back().signedIn);
     EXPECT_EQ(h.Name("VOXATikTokLogin"), u"Sign In");
