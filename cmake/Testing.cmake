@@ -1,8 +1,11 @@
-# vekta_add_test(<name> LABEL unit|integration|e2e SOURCES ... LIBS ... [NOT_ON_WINDOWS <gtest pattern>...])
-# One GoogleTest executable, registered test by test so one case can be run alone with ctest -R.
+# vekta_add_test(<name> LABEL unit|integration|e2e SOURCES ... LIBS ... [RESOURCE_LOCK <lock>]
+#                [NOT_ON_WINDOWS <gtest pattern>...])
+# One GoogleTest executable, registered test by test so one case can be run alone with ctest -R. The
+# tests are named <name>.<Suite>.<Case>, so ctest -R <name> runs one program here as on Windows.
+# RESOURCE_LOCK: a ctest lock its tests hold while they run (for what other programs use too).
 # NOT_ON_WINDOWS: cases the Windows build leaves out (say why where the test is added).
 function(vekta_add_test name)
-  cmake_parse_arguments(T "" "LABEL;TIMEOUT" "SOURCES;LIBS;NOT_ON_WINDOWS" ${ARGN})
+  cmake_parse_arguments(T "" "LABEL;TIMEOUT;RESOURCE_LOCK" "SOURCES;LIBS;NOT_ON_WINDOWS" ${ARGN})
   if(NOT T_LABEL)
     set(T_LABEL unit)
   endif()
@@ -22,11 +25,19 @@ function(vekta_add_test name)
     endif()
     add_test(NAME ${name} COMMAND ${name} ${filter} WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
     set_tests_properties(${name} PROPERTIES LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT})
+    if(T_RESOURCE_LOCK)
+      set_tests_properties(${name} PROPERTIES RESOURCE_LOCK ${T_RESOURCE_LOCK})
+    endif()
     return()
   endif()
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin/tests)
+  set(properties LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT})
+  if(T_RESOURCE_LOCK)
+    list(APPEND properties RESOURCE_LOCK ${T_RESOURCE_LOCK})
+  endif()
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT}
+    TEST_PREFIX ${name}.
+    PROPERTIES ${properties}
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
 endfunction()

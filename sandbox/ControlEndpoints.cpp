@@ -52,7 +52,7 @@ std::optional<Fault> FaultFromJson(const Json& body, httplib::Response& res) {
   }
   const auto parsedAction = FaultActionFromString(action);
   if (!parsedAction) {
-    Refuse(res, "action must be respond, delay, hang or drop");
+    Refuse(res, "action must be respond, delay, hang, drop, reset, truncate or rewrite");
     return std::nullopt;
   }
   if (fault.count < 1 || delayMs < 0 || fault.status < 100 || fault.status > 599) {

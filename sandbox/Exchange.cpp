@@ -81,6 +81,22 @@ void Exchange::Drop() {
   if (Connection* connection = CurrentConnection()) connection->Drop();
 }
 
+void Exchange::Reset() {
+  dropped_ = true;
+  if (Connection* connection = CurrentConnection()) connection->Reset();
+}
+
+void Exchange::SendTruncated(int status, const std::string& body, const std::string& contentType) {
+  // The request's body is read first, so that closing does not turn into a reset.
+  DiscardBody();
+  dropped_ = true;
+  std::string head = "HTTP/1.1 " + std::to_string(status) + " Truncated\r\nContent-Type: " + contentType +
+                     "\r\nContent-Length: " + std::to_string(body.size()) + "\r\nX-Tt-Logid: " + logId +
+                     "\r\nConnection: close\r\n\r\n";
+  head.append(body, 0, body.size() / 2);
+  if (Connection* connection = CurrentConnection()) connection->SendThenClose(head);
+}
+
 std::optional<std::string> Exchange::SingleHeader(const std::string& name) const {
   if (request.get_header_value_count(name) != 1) return std::nullopt;
   return request.get_header_value(name);

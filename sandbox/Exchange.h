@@ -41,6 +41,11 @@ class Exchange {
   // A handler that streams the body itself says so, so nobody drains it again.
   void MarkBodyConsumed() { bodyConsumed_ = true; }
   void Drop();
+  // Ends the connection with a TCP reset instead of an orderly close.
+  void Reset();
+  // Answers `status` with headers that announce all of `body` but sends only its first half, then
+  // closes: an answer cut off on the way.
+  void SendTruncated(int status, const std::string& body, const std::string& contentType);
   bool Dropped() const { return dropped_; }
 
   // The value of a header sent exactly once; nothing when missing or repeated.

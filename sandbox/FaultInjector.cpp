@@ -18,11 +18,14 @@ constexpr std::array<std::pair<Endpoint, std::string_view>, 7> kEndpointNames{{
     {Endpoint::UploadChunk, "upload"},
 }};
 
-constexpr std::array<std::pair<Fault::Action, std::string_view>, 4> kActionNames{{
+constexpr std::array<std::pair<Fault::Action, std::string_view>, 7> kActionNames{{
     {Fault::Action::Respond, "respond"},
     {Fault::Action::Delay, "delay"},
     {Fault::Action::Hang, "hang"},
     {Fault::Action::Drop, "drop"},
+    {Fault::Action::Reset, "reset"},
+    {Fault::Action::Truncate, "truncate"},
+    {Fault::Action::Rewrite, "rewrite"},
 }};
 
 }  // namespace
@@ -79,6 +82,28 @@ Fault Fault::Hang() {
 Fault Fault::Drop() {
   Fault fault;
   fault.action = Action::Drop;
+  return fault;
+}
+
+Fault Fault::Reset() {
+  Fault fault;
+  fault.action = Action::Reset;
+  return fault;
+}
+
+Fault Fault::Truncate(int status, std::string body) {
+  Fault fault;
+  fault.action = Action::Truncate;
+  fault.status = status;
+  fault.body = std::move(body);
+  return fault;
+}
+
+Fault Fault::Rewrite(int status, std::string body) {
+  Fault fault;
+  fault.action = Action::Rewrite;
+  fault.status = status;
+  fault.body = std::move(body);
   return fault;
 }
 

@@ -25,6 +25,9 @@ struct Fault {
     Delay,    // wait `delay`, then answer normally
     Hang,     // answer nothing until released (then normally) or until the sandbox stops
     Drop,     // close the connection without an answer
+    Reset,    // abort the connection with a TCP reset, without an answer
+    Truncate, // answer `status`, announcing all of `body` but sending only its first half, then close
+    Rewrite,  // answer normally, then replace the status (and the body, when one is given)
   };
 
   Action action = Action::Respond;
@@ -38,6 +41,9 @@ struct Fault {
   static Fault Delay(std::chrono::milliseconds delay);
   static Fault Hang();
   static Fault Drop();
+  static Fault Reset();
+  static Fault Truncate(int status, std::string body);
+  static Fault Rewrite(int status, std::string body = {});
   Fault Times(int calls) const;
 };
 

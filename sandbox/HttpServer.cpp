@@ -140,6 +140,29 @@ void Connection::Drop() {
   registry_.Shutdown(*this);
 }
 
+void Connection::Reset() {
+  dropped_ = true;
+  registry_.Reset(*this);
+}
+
+void Connection::SendThenClose(std::string_view bytes) {
+  dropped_ = true;
+  while (!bytes.empty()) {
+    const ssize_t sent = ::send(socket_, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent > 0) {
+      bytes.remove_prefix(static_cast<std::size_t>(sent));
+    } else if (sent < 0 && errno == EINTR) {
+      continue;
+    } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      if (!PollFor(socket_, POLLOUT, std::chrono::seconds(10))) break;
+    } else {
+      break;
+    }
+  }
+  // An orderly end after the bytes: the peer reads them all, then the end of the stream.
+  ::shutdown(socket_, SHUT_WR);
+}
+
 bool ConnectionRegistry::Add(Connection* connection) {
   std::lock_guard lock(mutex_);
   if (stopping_) return false;
@@ -158,6 +181,15 @@ void ConnectionRegistry::Shutdown(const Connection& connection) {
   linger abort{1, 0};
   ::setsockopt(connection.Socket(), SOL_SOCKET, SO_LINGER, &abort, sizeof(abort));
   ::shutdown(connection.Socket(), SHUT_RDWR);
+}
+
+void ConnectionRegistry::Reset(const Connection& connection) {
+  std::lock_guard lock(mutex_);
+  // Dissolving a TCP association sends a reset at once, where a shutdown would send an orderly end
+  // first; the descriptor stays open for the connection loop to close.
+  sockaddr unspecified{};
+  unspecified.sa_family = AF_UNSPEC;
+  ::connect(connection.Socket(), &unspecified, sizeof(unspecified));
 }
 
 void ConnectionRegistry::ShutdownAll() {

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <mutex>
 #include <set>
+#include <string_view>
 
 namespace tiktok_sandbox {
 
@@ -18,6 +19,10 @@ class Connection {
 
   // Closes the connection at once, without an answer.
   void Drop();
+  // Aborts the connection with a TCP reset, without an answer.
+  void Reset();
+  // Writes `bytes` as they are (an answer of the handler's own making), then closes.
+  void SendThenClose(std::string_view bytes);
   // Answers this request, then closes: for answers sent before a request body was read.
   void CloseAfterResponse() { closeAfterResponse_ = true; }
   bool ClosingAfterResponse() const { return closeAfterResponse_; }
@@ -40,6 +45,7 @@ class ConnectionRegistry {
   // After this nobody touches the socket again, so the caller may close it.
   void Remove(Connection* connection);
   void Shutdown(const Connection& connection);
+  void Reset(const Connection& connection);
   void ShutdownAll();
 
  private:

@@ -71,12 +71,17 @@ struct Sandbox::Impl {
   void Serve(Exchange& ex, std::optional<Endpoint> endpoint, const Handler& handler) {
     DescribeRequest(ex.request, ex.record);
     if (endpoint) ex.record.endpoint = std::string(ToString(*endpoint));
+    std::optional<Fault> rewrite;
     try {
-      if (!endpoint || !ApplyFault(ex, *endpoint)) handler(ex);
+      if (!endpoint || !ApplyFault(ex, *endpoint, rewrite)) handler(ex);
     } catch (const std::exception&) {
       ex.SendError(500, "internal_error", "The sandbox failed to answer this request");
     }
     if (ex.Dropped()) return;
+    if (rewrite) {
+      ex.response.status = rewrite->status;
+      if (!rewrite->body.empty()) ex.response.set_content(rewrite->body, rewrite->contentType);
+    }
     ex.DiscardBody();
     ex.record.status = ex.response.status == -1 ? 200 : ex.response.status;
     state.requests.Add(std::move(ex.record));
@@ -89,8 +94,9 @@ struct Sandbox::Impl {
     ex.Drop();
   }
 
-  // True when the fault replaced the answer.
-  bool ApplyFault(Exchange& ex, Endpoint endpoint) {
+  // True when the fault replaced the answer; a fault that changes the real answer afterwards is
+  // handed back in `rewrite`.
+  bool ApplyFault(Exchange& ex, Endpoint endpoint, std::optional<Fault>& rewrite) {
     const auto fault = faultRunner.Take(endpoint);
     if (!fault) return false;
     ex.record.fault = std::string(ToString(fault->action));
@@ -98,6 +104,19 @@ struct Sandbox::Impl {
       case Fault::Action::Drop:
         Drop(ex);
         return true;
+      case Fault::Action::Reset:
+        ex.record.status = 0;
+        state.requests.Add(ex.record);
+        ex.Reset();
+        return true;
+      case Fault::Action::Truncate:
+        ex.record.status = fault->status;
+        state.requests.Add(ex.record);
+        ex.SendTruncated(fault->status, fault->body, fault->contentType);
+        return true;
+      case Fault::Action::Rewrite:
+        rewrite = fault;
+        return false;
       case Fault::Action::Hang:
         if (faultRunner.HangUntilReleased()) return false;
         Drop(ex);

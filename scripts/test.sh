@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the release preset and runs the whole test suite.
-# Usage: scripts/test.sh [preset]   (release, debug, asan, tsan or windows; default release)
+# Usage: scripts/test.sh [preset]   (release, debug, asan, tsan, windows or soak; default release)
 # windows: the cross build with mingw-w64, its tests run under Wine (the end-to-end ones beside two
 # programs of the release preset's Linux build).
+# soak: the release build's soak test alone (200 publishes, 50 sign-ins in one process), which the
+# other presets leave out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 preset="${1:-release}"
@@ -27,6 +29,13 @@ if [[ "$preset" == "windows" ]]; then
   # ctest's output pipe open and ctest would wait for them.
   wine wineboot --init </dev/null >/dev/null 2>&1
   ctest --preset windows -j "$(nproc)"
+  exit
+fi
+if [[ "$preset" == "soak" ]]; then
+  scripts/install-deps.sh --all
+  cmake --preset release
+  cmake --build --preset release -j "$(nproc)" --target tiktok_soak
+  ctest --preset soak
   exit
 fi
 scripts/install-deps.sh --all

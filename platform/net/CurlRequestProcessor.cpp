@@ -72,6 +72,9 @@ struct Transfer {
     std::uint64_t maxResponseBytes = 0;  // 0: no limit
     std::uint64_t received = 0;          // answer bytes taken in, headers and body
     bool tooLarge = false;
+    bool followRedirects = false;
+    bool sent = false;            // the request has gone out once
+    bool resendRefused = false;   // curl meant to send it again, and was not let
     // Pending until the first of its natural end, a cancellation or a stop claims it; only that one
     // completes it.
     std::atomic<bool> done{false};
@@ -122,7 +125,22 @@ size_t OnUploadRead(char* buffer, size_t size, size_t count, void* user) {
     return length;
 }
 
-// curl rewinds when it resends a body, for example after a reused connection turned out closed.
+// curl sends a request once more on a fresh connection when the reused connection it went out on
+// ends before any answer. The server may well have acted on the first one (opened an upload, spent
+// a single-use code, taken a chunk), so a second sending could do it twice, and the caller would
+// never learn that the first went unanswered. The request ends unanswered instead, as the interface
+// promises, and its caller decides. A redirect that the caller asked to follow is a new request.
+int OnRequestSend(void* user, char*, char*, int, int) {
+    auto* transfer = static_cast<Transfer*>(user);
+    if (transfer->sent && !transfer->followRedirects) {
+        transfer->resendRefused = true;
+        return CURL_PREREQFUNC_ABORT;
+    }
+    transfer->sent = true;
+    return CURL_PREREQFUNC_OK;
+}
+
+// curl rewinds a body to send it to where a followed redirect points.
 int OnUploadSeek(void* user, curl_off_t offset, int origin) {
     auto* transfer = static_cast<Transfer*>(user);
     if (origin != SEEK_SET || offset < 0 || static_cast<std::size_t>(offset) > transfer->BodySize()) {
@@ -283,6 +301,9 @@ private:
         set(CURLOPT_HEADERFUNCTION, &OnResponseHeader);
         set(CURLOPT_HEADERDATA, static_cast<void*>(self));
         set(CURLOPT_HTTPHEADER, transfer->headerList.get());
+        set(CURLOPT_PREREQFUNCTION, &OnRequestSend);
+        set(CURLOPT_PREREQDATA, static_cast<void*>(self));
+        transfer->followRedirects = options.followRedirects;
         transfer->maxResponseBytes = options.maxResponseBytes;
         // Refused before the first body byte when the answer announces a larger body.
         if (options.maxResponseBytes > 0) {
@@ -398,8 +419,11 @@ private:
                     End(it, kStatusNoResponse, detail::TooLargeOutcome(cut.maxResponseBytes));
                     continue;
                 }
+                const std::string_view why = it->second->resendRefused
+                                                 ? std::string_view("connection lost before the answer; not sent again")
+                                                 : std::string_view(curl_easy_strerror(result));
                 End(it, answered ? static_cast<std::uint32_t>(code) : kStatusNoResponse,
-                    answered ? std::string_view() : std::string_view(curl_easy_strerror(result)));
+                    answered ? std::string_view() : why);
             }
             if (curl_multi_poll(multi_.get(), nullptr, 0, kPollMilliseconds, nullptr) != CURLM_OK) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));  // never spin on a broken handle

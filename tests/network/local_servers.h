@@ -90,7 +90,8 @@ struct ReceivedRequest {
     }
 };
 
-// Routes: /status/<n> answers n (a redirection to /status/200 for 3xx); /slow/<ms> answers after a delay; /echo answers the body it got.
+// Routes: /status/<n> answers n (a redirection to /status/200 for 3xx); /slow/<ms> answers after a
+// delay; /echo answers the body it got; /drop closes the connection without an answer.
 // Each request is recorded before it is answered; connections are kept alive.
 class RecordingServer final : public LoopbackServer {
 public:
@@ -160,6 +161,9 @@ private:
             response.result(200);
             response.set(http::field::content_type, "text/plain");
             response.body() = "slow";
+        } else if (target == "/drop") {
+            connection->socket->close(ignored);  // taken in, never answered
+            return;
         } else if (target == "/echo") {
             response.result(200);
             response.set(http::field::content_type, "application/octet-stream");

@@ -95,6 +95,20 @@ TEST_F(RequestProcessorTest, CallerHeadersReplaceTheLibrarysOnTheWireOverOneConn
     EXPECT_EQ(put.remotePort, post.remotePort);
 }
 
+// A request whose connection, reused from the one before, closes before it is answered ends
+// unanswered; it is not sent again on its own, since the server may have acted on it.
+TEST_F(RequestProcessorTest, ARequestLeftUnansweredOnAReusedConnectionIsNotSentAgain) {
+    const RequestID first = RequestID::CreateUnique(), dropped = RequestID::CreateUnique();
+    ASSERT_TRUE(Get(first, server_.Url("/status/200")));
+    ASSERT_TRUE(completions_.WaitFor(1));
+    ASSERT_TRUE(processor_->Post(dropped, completions_.Callback(), Str(server_.Url("/drop")), MakeBody("once"), {}, {}));
+    ASSERT_TRUE(completions_.WaitFor(2));
+    EXPECT_EQ(completions_.For(dropped).at(0)->status, kStatusNoResponse);
+    const auto seen = server_.Seen();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].remotePort, seen[1].remotePort);
+}
+
 // Cancelled before any answer, or still in flight when the processor goes: one completion each.
 // An id is refused while in flight and free again once completed.
 TEST_F(RequestProcessorTest, CancelAndReleaseCompleteEachRequestOnceWithNoResponse) {

@@ -1,28 +1,27 @@
-// Raw clients of the loopback server for its tests: bytes on a real socket on 127.0.0.1, answers
-// read with a bound, and a service whose answer a test writes as a function.
+// Raw clients of the loopback server for its tests, on Asio so that they run on every system: bytes
+// on a real socket on 127.0.0.1, answers read with a bound, and a service whose answer a test writes
+// as a function.
 #pragma once
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/write.hpp>
 
-#include <algorithm>
+#include <array>
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
-#include <vector>
-#include <fstream>
+#include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
+#include <string_view>
 
 #include "talnet/http/server/Server.h"
 
 namespace servertest {
 
+namespace asio = boost::asio;
+using asio::ip::tcp;
+using boost::system::error_code;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using talnet::http::server::MutableResponse;
@@ -52,51 +51,70 @@ inline std::shared_ptr<ScriptedService> AnsweringService() {
     });
 }
 
-inline sockaddr_in Loopback(std::uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
+inline tcp::endpoint Endpoint(const char* address, std::uint16_t port) { return {asio::ip::make_address_v4(address), port}; }
 
-inline int Connect(const char* address, std::uint16_t port) {
-    sockaddr_in target = Loopback(port);
-    ::inet_pton(AF_INET, address, &target.sin_addr);
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&target), sizeof target) == 0) return fd;
-    ::close(fd);
-    return -1;
-}
-
-inline bool CanConnect(const char* address, std::uint16_t port) {
-    const int fd = Connect(address, port);
-    if (fd >= 0) ::close(fd);
-    return fd >= 0;
-}
-
-// True when the server closed `fd` (end of stream or a reset) within `limit`; what it sent before
-// is appended to `answer`.
-inline bool WaitClosedByPeer(int fd, Clock::duration limit, std::string* answer = nullptr) {
-    char buffer[4096];
-    for (const auto end = Clock::now() + limit; Clock::now() < end;) {
-        pollfd in{fd, POLLIN, 0};
-        if (::poll(&in, 1, 50) <= 0) continue;
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
-        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) return true;
-        if (n > 0 && answer) answer->append(buffer, static_cast<std::size_t>(n));
+// One connection with an io_context of its own, so that a bounded read runs nothing but it.
+class Client {
+public:
+    Client(const char* address, std::uint16_t port) {
+        error_code error;
+        socket_.connect(Endpoint(address, port), error);
+        connected_ = !error;
     }
-    return false;
-}
+    Client(const Client&) = delete;
+    Client& operator=(const Client&) = delete;
+
+    bool Connected() const { return connected_; }
+    // All of `bytes`, or as much as the server takes before it closes.
+    void Send(std::string_view bytes) {
+        error_code ignored;
+        asio::write(socket_, asio::buffer(bytes.data(), bytes.size()), ignored);
+    }
+    // True when the server closed the connection (end of stream or a reset) within `limit`; what it
+    // sent before is appended to `answer`.
+    bool WaitClosedByPeer(Clock::duration limit, std::string* answer = nullptr) {
+        std::array<char, 4096> buffer{};
+        bool closed = false;
+        bool giveUp = false;
+        std::function<void()> readSome = [&] {
+            socket_.async_read_some(asio::buffer(buffer), [&](const error_code& error, std::size_t length) {
+                if (answer) answer->append(buffer.data(), length);
+                if (error) {
+                    closed = error != asio::error::operation_aborted;
+                } else if (!giveUp) {
+                    readSome();
+                }
+            });
+        };
+        readSome();
+        io_.restart();
+        io_.run_for(limit);
+        if (!io_.stopped()) {
+            // Out of time: the read still waits. It ends once cancelled, and must, as it refers to this frame.
+            giveUp = true;
+            error_code ignored;
+            socket_.cancel(ignored);
+            io_.restart();
+            io_.run();
+        }
+        return closed;
+    }
+
+private:
+    asio::io_context io_;
+    tcp::socket socket_{io_};
+    bool connected_ = false;
+};
+
+inline bool CanConnect(const char* address, std::uint16_t port) { return Client(address, port).Connected(); }
 
 // Sends raw bytes; the answer the server gives before it closes.
-inline std::string Raw(std::uint16_t port, const std::string& request) {
-    const int fd = Connect("127.0.0.1", port);
-    if (fd < 0) return "";
-    (void)!::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+inline std::string Raw(std::uint16_t port, std::string_view request) {
+    Client client("127.0.0.1", port);
+    if (!client.Connected()) return "";
+    client.Send(request);
     std::string answer;
-    WaitClosedByPeer(fd, 10s, &answer);
-    ::close(fd);
+    client.WaitClosedByPeer(10s, &answer);
     return answer;
 }
 
@@ -104,15 +122,6 @@ inline int StatusOf(const std::string& answer) {
     return answer.starts_with("HTTP/1.1 ") && answer.size() > 12 ? std::stoi(answer.substr(9, 3)) : -1;
 }
 
-inline int RawStatus(std::uint16_t port, const std::string& request) { return StatusOf(Raw(port, request)); }
-
-// A field of /proc/self/status in KiB ("VmRSS:", "VmHWM:"), or -1.
-inline long StatusKiB(const std::string& field) {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.starts_with(field)) return std::stol(line.substr(field.size()));
-    }
-    return -1;
-}
+inline int RawStatus(std::uint16_t port, std::string_view request) { return StatusOf(Raw(port, request)); }
 
 }  // namespace servertest

@@ -3,7 +3,8 @@
 // Submission returns at once. Each accepted request completes exactly once, on one of the
 // processor's threads, never on the submitting thread and never under a lock of the processor, so a
 // completion may submit the next request. A request that got no HTTP answer at all (refused
-// connection, reset, time-out, cancelled before an answer) completes with kStatusNoResponse.
+// connection, reset, time-out, cancelled before an answer) completes with kStatusNoResponse; it
+// is never sent a second time on the processor's own account.
 #pragma once
 
 #include <cstdint>

@@ -1,0 +1,178 @@
+// The two requests of a browser sign-in meeting every fault: TikTok's authorization page, which the
+// person's browser asks for on the way from the listener's start address, and the plug-in's code
+// exchange. Whatever happens, the sign-in ends signed out with the listener gone and the host told,
+// and nothing is sent to TikTok after the fault; a one-time fault is followed by a sign-in that
+// works. These rows sign in through the listener's fixed ports, so they run one at a time.
+#include <thread>
+
+#include "FaultMatrix.h"
+#include "sandbox/HeadlessBrowser.h"
+
+namespace {
+
+using namespace vekta::test;
+using namespace vekta::test::faults;
+using namespace std::chrono_literals;
+using tiktok_sandbox::HeadlessBrowser;
+
+enum class Call { Authorize, CodeExchange };
+
+struct SignInRow {
+    std::string name;
+    Call call;
+    Fault fault;
+    bool retried = false;   // a one-time fault: the person tries again and is signed in
+    bool declines = false;  // the person presses Cancel on TikTok's page
+};
+// A row as ctest and GoogleTest name it, rather than as its bytes.
+void PrintTo(const SignInRow& row, std::ostream* out) { *out << row.name; }
+
+// Bounded polling without pumping the main thread's tasks, for the browser's thread.
+bool PollUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+std::vector<SignInRow> Rows() {
+    const std::string page = "<html><body><h1>Log in to TikTok</h1></body></html>";
+    const std::vector<SignInRow> authorize = {
+        // The authorization page is for the person's browser: the plug-in sees none of it, only
+        // that no redirect comes. A page with a body the plug-in would parse does not exist here,
+        // so malformed JSON and missing or mistyped fields are left out.
+        {"Authorize_Status201", Call::Authorize, Fault::Rewrite(201)},
+        {"Authorize_Status302", Call::Authorize, Fault::Respond(302)},
+        {"Authorize_Status400", Call::Authorize, Fault::Respond(400, page)},
+        {"Authorize_Status401", Call::Authorize, Fault::Respond(401, page)},
+        {"Authorize_Status403", Call::Authorize, Fault::Respond(403, page)},
+        {"Authorize_Status404", Call::Authorize, Fault::Respond(404, page)},
+        {"Authorize_Status429", Call::Authorize, Fault::Respond(429, page)},
+        {"Authorize_Status500", Call::Authorize, Fault::Respond(500, page)},
+        {"Authorize_Status503", Call::Authorize, Fault::Respond(503, page)},
+        {"Authorize_EmptyBody", Call::Authorize, Fault::Respond(200, "")},
+        {"Authorize_Silence", Call::Authorize, Fault::Hang()},
+        {"Authorize_Closed", Call::Authorize, Fault::Drop()},
+        {"Authorize_Reset", Call::Authorize, Fault::Reset()},
+        {"Authorize_Truncated", Call::Authorize, Fault::Truncate(200, page)},
+        {"Authorize_OnceThenSuccess", Call::Authorize, Fault::Respond(503, page), true},
+    };
+    const std::vector<SignInRow> exchange = {
+        {"CodeExchange_Status201", Call::CodeExchange, Fault::Rewrite(201)},
+        {"CodeExchange_Status302", Call::CodeExchange, Fault::Respond(302, kTokens)},
+        {"CodeExchange_Status400", Call::CodeExchange, Fault::Respond(400, kTokens)},
+        {"CodeExchange_Status401", Call::CodeExchange, Fault::Respond(401, kTokens)},
+        {"CodeExchange_Status403", Call::CodeExchange, Fault::Respond(403, kTokens)},
+        {"CodeExchange_Status404", Call::CodeExchange, Fault::Respond(404, kTokens)},
+        {"CodeExchange_Status429", Call::CodeExchange, Fault::Respond(429, kTokens)},
+        {"CodeExchange_Status500", Call::CodeExchange, Fault::Respond(500, kTokens)},
+        {"CodeExchange_Status503", Call::CodeExchange, Fault::Respond(503, kTokens)},
+        {"CodeExchange_ErrorBodyIn200", Call::CodeExchange, Fault::Respond(200, kTokenError)},
+        {"CodeExchange_MalformedJson", Call::CodeExchange, Fault::Respond(200, R"({"access_token":"act.x","refresh_token":)")},
+        {"CodeExchange_FieldMissing", Call::CodeExchange, Fault::Respond(200, R"({"access_token":"act.only","open_id":"x"})")},
+        {"CodeExchange_FieldWrongType", Call::CodeExchange,
+         Fault::Respond(200, R"({"access_token":"act.x","refresh_token":["rft.x"]})")},
+        {"CodeExchange_EmptyBody", Call::CodeExchange, Fault::Respond(200, "")},
+        {"CodeExchange_Silence", Call::CodeExchange, Fault::Hang()},
+        {"CodeExchange_Closed", Call::CodeExchange, Fault::Drop()},
+        {"CodeExchange_Reset", Call::CodeExchange, Fault::Reset()},
+        {"CodeExchange_Truncated", Call::CodeExchange, Fault::Truncate(200, kTokens)},
+        {"CodeExchange_OnceThenSuccess", Call::CodeExchange, Fault::Respond(503, kTokens), true},
+    };
+    std::vector<SignInRow> rows = authorize;
+    rows.insert(rows.end(), exchange.begin(), exchange.end());
+    // TikTok's own way to say no on the authorization page: the person declines, and TikTok
+    // redirects to the listener with an error instead of a code.
+    // A delay of nothing: the page is answered as usual.
+    rows.push_back({"Authorize_UserDeclines", Call::Authorize, Fault::Delay(0ms), false, true});
+    return rows;
+}
+
+class SignInFaults : public ::testing::TestWithParam<SignInRow> {
+protected:
+    void SetUp() override {
+        h.CreateAddAndRefresh();
+        uploader = Vekta::LookupInstance(&h.Record());
+        ASSERT_TRUE(uploader);
+        uploader->SetRequestTimeoutForTesting(kRequestTimeoutSeconds);
+    }
+    PluginHarness h{LinkedTable()};
+    talcore::utility::RefCountedPtr<Vekta::TikTokUploader> uploader;
+};
+
+TEST_P(SignInFaults, EndSignedOutWithTheListenerGone) {
+    const SignInRow& row = GetParam();
+    h.Sandbox().ClearRequests();
+    h.Sandbox().Faults().Add(row.call == Call::Authorize ? Endpoint::Authorize : Endpoint::Token, row.fault);
+
+    std::string redirectUri;
+    bool cancelled = false, retriedIn = false;
+    h.SetBrowserAction([&](const std::string& start) {
+        const HeadlessBrowser browser(row.declines ? HeadlessBrowser::Choice::Cancel : HeadlessBrowser::Choice::Authorize, 3s);
+        const auto first = browser.Open(start);
+        if (first.visited.size() >= 2) {
+            // Where the start address sent the browser: TikTok's page, whose query names the listener.
+            const auto fields = tiktok_sandbox::ParseUrlEncoded(tiktok_sandbox::QueryOf(first.visited[1]));
+            redirectUri = tiktok_sandbox::SingleValue(fields.value_or(tiktok_sandbox::FormFields{}), "redirect_uri").value_or("");
+        }
+        if (row.call == Call::Authorize && row.retried && first.visited.size() >= 2) {
+            // The person reloads TikTok's page, which works now; the exchange then ends the prompt.
+            retriedIn = browser.Open(first.visited[1]).page.status == 200;
+            return;
+        }
+        // A failed exchange ends the prompt itself; otherwise the person gives up waiting.
+        if (row.call == Call::Authorize) cancelled = PollUntil([&] { return h.PressPromptCancel(); }, 10s);
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const bool signedIn = h.SignIn();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, kJobBound);
+
+    const auto received = Received(h.Sandbox());
+    if (row.call == Call::Authorize && row.retried) {
+        EXPECT_TRUE(retriedIn);
+        EXPECT_TRUE(signedIn);
+        EXPECT_EQ(h.ChoiceLabels("VOXATikTokStatusText"), std::vector<std::u16string>{u"Signed in as Sandbox Creator"});
+        ASSERT_GE(received.size(), 3u);
+        EXPECT_EQ(std::vector<std::string>(received.begin(), received.begin() + 3),
+                  (std::vector<std::string>{"authorize:503", "authorize:200", "token:200"}));
+        return;
+    }
+    EXPECT_FALSE(signedIn);
+    EXPECT_EQ(cancelled, row.call == Call::Authorize);
+    // A failed exchange may end the sign-in before its prompt has come up.
+    if (row.call == Call::Authorize) {
+        EXPECT_EQ(h.PromptsShown(), 1);
+    } else {
+        EXPECT_LE(h.PromptsShown(), 1);
+    }
+    EXPECT_FALSE(h.PressPromptCancel());
+    EXPECT_FALSE(h.AccountEvents().back().signedIn);
+    EXPECT_EQ(h.Name("VOXATikTokLogin"), u"Sign In");
+    EXPECT_EQ(h.ChoiceLabels("VOXATikTokStatusText"), std::vector<std::u16string>{u"Not logged in"});
+    EXPECT_TRUE(h.ArrayText("VOXATikTokRefreshToken").empty());
+    ASSERT_FALSE(redirectUri.empty());
+    EXPECT_FALSE(HeadlessBrowser(HeadlessBrowser::Choice::Authorize, 2s).Get(redirectUri).ok) << "the listener is still up";
+
+    std::vector<std::string> expected;
+    if (row.call == Call::CodeExchange) expected.push_back("authorize:200");
+    const Endpoint faulted = row.call == Call::Authorize ? Endpoint::Authorize : Endpoint::Token;
+    if (const std::string logged = Logged(faulted, row.fault); !logged.empty()) expected.push_back(logged);
+    EXPECT_EQ(received, expected);
+    if (row.fault.action == Fault::Action::Hang) {
+        EXPECT_EQ(h.Sandbox().Faults().Hanging(), 1u);
+        h.Sandbox().Faults().ReleaseHangs();
+    }
+
+    if (row.call == Call::CodeExchange && row.retried) {
+        h.SetBrowserAction(nullptr);
+        EXPECT_TRUE(h.SignIn());
+        EXPECT_EQ(h.ChoiceLabels("VOXATikTokStatusText"), std::vector<std::u16string>{u"Signed in as Sandbox Creator"});
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Matrix, SignInFaults, ::testing::ValuesIn(Rows()),
+                         [](const ::testing::TestParamInfo<SignInRow>& row) { return row.param.name; });
+
+}  // namespace
