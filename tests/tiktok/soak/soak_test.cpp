@@ -8,7 +8,6 @@
 #include <malloc.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -120,7 +119,7 @@ TEST(Soak, PublishesAndSignInsLeaveNothingBehind) {
         EXPECT_TRUE(received[i].value("complete", false)) << i;
         EXPECT_EQ(received[i].value("sha256", ""), sha256s[i]) << i;
     }
-    sandbox.Signal(SIGTERM);
+    sandbox.Terminate();
     EXPECT_EQ(sandbox.Wait(20s), 0);
 
     EXPECT_LE(end.threads, warm.threads);
