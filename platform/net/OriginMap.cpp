@@ -97,9 +97,11 @@ std::string MappingProblem(std::string_view from, std::string_view to) {
 class OriginMap {
 public:
     OriginMap() {
-        const char* configured = std::getenv("VEKTA_HOST_ORIGIN_MAP");
-        if (!configured) return;
-        std::string_view entries(configured);
+        if (const char* configured = std::getenv("VEKTA_HOST_ORIGIN_MAP")) refused_ = SetAll(configured);
+    }
+
+    std::vector<std::string> SetAll(std::string_view entries) {
+        std::vector<std::string> refused;
         while (!entries.empty()) {
             const auto end = entries.find(';');
             const std::string_view entry = Trim(entries.substr(0, end));
@@ -108,8 +110,9 @@ public:
             const auto equals = entry.find('=');
             std::string problem = equals == std::string_view::npos ? "not of the form from=to" : std::string();
             if (problem.empty()) Set(entry.substr(0, equals), entry.substr(equals + 1), problem);
-            if (!problem.empty()) refused_.push_back("'" + std::string(entry) + "': " + problem);
+            if (!problem.empty()) refused.push_back("'" + std::string(entry) + "': " + problem);
         }
+        return refused;
     }
 
     bool Set(std::string_view from, std::string_view to, std::string& problem) {
@@ -199,6 +202,8 @@ bool SetOriginMapping(std::string_view from, std::string_view to, std::string* p
 }
 
 void ClearOriginMappings() { Map().Clear(); }
+
+std::vector<std::string> SetOriginMappings(std::string_view text) { return Map().SetAll(text); }
 
 std::vector<std::string> RefusedOriginMappings() { return Map().Refused(); }
 
