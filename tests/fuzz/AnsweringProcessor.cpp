@@ -1,6 +1,8 @@
 #include "AnsweringProcessor.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
 
@@ -51,13 +53,25 @@ std::shared_ptr<Response> GoodAnswer(Endpoint endpoint) {
     return MakeAnswer(500, "");
 }
 
-Endpoint EndpointOf(std::string_view url) {
-    if (url.find("/v2/oauth/token/") != std::string_view::npos) return Endpoint::Token;
-    if (url.find("/v2/user/info/") != std::string_view::npos) return Endpoint::UserInfo;
-    if (url.find("/v2/post/publish/creator_info/query/") != std::string_view::npos) return Endpoint::CreatorInfo;
-    if (url.find("/v2/post/publish/inbox/video/init/") != std::string_view::npos) return Endpoint::InboxInit;
-    if (url.find("/v2/post/publish/video/init/") != std::string_view::npos) return Endpoint::DirectPostInit;
-    return Endpoint::Upload;
+// Chunks are the only PUTs; the other requests go to TikTok's API endpoints (the upload address
+// an answer names may look like anything, an endpoint's path included).
+Endpoint EndpointOf(std::string_view url, bool put) {
+    if (put) return Endpoint::Upload;
+    const struct {
+        const char* path;
+        Endpoint endpoint;
+    } endpoints[] = {{"/v2/oauth/token/", Endpoint::Token},
+                     {"/v2/user/info/", Endpoint::UserInfo},
+                     {"/v2/post/publish/creator_info/query/", Endpoint::CreatorInfo},
+                     {"/v2/post/publish/video/init/", Endpoint::DirectPostInit},
+                     {"/v2/post/publish/inbox/video/init/", Endpoint::InboxInit}};
+    constexpr std::string_view kApiOrigin = "https://open.tiktokapis.com";
+    for (const auto& [path, endpoint] : endpoints) {
+        if (url.starts_with(kApiOrigin) && url.substr(kApiOrigin.size()).starts_with(path)) return endpoint;
+    }
+    std::fprintf(stderr, "a request to an address that is no TikTok endpoint: %.*s\n", static_cast<int>(url.size()),
+                 url.data());
+    std::abort();
 }
 
 std::mutex statusMutex;
@@ -134,24 +148,24 @@ std::size_t AnsweringProcessor::RequestsTo(Endpoint endpoint) const {
 bool AnsweringProcessor::Get(const talnet::http::RequestID& id, talnet::http::RequestCompletion completion,
                              const talcore::utility::ImmutableString& url, const talnet::http::HeaderMap&,
                              const talnet::http::RequestOptions&) {
-    return Submit(id, std::move(completion), url);
+    return Submit(id, std::move(completion), url, false);
 }
 
 bool AnsweringProcessor::Post(const talnet::http::RequestID& id, talnet::http::RequestCompletion completion,
                               const talcore::utility::ImmutableString& url, talnet::http::Body,
                               const talnet::http::HeaderMap&, const talnet::http::RequestOptions&) {
-    return Submit(id, std::move(completion), url);
+    return Submit(id, std::move(completion), url, false);
 }
 
 bool AnsweringProcessor::Put(const talnet::http::RequestID& id, talnet::http::RequestCompletion completion,
                              const talcore::utility::ImmutableString& url, talnet::http::Body,
                              const talnet::http::HeaderMap&, const talnet::http::RequestOptions&) {
-    return Submit(id, std::move(completion), url);
+    return Submit(id, std::move(completion), url, true);
 }
 
 bool AnsweringProcessor::Submit(const talnet::http::RequestID& id, talnet::http::RequestCompletion completion,
-                                const talcore::utility::ImmutableString& url) {
-    const Endpoint endpoint = EndpointOf(url.UTF8());
+                                const talcore::utility::ImmutableString& url, bool put) {
+    const Endpoint endpoint = EndpointOf(url.UTF8(), put);
     {
         std::lock_guard lock(mutex_);
         ++requests_[static_cast<std::size_t>(endpoint)];

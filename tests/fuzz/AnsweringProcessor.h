@@ -55,7 +55,7 @@ private:
         std::shared_ptr<talnet::http::Response> answer;
     };
     bool Submit(const talnet::http::RequestID& id, talnet::http::RequestCompletion completion,
-                const talcore::utility::ImmutableString& url);
+                const talcore::utility::ImmutableString& url, bool put);
     void Run();
 
     mutable std::mutex mutex_;
