@@ -16,6 +16,11 @@ if(VEKTA_SANITIZE)
   endif()
 endif()
 
+if(VEKTA_BUILD_FUZZ)
+  # Coverage for libFuzzer in every target; only the fuzz programs link its runtime (tests/fuzz).
+  target_compile_options(vekta_options INTERFACE -fsanitize=fuzzer-no-link)
+endif()
+
 # Plug-in code keeps its symbols to itself; only the entry point is exported (see plugin/).
 set(CMAKE_CXX_VISIBILITY_PRESET hidden)
 set(CMAKE_C_VISIBILITY_PRESET hidden)

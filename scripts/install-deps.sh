@@ -20,6 +20,10 @@ if [[ "${1:-}" == "--windows" ]]; then
   # are built by the cross tool chain; Boost and nlohmann-json are header-only and come from above.
   packages+=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 googletest)
 fi
+if [[ "${1:-}" == "--fuzz" ]]; then
+  # clang with libFuzzer and the sanitizers' runtimes; llvm for the symbolizer of crash reports.
+  packages+=(clang libclang-rt-14-dev llvm)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -104,6 +104,10 @@ public:
         std::lock_guard lock(tokenMutex);
         return refreshWaiters;
     }
+    // For tests: TikTok's answers from a processor of the test's own, in place of the host's.
+    void SetRequestProcessorForTesting(std::shared_ptr<talnet::http::RequestProcessor> processor) {
+        requestProcessor = std::move(processor);
+    }
     // For tests: how the exported file is opened, in place of the platform's stream.
     using SourceOpener =
         std::function<std::unique_ptr<talcore::filesupport::IPlatformByteStream>(const talcore::filesupport::File&)>;

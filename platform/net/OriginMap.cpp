@@ -50,6 +50,21 @@ std::string NormalOrigin(std::string_view origin) {
     return normal;
 }
 
+// A host name (letters, digits, "-", ".", "_", "~") or a bracketed IPv6 address (hex digits, ":"
+// and "."), lower-case. Anything else in a host, a blank or a control character above all, makes an
+// origin that no address can match once it is trimmed, or that no lookup can resolve.
+bool IsHostText(std::string_view host) {
+    const auto in = [](char c, char low, char high) { return c >= low && c <= high; };
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+        const std::string_view address = host.substr(1, host.size() - 2);
+        return std::all_of(address.begin(), address.end(),
+                           [&](char c) { return in(c, '0', '9') || in(c, 'a', 'f') || c == ':' || c == '.'; });
+    }
+    return !host.empty() && std::all_of(host.begin(), host.end(), [&](char c) {
+        return in(c, 'a', 'z') || in(c, '0', '9') || c == '-' || c == '.' || c == '_' || c == '~';
+    });
+}
+
 // "http" or "https" with a host (and an optional decimal port) behind it; the host in `host`,
 // lower-case, brackets kept for IPv6. `allowPath`: a target may carry a path prefix.
 bool ParseHttpOrigin(std::string_view text, bool allowPath, std::string& scheme, std::string& host) {
@@ -74,7 +89,7 @@ bool ParseHttpOrigin(std::string_view text, bool allowPath, std::string& scheme,
     }
     host = Lower(authority.substr(0, hostEnd));
     const std::string_view port = authority.substr(hostEnd);
-    if (host.empty() || host == "[]") return false;
+    if (!IsHostText(host)) return false;
     if (!port.empty() && (port.front() != ':' || port.size() == 1 || port.size() > 6 ||
                           !std::all_of(port.begin() + 1, port.end(), [](char c) { return c >= '0' && c <= '9'; }))) {
         return false;
@@ -98,9 +113,13 @@ std::string MappingProblem(std::string_view from, std::string_view to) {
 class OriginMap {
 public:
     OriginMap() {
-        const auto configured = talcore::system::detail::EnvironmentValue("VEKTA_HOST_ORIGIN_MAP");
-        if (!configured) return;
-        std::string_view entries(*configured);
+        if (const auto configured = talcore::system::detail::EnvironmentValue("VEKTA_HOST_ORIGIN_MAP")) {
+            refused_ = SetAll(*configured);
+        }
+    }
+
+    std::vector<std::string> SetAll(std::string_view entries) {
+        std::vector<std::string> refused;
         while (!entries.empty()) {
             const auto end = entries.find(';');
             const std::string_view entry = Trim(entries.substr(0, end));
@@ -109,8 +128,9 @@ public:
             const auto equals = entry.find('=');
             std::string problem = equals == std::string_view::npos ? "not of the form from=to" : std::string();
             if (problem.empty()) Set(entry.substr(0, equals), entry.substr(equals + 1), problem);
-            if (!problem.empty()) refused_.push_back("'" + std::string(entry) + "': " + problem);
+            if (!problem.empty()) refused.push_back("'" + std::string(entry) + "': " + problem);
         }
+        return refused;
     }
 
     bool Set(std::string_view from, std::string_view to, std::string& problem) {
@@ -200,6 +220,8 @@ bool SetOriginMapping(std::string_view from, std::string_view to, std::string* p
 }
 
 void ClearOriginMappings() { Map().Clear(); }
+
+std::vector<std::string> SetOriginMappings(std::string_view text) { return Map().SetAll(text); }
 
 std::vector<std::string> RefusedOriginMappings() { return Map().Refused(); }
 

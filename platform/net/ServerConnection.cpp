@@ -6,8 +6,6 @@
 
 #include <boost/asio/post.hpp>
 #include <boost/asio/write.hpp>
-#include <boost/beast/http/error.hpp>
-#include <boost/beast/http/field.hpp>
 
 #include "NetTrace.h"
 #include "ServerListener.h"
@@ -21,7 +19,6 @@ using talnet::http::detail::NetworkTraceEnabled;
 namespace {
 
 namespace asio = boost::asio;
-namespace http = boost::beast::http;
 using boost::system::error_code;
 
 // A path as a trace line may show it: short, printable, on one line.
@@ -34,69 +31,41 @@ std::string TracePath(std::string_view path) {
     return path.size() > kMaxTracedPath ? out + "..." : out;
 }
 
-// What a head the parser refused gets: a status, or 0 for none.
-int StatusForUnreadableHead(const error_code& error) {
-    if (error == http::error::header_limit) return 431;
-    if (error == http::error::body_limit) return 413;  // a Content-Length above 0
-    return error.category() == http::make_error_code(http::error::bad_method).category() ? 400 : 0;
-}
-
 }  // namespace
 
 Connection::Connection(Listener& listener, asio::ip::tcp::socket socket)
     : listener_(listener), socket_(std::move(socket)), deadline_(listener.Io()) {}
 
 void Connection::Begin() {
-    parser_.header_limit(kMaxHeadBytes);
-    parser_.body_limit(0);
     ArmDeadline(kHeadDeadline, Stage::ReadingHead);
     ReadHead();
 }
 
-// The parser keeps the fields it has taken and counts its limit only over what it has not taken
-// yet, so the limit of the whole head is counted here: what it took plus what waits in the buffer.
 void Connection::ReadHead() {
-    const std::size_t allowance = std::min(kMaxHeadBytes - (headBytesTaken_ + buffer_.size()), buffer_.max_size() - buffer_.size());
-    socket_.async_read_some(buffer_.prepare(allowance), [self = shared_from_this()](const error_code& error, std::size_t read) {
+    socket_.async_read_some(reader_.Room(), [self = shared_from_this()](const error_code& error, std::size_t read) {
         if (self->stage_ != Stage::ReadingHead) return;
         if (error) {
             self->Close();  // the client went away before its head was complete
             return;
         }
-        self->buffer_.commit(read);
-        error_code parseError;
-        const std::size_t taken = self->parser_.put(self->buffer_.data(), parseError);
-        self->buffer_.consume(taken);
-        self->headBytesTaken_ += taken;
-        if (parseError != http::error::need_more) {
-            self->OnHead(parseError);
-        } else if (self->headBytesTaken_ + self->buffer_.size() >= kMaxHeadBytes) {
-            self->OnHead(http::error::header_limit);
-        } else {
+        if (self->reader_.Take(read) == HeadReader::State::Reading) {
             self->ReadHead();
+        } else {
+            self->OnHead();
         }
     });
 }
 
-void Connection::OnHead(const error_code& error) {
-    if (error) {
-        if (const int status = StatusForUnreadableHead(error)) {
-            Answer(status);
-        } else {
-            Close();
-        }
-        return;
+void Connection::OnHead() {
+    switch (reader_.GetState()) {
+        case HeadReader::State::Complete: Dispatch(); return;
+        case HeadReader::State::Refused: Answer(reader_.RefusalStatus()); return;
+        default: Close(); return;
     }
-    // No body is read; a chunked one would be taken for the next request.
-    if (parser_.get().count(http::field::transfer_encoding) > 0) {
-        Answer(413);
-        return;
-    }
-    Dispatch();
 }
 
 void Connection::Dispatch() {
-    const auto& head = parser_.get();
+    const auto& head = reader_.Head();
     const auto methodText = head.method_string();
     const auto targetText = head.target();
     RequestView request(std::string(methodText.data(), methodText.size()), std::string_view(targetText.data(), targetText.size()));
@@ -161,12 +130,11 @@ void Connection::Drain() {
     error_code ignored;
     socket_.shutdown(asio::socket_base::shutdown_send, ignored);  // the client sees the end of the answer
     ArmDeadline(kDrainDeadline, Stage::Draining);
-    buffer_.clear();
     DiscardSome();
 }
 
 void Connection::DiscardSome() {
-    socket_.async_read_some(buffer_.prepare(buffer_.max_size()), [self = shared_from_this()](const error_code& error, std::size_t read) {
+    socket_.async_read_some(reader_.DiscardRoom(), [self = shared_from_this()](const error_code& error, std::size_t read) {
         if (self->stage_ != Stage::Draining) return;
         self->drainedBytes_ += read;
         if (error || self->drainedBytes_ >= kMaxDrainBytes) {

@@ -10,10 +10,8 @@
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
-#include <boost/beast/core/flat_static_buffer.hpp>
-#include <boost/beast/http/empty_body.hpp>
-#include <boost/beast/http/parser.hpp>
 
+#include "ServerHead.h"
 #include "ServerLimits.h"
 #include "ServerResponse.h"
 
@@ -43,8 +41,8 @@ public:
 
 private:
     void ReadHead();
-    // `error` is the parser's, none when the head is complete.
-    void OnHead(const boost::system::error_code& error);
+    // The head is complete, refused or unreadable.
+    void OnHead();
     void Dispatch();
     void OnServiceAnswered();
     void Answer(int status);
@@ -58,9 +56,7 @@ private:
     Listener& listener_;  // outlives every connection: their operations run in its io_context
     boost::asio::ip::tcp::socket socket_;
     boost::asio::steady_timer deadline_;
-    boost::beast::flat_static_buffer<kMaxHeadBytes> buffer_;
-    boost::beast::http::request_parser<boost::beast::http::empty_body> parser_;
-    std::size_t headBytesTaken_ = 0;  // by the parser, out of the buffer
+    HeadReader reader_;
     Stage stage_ = Stage::ReadingHead;
     std::string traceLabel_;  // method and path, never the query
     std::shared_ptr<ResponseRecord> record_;

@@ -56,6 +56,15 @@ TEST(OriginMap, APlainHttpTargetMustBeLoopbackAndEveryRefusalChangesNothing) {
         {"https://a.example", "127.0.0.1:8080", false},
         {"a.example", "http://127.0.0.1:8080", false},
         {"https://a.example/path", "http://127.0.0.1:8080", false},
+        // A host is a name or a bracketed IPv6 address: a blank or control character in it would
+        // make an origin that no address ever matches, a byte beyond ASCII one no lookup can use.
+        {"https://\n:443", "https://mirror.example", false},
+        {"https://a b.example", "https://mirror.example", false},
+        {"https://a.example", "https://\xff", false},
+        {"https://a.example", "https://mirror.example\t:8443", false},
+        {"https://a.example", "http://[::1\n]:8080", false},
+        {"https://a.example", "http://[zz]:8080", false},
+        {"https://Open_API-1.example~x", "https://[2001:db8::1]:8443", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.from) + "=" + c.to);
@@ -85,6 +94,23 @@ TEST(OriginMap, TellsAMappedLoopbackTargetFromOtherAddresses) {
     for (const auto& [url, mapped] : cases) EXPECT_EQ(IsMappedLoopbackTarget(url), mapped) << url;
     ClearOriginMappings();
     EXPECT_FALSE(IsMappedLoopbackTarget("http://127.0.0.1:8080/upload/"));
+}
+
+// The text form of VEKTA_HOST_ORIGIN_MAP, given by the host at any time: entries apply in order,
+// a later one for the same origin wins, an empty target removes, and refusals change nothing.
+TEST(OriginMap, TheTextFormAppliesEntryByEntryAndReportsWhatItRefused) {
+    ClearOriginMappings();
+    const auto refused = SetOriginMappings(
+        " https://a.example=http://127.0.0.1:1 ; junk ;https://b.example=http://h:2;;https://c.example=https://h:3;"
+        "https://c.example=https://h:4;https://a.example=");
+    ASSERT_EQ(refused.size(), 2u);
+    EXPECT_EQ(refused[0], "'junk': not of the form from=to");
+    EXPECT_EQ(refused[1], "'https://b.example=http://h:2': a plain-http target must be 127.0.0.1, [::1] or localhost");
+    const std::vector<std::pair<std::string, std::string>> expected{{"https://c.example", "https://h:4"}};
+    EXPECT_EQ(ActiveOriginMappings(), expected);
+    EXPECT_TRUE(SetOriginMappings("").empty());
+    EXPECT_EQ(ActiveOriginMappings(), expected);
+    ClearOriginMappings();
 }
 
 TEST(OriginMap, IsReadFromTheEnvironmentAtStartUpAndReportsWhatItRefused) {

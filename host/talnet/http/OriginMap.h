@@ -20,6 +20,10 @@ namespace talnet::http {
 // the result is false with the reason in `problem` (when given).
 TAL_API bool SetOriginMapping(std::string_view from, std::string_view to, std::string* problem = nullptr);
 TAL_API void ClearOriginMappings();
+// Host side. [any-thread] Applies mappings written as VEKTA_HOST_ORIGIN_MAP holds them: entries
+// "from=to" separated by ";", blanks around an entry ignored, an empty entry skipped. Returns the
+// entries it refused, each as "'<entry>': <reason>"; the others are in force.
+TAL_API std::vector<std::string> SetOriginMappings(std::string_view text);
 // Host side. The entries of VEKTA_HOST_ORIGIN_MAP that were refused at start-up, each as
 // "'<entry>': <reason>", for the host to report before it goes on.
 TAL_API std::vector<std::string> RefusedOriginMappings();
