@@ -21,26 +21,28 @@ constexpr int kArrayReadAttempts = 4;
 // Larger values are not texts this plug-in ever stores; reading them would only cost memory.
 constexpr std::int32_t kMaxArrayTextBytes = 1 << 28;
 
-// Reads an array value of `storedBytes` bytes as UTF-16 units. The buffer is always at least as
-// large as the size offered to the suite, and one unit larger than the value, so that an odd size
-// never lets the suite write past it and a value that grew since its size was asked for shows as
-// a copy longer than expected; then the size is asked for again (a sign-in completion may be
-// writing from another thread). A value that shrank or changed in place is copied whole. Null when
-// the suite fails.
+// Reads an array value of about `storedBytes` bytes as UTF-16 units. The size and the bytes come
+// from two calls, and a sign-in completion may store a new value from another thread in between.
+// The buffer is always one unit larger than the value expected, so a value that fits it with room
+// to spare is whole (the suite copies it in one go), and an odd size never lets the suite write
+// past it. A value that fills it may have grown: it is read again into a buffer that holds the
+// largest size seen, so that two values taking turns cannot keep it out. Null when the suite fails
+// or the value kept changing: never a value cut short or mixed from two.
 std::optional<std::u16string> ReadArrayUnits(const LuSDKExportParamSuite* suite, std::uint32_t instanceID,
                                              const char* parameterID, std::int32_t storedBytes) {
-    for (int attempt = 1;; ++attempt) {
+    std::int32_t units = 0;
+    for (int attempt = 1; attempt <= kArrayReadAttempts; ++attempt) {
         if (storedBytes < 2 || storedBytes > kMaxArrayTextBytes) return std::u16string();
-        const std::int32_t units = storedBytes / 2;
+        units = std::max(units, storedBytes / 2);
         std::vector<char16_t> buffer(static_cast<std::size_t>(units) + 1);
         const std::int32_t offered = (units + 1) * 2;
         std::int32_t size = offered;
         if (suite->GetArrayValue(instanceID, kGroupIndex, parameterID, &size, buffer.data()) != 0) return std::nullopt;
         const std::int32_t copied = std::clamp(size, 0, offered);
-        if (copied <= storedBytes || attempt == kArrayReadAttempts)
-            return std::u16string(buffer.data(), static_cast<std::size_t>(std::min(copied, storedBytes) / 2));
+        if (copied < offered) return std::u16string(buffer.data(), static_cast<std::size_t>(copied / 2));
         if (suite->GetArrayValue(instanceID, kGroupIndex, parameterID, &storedBytes, nullptr) != 0) return std::nullopt;
     }
+    return std::nullopt;
 }
 
 void DropTrailingNul(std::u16string& text) {
