@@ -58,13 +58,20 @@ std::optional<Fault::Action> FaultActionFromString(std::string_view name) {
   return std::nullopt;
 }
 
-Fault Fault::Respond(int status, std::string body) {
+namespace {
+
+// A fault that answers, whole, cut short or under another status.
+Fault Answering(Fault::Action action, int status, std::string body) {
   Fault fault;
-  fault.action = Action::Respond;
+  fault.action = action;
   fault.status = status;
   fault.body = std::move(body);
   return fault;
 }
+
+}  // namespace
+
+Fault Fault::Respond(int status, std::string body) { return Answering(Action::Respond, status, std::move(body)); }
 
 Fault Fault::Delay(std::chrono::milliseconds delay) {
   Fault fault;
@@ -91,21 +98,9 @@ Fault Fault::Reset() {
   return fault;
 }
 
-Fault Fault::Truncate(int status, std::string body) {
-  Fault fault;
-  fault.action = Action::Truncate;
-  fault.status = status;
-  fault.body = std::move(body);
-  return fault;
-}
+Fault Fault::Truncate(int status, std::string body) { return Answering(Action::Truncate, status, std::move(body)); }
 
-Fault Fault::Rewrite(int status, std::string body) {
-  Fault fault;
-  fault.action = Action::Rewrite;
-  fault.status = status;
-  fault.body = std::move(body);
-  return fault;
-}
+Fault Fault::Rewrite(int status, std::string body) { return Answering(Action::Rewrite, status, std::move(body)); }
 
 Fault Fault::Times(int calls) const {
   Fault fault = *this;

@@ -11,7 +11,7 @@
 #include <sstream>
 
 #include "ChildProcess.h"
-#include "talcore/crypto/SHA256.h"
+#include "FileDigest.h"
 
 namespace {
 
@@ -21,18 +21,7 @@ using vekta::test::ChildProcess;
 using vekta::test::Run;
 using vekta::test::RunResult;
 
-std::string Sha256Hex(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    talcore::crypto::SHA256HashState state;
-    std::vector<char> buffer(1 << 16);
-    while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0) {
-        talcore::crypto::UpdateHashState(state, buffer.data(), static_cast<std::size_t>(in.gcount()));
-    }
-    const auto digest = talcore::crypto::GetHashResult(state);
-    std::ostringstream hex;
-    for (const unsigned char b : digest) hex << std::hex << std::setw(2) << std::setfill('0') << static_cast<int>(b);
-    return hex.str();
-}
+using vekta::test::Sha256Hex;
 
 // Sample videos made once for the whole suite with FFmpeg's command-line tool.
 class Videos {

@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "ChildProcess.h"
-#include "talcore/crypto/SHA256.h"
+#include "FileDigest.h"
 #include "talcore/string/Unicode.h"
 #include "talcore/utility/Guid.h"
 
@@ -76,20 +76,7 @@ std::string ReadAll(const fs::path& path) {
     return text.str();
 }
 
-std::string Sha256Hex(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    talcore::crypto::SHA256HashState state;
-    std::vector<char> buffer(1 << 16);
-    while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0) {
-        talcore::crypto::UpdateHashState(state, buffer.data(), static_cast<std::size_t>(in.gcount()));
-    }
-    std::string hex;
-    for (const unsigned char b : talcore::crypto::GetHashResult(state)) {
-        static constexpr char kDigits[] = "0123456789abcdef";
-        hex += {kDigits[b >> 4], kDigits[b & 0xF]};
-    }
-    return hex;
-}
+using vekta::test::Sha256Hex;
 
 template <typename Done>
 bool WaitUntil(Done done, std::chrono::milliseconds timeout) {

@@ -84,6 +84,8 @@ private:
 };
 
 // Bounded polling for conditions that other threads make true.
+// Bounded polling without pumping the main thread's tasks, safe on any thread (a browser's, say).
+bool PollUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
 
 }  // namespace vekta::test

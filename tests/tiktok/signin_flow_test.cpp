@@ -30,6 +30,7 @@ using tiktok_sandbox::Endpoint;
 using tiktok_sandbox::Fault;
 using tiktok_sandbox::HeadlessBrowser;
 using vekta::test::PluginHarness;
+using vekta::test::PollUntil;
 
 // The query pairs of `url`, decoded; a repeated name keeps its first.
 std::map<std::string, std::string> QueryOf(const std::string& url) {
@@ -45,15 +46,6 @@ int PortOf(const std::string& url) {
     return url.rfind(prefix, 0) == 0 ? std::atoi(url.c_str() + prefix.size()) : 0;
 }
 
-// Bounded polling without pumping the main thread's tasks (safe on any thread).
-bool PollUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
 
 // One GET of a loopback address, as the person's browser would make it.
 tiktok_sandbox::BrowserResult Visit(const std::string& url) {

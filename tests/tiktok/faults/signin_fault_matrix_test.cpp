@@ -27,15 +27,6 @@ struct SignInRow {
 // A row as ctest and GoogleTest name it, rather than as its bytes.
 void PrintTo(const SignInRow& row, std::ostream* out) { *out << row.name; }
 
-// Bounded polling without pumping the main thread's tasks, for the browser's thread.
-bool PollUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
 
 std::vector<SignInRow> Rows() {
     const std::string page = "<html><body><h1>Log in to TikTok</h1></body></html>";
