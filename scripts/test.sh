@@ -23,7 +23,7 @@ if [[ "$preset" == "windows" ]]; then
   # No Mono or Gecko: nothing here needs them, and Wine would offer to fetch them.
   export WINEPREFIX="$PWD/build-windows/wine-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   mkdir -p "$WINEPREFIX"
-  wineserver -p
+  wineserver -p || true  # already running for this prefix (an earlier run's): it serves this one too
   trap 'wineserver -k || true' EXIT
   # Wine's own services start here, not in the first test: started by a test they would keep
   # ctest's output pipe open and ctest would wait for them.

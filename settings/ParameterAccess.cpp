@@ -17,7 +17,9 @@ bool IsTerminated(const char (&field)[kParamIdentifierSize]) {
     return std::memchr(field, '\0', sizeof field) != nullptr;
 }
 
-constexpr int kArrayReadAttempts = 4;
+constexpr int kArrayReadAttempts = 6;
+// After a full buffer, the next one is at least this many units, and then four times as large.
+constexpr std::int32_t kArrayRegrowUnits = 1024;
 // Larger values are not texts this plug-in ever stores; reading them would only cost memory.
 constexpr std::int32_t kMaxArrayTextBytes = 1 << 28;
 
@@ -25,22 +27,38 @@ constexpr std::int32_t kMaxArrayTextBytes = 1 << 28;
 // from two calls, and a sign-in completion may store a new value from another thread in between.
 // The buffer is always one unit larger than the value expected, so a value that fits it with room
 // to spare is whole (the suite copies it in one go), and an odd size never lets the suite write
-// past it. A value that fills it may have grown: it is read again into a buffer that holds the
-// largest size seen, so that two values taking turns cannot keep it out. Null when the suite fails
-// or the value kept changing: never a value cut short or mixed from two.
+// past it. A value that fills it may have grown: it is read again into a buffer at least four times
+// as large (and as large as the size now reported), so that two values taking turns cannot keep it
+// out. Null when the suite fails or the value kept changing: never a value cut short or mixed from
+// two. (A suite that fills every byte offered without saying how many it copied looks full each
+// time; its value is taken at the size it keeps reporting.)
 std::optional<std::u16string> ReadArrayUnits(const LuSDKExportParamSuite* suite, std::uint32_t instanceID,
                                              const char* parameterID, std::int32_t storedBytes) {
     std::int32_t units = 0;
+    bool sizeChanged = false;
+    std::vector<char16_t> buffer;
+    std::int32_t copied = 0;
     for (int attempt = 1; attempt <= kArrayReadAttempts; ++attempt) {
         if (storedBytes < 2 || storedBytes > kMaxArrayTextBytes) return std::u16string();
-        units = std::max(units, storedBytes / 2);
-        std::vector<char16_t> buffer(static_cast<std::size_t>(units) + 1);
+        // A full buffer says the value was larger when it was copied, whatever the size says now:
+        // values taking turns may report the same size at every query.
+        const std::int32_t regrown =
+            attempt == 1 ? 0 : std::min(std::max(units * 4, kArrayRegrowUnits), kMaxArrayTextBytes / 2);
+        units = std::max({units, storedBytes / 2, regrown});
+        buffer.assign(static_cast<std::size_t>(units) + 1, u'\0');
         const std::int32_t offered = (units + 1) * 2;
         std::int32_t size = offered;
         if (suite->GetArrayValue(instanceID, kGroupIndex, parameterID, &size, buffer.data()) != 0) return std::nullopt;
-        const std::int32_t copied = std::clamp(size, 0, offered);
+        copied = std::clamp(size, 0, offered);
         if (copied < offered) return std::u16string(buffer.data(), static_cast<std::size_t>(copied / 2));
+        const std::int32_t expected = storedBytes;
         if (suite->GetArrayValue(instanceID, kGroupIndex, parameterID, &storedBytes, nullptr) != 0) return std::nullopt;
+        sizeChanged = sizeChanged || storedBytes != expected;
+    }
+    // A suite that fills whatever it is offered and never says how much it copied, while the size
+    // stays put: the value is the size's worth of what it gave.
+    if (!sizeChanged) {
+        return std::u16string(buffer.data(), static_cast<std::size_t>(std::min(copied, storedBytes) / 2));
     }
     return std::nullopt;
 }
