@@ -207,6 +207,13 @@ talcore::utility::RefCountedPtr<Vekta::TikTokUploader> MakeUploader(
     return uploader;
 }
 
+talcore::utility::RefCountedPtr<Vekta::TikTokUploader> MakeSignedInUploader(
+    const std::shared_ptr<AnsweringProcessor>& processor) {
+    auto uploader = MakeUploader(processor);
+    uploader->SetRefreshToken(u"rft.fuzz");
+    return uploader;
+}
+
 HostStatus LastHostStatus() {
     std::lock_guard lock(statusMutex);
     return lastStatus;

@@ -81,6 +81,9 @@ struct HostStatus {
 talcore::utility::RefCountedPtr<Vekta::TikTokUploader> MakeUploader(
     const std::shared_ptr<AnsweringProcessor>& processor);
 HostStatus LastHostStatus();
+// An uploader as MakeUploader makes it, signed in with a refresh token: its first request is a refresh.
+talcore::utility::RefCountedPtr<Vekta::TikTokUploader> MakeSignedInUploader(
+    const std::shared_ptr<AnsweringProcessor>& processor);
 
 // The processor every target of one program shares; its thread lives as long as the program.
 const std::shared_ptr<AnsweringProcessor>& SharedProcessor();

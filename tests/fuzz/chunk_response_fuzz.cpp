@@ -15,8 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto& processor = SharedProcessor();
     processor->AnswerWith(Endpoint::Upload, answer);
 
-    auto uploader = MakeUploader(processor);
-    uploader->SetRefreshToken(u"rft.fuzz");
+    auto uploader = MakeSignedInUploader(processor);
     DescribeValidExport(*uploader, 1000);
     FUZZ_CHECK(uploader->Publish(true));
 

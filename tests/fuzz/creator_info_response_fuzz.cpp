@@ -13,8 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto& processor = SharedProcessor();
     processor->AnswerWith(Endpoint::CreatorInfo, answer);
 
-    auto uploader = MakeUploader(processor);
-    uploader->SetRefreshToken(u"rft.fuzz");
+    auto uploader = MakeSignedInUploader(processor);
     bool called = false;
     Vekta::TikTokCreatorInfo seen;
     FUZZ_CHECK(uploader->QueryCreatorInfo([&](const Vekta::TikTokCreatorInfo& info) {
