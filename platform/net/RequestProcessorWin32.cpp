@@ -295,11 +295,11 @@ private:
         if (!session_) return Finish(transfer, kStatusNoResponse, "no WinHTTP session");
         transfer.connection = WinHttpConnect(session_, transfer.target.host.c_str(), transfer.target.port, 0);
         if (!transfer.connection) return Fail(transfer, GetLastError());
-        const wchar_t* verb = transfer.method == Method::Get ? L"GET" : transfer.method == Method::Post ? L"POST" : L"PUT";
+        const std::wstring verb = Widen(detail::MethodName(transfer.method));
         // The path goes out as given: it is already encoded, and encoding it again would change it.
         const DWORD flags = WINHTTP_FLAG_ESCAPE_DISABLE | WINHTTP_FLAG_ESCAPE_DISABLE_QUERY |
                             (transfer.target.secure ? WINHTTP_FLAG_SECURE : 0);
-        transfer.request = WinHttpOpenRequest(transfer.connection, verb, transfer.target.pathAndQuery.c_str(), nullptr,
+        transfer.request = WinHttpOpenRequest(transfer.connection, verb.c_str(), transfer.target.pathAndQuery.c_str(), nullptr,
                                               WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags);
         if (!transfer.request) return Fail(transfer, GetLastError());
         // From here on the request's callbacks, its closing included, carry the transfer.
