@@ -109,8 +109,8 @@ void WarmPageCache(const std::string& path) {
 }
 
 TempDir::TempDir() {
-    std::string pattern = (std::getenv("TMPDIR") ? std::string(std::getenv("TMPDIR")) : std::string("/tmp")) +
-                          "/vekta_bench.XXXXXX";
+    std::string pattern =
+        (std::getenv("TMPDIR") ? std::string(std::getenv("TMPDIR")) : std::string("/tmp")) + "/vekta_bench.XXXXXX";
     if (!mkdtemp(pattern.data())) Fail("cannot make a temporary folder");
     path_ = pattern;
 }
@@ -131,8 +131,10 @@ pid_t Spawn(const std::vector<std::string>& arguments, const std::string& output
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    if (!output.empty()) posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (!errors.empty()) posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (!output.empty())
+        posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (!errors.empty())
+        posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     pid_t pid = 0;
     const int failed = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
@@ -140,8 +142,8 @@ pid_t Spawn(const std::vector<std::string>& arguments, const std::string& output
     return pid;
 }
 
-std::shared_ptr<http::Response> Call(http::RequestProcessor& processor, const std::string& method, const std::string& url,
-                                     const std::string& body, const http::HeaderMap& headers) {
+std::shared_ptr<http::Response> Call(http::RequestProcessor& processor, const std::string& method,
+                                     const std::string& url, const std::string& body, const http::HeaderMap& headers) {
     auto gate = std::make_shared<talcore::threads::Gate>();
     auto result = std::make_shared<std::shared_ptr<http::Response>>();
     const auto completion = [gate, result](const http::RequestID&, std::shared_ptr<http::Response> response) {
@@ -213,7 +215,8 @@ std::string SignIn(http::RequestProcessor& processor, const std::string& origin)
     return std::any_cast<const std::string&>(*accessToken);
 }
 
-std::string InitUpload(http::RequestProcessor& processor, const std::string& origin, const std::string& token, const Plan& plan) {
+std::string InitUpload(http::RequestProcessor& processor, const std::string& origin, const std::string& token,
+                       const Plan& plan) {
     auto source = json::MakeJSONObject();
     json::AddToObject(source, "source", json::MakeJSONNode(std::string("FILE_UPLOAD")));
     json::AddToObject(source, "video_size", json::MakeJSONNode(plan.size));
@@ -223,8 +226,10 @@ std::string InitUpload(http::RequestProcessor& processor, const std::string& ori
     json::AddToObject(body, "source_info", source);
     const http::HeaderMap headers = {
         {ImmutableString(talnet::kHEADER_AUTHORIZATION), ImmutableString("Bearer " + token)},
-        {ImmutableString(talnet::kHEADER_CONTENT_TYPE), ImmutableString(talnet::kHEADER_CONTENT_TYPE_APPLICATION_JSON_UTF_8)}};
-    const auto answer = Call(processor, "POST", origin + "/v2/post/publish/inbox/video/init/", json::GetJSONUTF8String(body), headers);
+        {ImmutableString(talnet::kHEADER_CONTENT_TYPE),
+         ImmutableString(talnet::kHEADER_CONTENT_TYPE_APPLICATION_JSON_UTF_8)}};
+    const auto answer =
+        Call(processor, "POST", origin + "/v2/post/publish/inbox/video/init/", json::GetJSONUTF8String(body), headers);
     if (answer->status != 200) Fail("init answered " + std::to_string(answer->status) + ": " + answer->body);
     const auto data = json::GetVariantInObject(json::JSONParse(answer->body), "data");
     return std::any_cast<const std::string&>(*json::GetVariantInObject(data, "upload_url"));
@@ -275,9 +280,11 @@ double SendChunks(http::RequestProcessor& processor, const std::string& sourcePa
             ImmutableString(url), std::make_shared<talcore::allocator::RecycledMemory>(current), headers, {});
         // The other buffer's chunk has been answered, so curl no longer reads it.
         if (accepted && readAhead && i + 1 < plan.count) ReadChunk(fd, plan, i + 1, buffers[(i + 1) % 2]);
-        if (!accepted || !gate->PassThroughUntil(Clock::now() + kRequestLimit)) Fail("chunk " + std::to_string(i) + " failed");
+        if (!accepted || !gate->PassThroughUntil(Clock::now() + kRequestLimit))
+            Fail("chunk " + std::to_string(i) + " failed");
         const std::uint32_t expected = i + 1 == plan.count ? 201 : 206;
-        if (status->load() != expected) Fail("chunk " + std::to_string(i) + " answered " + std::to_string(status->load()));
+        if (status->load() != expected)
+            Fail("chunk " + std::to_string(i) + " answered " + std::to_string(status->load()));
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     close(fd);
@@ -355,7 +362,8 @@ double UploadWithCurl(TempDir& temp, const std::string& origin, const std::strin
     std::ifstream answers(codes);
     std::uint64_t answered = 0;
     for (std::string code; answers >> code; ++answered) {
-        if (code != (answered + 1 == plan.count ? "201" : "206")) Fail("curl chunk " + std::to_string(answered) + " answered " + code);
+        if (code != (answered + 1 == plan.count ? "201" : "206"))
+            Fail("curl chunk " + std::to_string(answered) + " answered " + code);
     }
     if (answered != plan.count) Fail("curl sent " + std::to_string(answered) + " chunks");
     return seconds;

@@ -77,7 +77,8 @@ struct Plan {
     std::uint64_t First(std::uint64_t i) const { return i * chunk; }
     std::uint64_t Length(std::uint64_t i) const { return i + 1 == count ? size - First(i) : chunk; }
     std::string Range(std::uint64_t i) const {
-        return "bytes " + std::to_string(First(i)) + "-" + std::to_string(First(i) + Length(i) - 1) + "/" + std::to_string(size);
+        return "bytes " + std::to_string(First(i)) + "-" + std::to_string(First(i) + Length(i) - 1) + "/" +
+               std::to_string(size);
     }
 };
 

@@ -78,7 +78,8 @@ std::string CompareUploads(http::RequestProcessor& processor, const std::string&
         const auto& id = std::any_cast<const std::string&>(*json::GetVariantInObject(upload, "upload_id"));
         const auto wanted = std::find(ids.begin(), ids.end(), id);
         if (wanted == ids.end()) continue;
-        if (!std::any_cast<bool>(*json::GetVariantInObject(upload, "complete"))) Fail("upload " + id + " is incomplete");
+        if (!std::any_cast<bool>(*json::GetVariantInObject(upload, "complete")))
+            Fail("upload " + id + " is incomplete");
         digests[static_cast<std::size_t>(wanted - ids.begin())] =
             std::any_cast<const std::string&>(*json::GetVariantInObject(upload, "sha256"));
     }
@@ -131,7 +132,8 @@ int Run(int argc, char** argv) {
         const std::string pipelinedUrl = InitUpload(*processor, sandbox.Origin(), token, plan);
         const std::string serialUrl = InitUpload(*processor, sandbox.Origin(), token, plan);
         const std::string curlUrl = InitUpload(*processor, sandbox.Origin(), token, plan);
-        pipelined.push_back(UploadWithProcessor(*processor, sourcePath, pipelinedUrl, plan, ChunkReading::WhileOneIsInFlight));
+        pipelined.push_back(
+            UploadWithProcessor(*processor, sourcePath, pipelinedUrl, plan, ChunkReading::WhileOneIsInFlight));
         serial.push_back(UploadWithProcessor(*processor, sourcePath, serialUrl, plan, ChunkReading::JustBeforeSending));
         if (round == 0) peak = PeakResidentBytes();  // before the curl files are written
         curl.push_back(UploadWithCurl(temp, sandbox.Origin(), curlUrl, plan));
@@ -153,7 +155,8 @@ int Run(int argc, char** argv) {
     std::printf("  ratio processor/curl: %.2f (target >= 0.90: %s); reading before each send: %.2f\n", pipelinedRatio,
                 pipelinedRatio >= 0.9 ? "met" : "NOT met", Median(curl) / Median(serial));
     std::printf("  peak RSS of this process: %.1f MiB (target < 2 chunk sizes + 32 MiB = %.1f MiB: %s)\n",
-                static_cast<double>(peak) / kMiB, target / kMiB, static_cast<double>(peak) < target ? "met" : "NOT met");
+                static_cast<double>(peak) / kMiB, target / kMiB,
+                static_cast<double>(peak) < target ? "met" : "NOT met");
     std::printf("  all %zu uploads complete, sha256 %s\n", ids.size(), digest.c_str());
     return 0;
 }

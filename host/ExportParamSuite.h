@@ -19,7 +19,7 @@
 /* Parameter type codes. */
 enum {
     kParamTypeCheckbox = 1,
-    kParamTypeInteger = 2,      /* also popups: the value is the chosen entry's value */
+    kParamTypeInteger = 2, /* also popups: the value is the chosen entry's value */
     kParamTypeFloat = 3,
     kParamTypeTime = 4,
     kParamTypeHiddenInt64 = 5,
@@ -32,14 +32,14 @@ enum { kParamIdentifierSize = 256, kParamInlineTextUnits = 256 };
 
 /* One value; which member holds depends on the parameter's type. */
 typedef union ParamValueUnion {
-    int32_t intValue;       /* checkbox (0/1), integer, popup */
-    double floatValue;      /* float */
-    int64_t timeValue;      /* time, hidden 64-bit integer */
+    int32_t intValue;  /* checkbox (0/1), integer, popup */
+    double floatValue; /* float */
+    int64_t timeValue; /* time, hidden 64-bit integer */
 } ParamValueUnion;
 
 /* A parameter's value record. Zero it before GetValue; edit it and pass it to ChangeValue. */
 typedef struct ParamValue {
-    int32_t structVersion;                          /* 1 */
+    int32_t structVersion; /* 1 */
     int32_t reserved;
     ParamValueUnion minimum;
     ParamValueUnion maximum;
@@ -49,17 +49,17 @@ typedef struct ParamValue {
     VektaUTF16Char textValue[kParamInlineTextUnits];
     int32_t disabled;
     int32_t hidden;
-    int32_t arraySize;                              /* bytes held as an array; 0 when none */
+    int32_t arraySize; /* bytes held as an array; 0 when none */
     int32_t reserved2;
 } ParamValue;
 
 /* A parameter's description for AddParameter. */
 typedef struct ParamInfo {
-    int32_t structVersion;                          /* 1 */
-    char identifier[kParamIdentifierSize];          /* NUL-terminated ASCII */
-    int32_t type;                                   /* kParamType... */
-    int32_t flags;                                  /* host flags, passed through */
-    ParamValue value;                               /* minimum, maximum, default (value), disabled, hidden */
+    int32_t structVersion;                 /* 1 */
+    char identifier[kParamIdentifierSize]; /* NUL-terminated ASCII */
+    int32_t type;                          /* kParamType... */
+    int32_t flags;                         /* host flags, passed through */
+    ParamValue value;                      /* minimum, maximum, default (value), disabled, hidden */
 } ParamInfo;
 
 VEKTA_STATIC_ASSERT(sizeof(ParamValueUnion) == 8, "value union is 8 bytes");
@@ -69,12 +69,12 @@ VEKTA_STATIC_ASSERT(offsetof(ParamInfo, identifier) == 4, "identifier at 4");
 VEKTA_STATIC_ASSERT(offsetof(ParamInfo, value) == 272, "value record at 272");
 
 typedef struct LuSDKExportParamSuite {
-    void* reserved0;                                                                     /* 0 */
-    void* reserved1;                                                                     /* 1 */
-    void* reserved2;                                                                     /* 2 */
+    void* reserved0; /* 0 */
+    void* reserved1; /* 1 */
+    void* reserved2; /* 2 */
     /* Adds a parameter under `parentGroupID`; its id must be new for the instance. */
     int32_t (*AddParameter)(uint32_t instanceID, int32_t groupIndex, const char* parentGroupID,
-                            const ParamInfo* info);                                      /* 3 */
+                            const ParamInfo* info); /* 3 */
     /* Adds group `groupID` under `parentGroupID` (a group of the host or of the plug-in). */
     int32_t (*AddGroup)(uint32_t instanceID, int32_t groupIndex, const char* parentGroupID, const char* groupID,
                         const VektaUTF16Char* title, int32_t flags1, int32_t flags2, int32_t flags3); /* 4 */
@@ -85,34 +85,34 @@ typedef struct LuSDKExportParamSuite {
      * that must keep a long text stores it again with SetArrayValue. Otherwise the inline text
      * replaces the stored one. */
     int32_t (*ChangeValue)(uint32_t instanceID, int32_t groupIndex, const char* parameterID,
-                           const ParamValue* value);                                     /* 5 */
+                           const ParamValue* value); /* 5 */
     /* Fills the record. Groups answer with their disabled and hidden flags. */
     int32_t (*GetValue)(uint32_t instanceID, int32_t groupIndex, const char* parameterID, ParamValue* value); /* 6 */
-    void* reserved7;                                                                     /* 7 */
-    void* reserved8;                                                                     /* 8 */
+    void* reserved7;                                                                                          /* 7 */
+    void* reserved8;                                                                                          /* 8 */
     /* Label of a parameter or title of a group (also a button's caption). */
     int32_t (*SetName)(uint32_t instanceID, int32_t groupIndex, const char* id, const VektaUTF16Char* text); /* 9 */
     /* Appends one popup entry. */
     int32_t (*AddChoice)(uint32_t instanceID, int32_t groupIndex, const char* parameterID, ParamValueUnion value,
-                         const VektaUTF16Char* label);                                   /* 10 */
+                         const VektaUTF16Char* label);                                         /* 10 */
     int32_t (*ClearChoices)(uint32_t instanceID, int32_t groupIndex, const char* parameterID); /* 11 */
-    void* reserved12;                                                                    /* 12 */
-    void* reserved13;                                                                    /* 13 */
+    void* reserved12;                                                                          /* 12 */
+    void* reserved13;                                                                          /* 13 */
     /* With a null buffer, writes the stored size in bytes to *size. With a buffer, copies
      * min(*size, stored size) bytes and writes the number copied to *size. */
     int32_t (*GetArrayValue)(uint32_t instanceID, int32_t groupIndex, const char* parameterID, int32_t* size,
-                             void* buffer);                                              /* 14 */
+                             void* buffer); /* 14 */
     /* Stores `size` bytes; size 0 empties the value (data may then be null). For a text parameter
      * the bytes are its UTF-16 form (an even size; the text ends at its first NUL): the way to
      * store a text longer than the inline field. */
     int32_t (*SetArrayValue)(uint32_t instanceID, int32_t groupIndex, const char* parameterID, int32_t size,
-                             const void* data);                                          /* 15 */
-    void* reserved16;                                                                    /* 16 */
-    void* reserved17;                                                                    /* 17 */
-    void* reserved18;                                                                    /* 18 */
+                             const void* data); /* 15 */
+    void* reserved16;                           /* 16 */
+    void* reserved17;                           /* 17 */
+    void* reserved18;                           /* 18 */
     /* Tooltip of a parameter; empty text removes it. */
     int32_t (*SetDescription)(uint32_t instanceID, int32_t groupIndex, const char* parameterID,
-                              const VektaUTF16Char* text);                               /* 19 */
+                              const VektaUTF16Char* text); /* 19 */
 } LuSDKExportParamSuite;
 
 VEKTA_STATIC_ASSERT(offsetof(LuSDKExportParamSuite, AddParameter) == 3 * sizeof(void*), "AddParameter at 3");

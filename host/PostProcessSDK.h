@@ -42,9 +42,9 @@ typedef uint16_t VektaUTF16Char;
 
 /* Four-character codes are 32-bit integers whose most significant byte is the first character:
  * VEKTA_FOURCC('Q','V','R','X') == 0x51565258, stored little-endian as the bytes X, R, V, Q. */
-#define VEKTA_FOURCC(a, b, c, d) \
-    ((uint32_t)(((uint32_t)(uint8_t)(a) << 24) | ((uint32_t)(uint8_t)(b) << 16) | \
-                ((uint32_t)(uint8_t)(c) << 8) | (uint32_t)(uint8_t)(d)))
+#define VEKTA_FOURCC(a, b, c, d)                                                                                  \
+    ((uint32_t)(((uint32_t)(uint8_t)(a) << 24) | ((uint32_t)(uint8_t)(b) << 16) | ((uint32_t)(uint8_t)(c) << 8) | \
+                (uint32_t)(uint8_t)(d)))
 
 #pragma pack(push, 1)
 
@@ -84,14 +84,14 @@ VEKTA_STATIC_ASSERT(offsetof(HostInstanceRecord, getBasicSuite) == 276, "suite a
 /* The exported video's description, 52 bytes. Bytes not named here are carried along unread. */
 typedef struct ExportVideoInfo {
     uint8_t hostReserved0[4];
-    uint32_t fileType;          /* four-character code: 'H264', 'HEVC', 'MPEG', 'MooV', ... */
+    uint32_t fileType; /* four-character code: 'H264', 'HEVC', 'MPEG', 'MooV', ... */
     uint8_t hostReserved8[10];
-    uint32_t frameWidth;        /* pixels */
-    uint32_t frameHeight;       /* pixels */
+    uint32_t frameWidth;  /* pixels */
+    uint32_t frameHeight; /* pixels */
     uint8_t hostReserved26[8];
-    float frameRate;            /* frames per second */
+    float frameRate; /* frames per second */
     uint8_t hostReserved38[2];
-    uint64_t durationMs;        /* milliseconds */
+    uint64_t durationMs; /* milliseconds */
     uint8_t hostReserved48[4];
 } ExportVideoInfo;
 
@@ -104,8 +104,8 @@ VEKTA_STATIC_ASSERT(offsetof(ExportVideoInfo, durationMs) == 40, "duration at 40
 
 /* One exported file, 12 bytes, packed. */
 typedef struct OutputFileEntry {
-    uint32_t hostValue;                /* not read by the plug-in */
-    const VektaUTF16Char* path;        /* unaligned; NUL-terminated UTF-16 full path, owned by the host */
+    uint32_t hostValue;         /* not read by the plug-in */
+    const VektaUTF16Char* path; /* unaligned; NUL-terminated UTF-16 full path, owned by the host */
 } OutputFileEntry;
 
 VEKTA_STATIC_ASSERT(sizeof(OutputFileEntry) == 12, "OutputFileEntry is 12 bytes");
@@ -115,8 +115,8 @@ VEKTA_STATIC_ASSERT(offsetof(OutputFileEntry, path) == 4, "path at 4");
 
 /* Written by the plug-in into memory the host provides. */
 typedef struct PostProcessDescription {
-    uint32_t version;                  /* 1 */
-    uint32_t identifier;               /* four-character code of the plug-in */
+    uint32_t version;    /* 1 */
+    uint32_t identifier; /* four-character code of the plug-in */
     /* UTF-16 display name. The plug-in copies at most 255 units and writes no terminator, so a host
      * that wants one zero-fills the record before the call. */
     VektaUTF16Char displayName[256];
@@ -157,8 +157,7 @@ enum {
  * NUL-terminated) and, like `resultCode`, is valid only during the call. Called from the thread that
  * drives the upload or from the network threads. */
 typedef void (*PostProcessStatusCallback)(const HostInstanceRecord* record, uint32_t uploadState, float progress,
-                                          const VektaUTF16Char* text, uint16_t textLength,
-                                          const uint32_t* resultCode);
+                                          const VektaUTF16Char* text, uint16_t textLength, const uint32_t* resultCode);
 
 /* [any-thread] Host callback: the account changed (kind 0, text null) or has a message (kind 1).
  * `signedIn` is 1 when the plug-in holds credentials. Pointers are valid only during the call. */
@@ -188,9 +187,8 @@ typedef int32_t (*PostProcessRefreshParameters)(HostInstanceRecord* record);
 typedef int32_t (*PostProcessParameterChanged)(HostInstanceRecord* record, const char* parameterID);
 /* [any-thread] The exported files, `count` entries; the plug-in copies the paths during the call.
  * The two host values are not read. 0 done, 1 no instance. */
-typedef int32_t (*PostProcessReceiveOutputFiles)(HostInstanceRecord* record, uint64_t hostValue1,
-                                                 uint64_t hostValue2, uint32_t count,
-                                                 const OutputFileEntry* entries);
+typedef int32_t (*PostProcessReceiveOutputFiles)(HostInstanceRecord* record, uint64_t hostValue1, uint64_t hostValue2,
+                                                 uint32_t count, const OutputFileEntry* entries);
 /* [any-thread, blocking] Runs the post-process `selector`; 5 publishes, synchronously, until the
  * upload has ended. 0 published or nothing to do, 1 failure. */
 typedef int32_t (*PostProcessExecute)(HostInstanceRecord* record, int32_t selector);
@@ -210,20 +208,20 @@ typedef int32_t (*PostProcessReceiveVideoInfo)(HostInstanceRecord* record, const
 /* A host-provided table of pointer-sized slots. The plug-in writes slots 0 to 11 and 13; slot 12 is
  * the host's and is left exactly as the host provided it. */
 typedef struct PostProcessCallbacks {
-    PostProcessCreateInstance createInstance;              /* 0 */
-    PostProcessDestroyInstance destroyInstance;            /* 1 */
-    PostProcessAddParameters addParameters;                /* 2 */
-    PostProcessQueryHasCredentials queryHasCredentials;    /* 3 */
-    PostProcessRefreshParameters refreshParameters;        /* 4 */
-    PostProcessParameterChanged parameterChanged;          /* 5 */
-    PostProcessReceiveOutputFiles receiveOutputFiles;      /* 6 */
-    PostProcessExecute execute;                            /* 7 */
-    PostProcessNoOperation noOperation;                    /* 8 */
-    PostProcessCheckOutputFormat checkOutputFormat;        /* 9 */
-    PostProcessSendCommand sendCommand;                    /* 10 */
-    PostProcessQueryStatus queryStatus;                    /* 11 */
-    void* hostSlot12;                                      /* 12: the host's */
-    PostProcessReceiveVideoInfo receiveVideoInfo;          /* 13 */
+    PostProcessCreateInstance createInstance;           /* 0 */
+    PostProcessDestroyInstance destroyInstance;         /* 1 */
+    PostProcessAddParameters addParameters;             /* 2 */
+    PostProcessQueryHasCredentials queryHasCredentials; /* 3 */
+    PostProcessRefreshParameters refreshParameters;     /* 4 */
+    PostProcessParameterChanged parameterChanged;       /* 5 */
+    PostProcessReceiveOutputFiles receiveOutputFiles;   /* 6 */
+    PostProcessExecute execute;                         /* 7 */
+    PostProcessNoOperation noOperation;                 /* 8 */
+    PostProcessCheckOutputFormat checkOutputFormat;     /* 9 */
+    PostProcessSendCommand sendCommand;                 /* 10 */
+    PostProcessQueryStatus queryStatus;                 /* 11 */
+    void* hostSlot12;                                   /* 12: the host's */
+    PostProcessReceiveVideoInfo receiveVideoInfo;       /* 13 */
 } PostProcessCallbacks;
 
 VEKTA_STATIC_ASSERT(sizeof(PostProcessCallbacks) == 14 * sizeof(void*), "14 pointer-sized slots");
@@ -234,8 +232,7 @@ VEKTA_STATIC_ASSERT(offsetof(PostProcessCallbacks, receiveVideoInfo) == 13 * siz
  * are not read. Fills *description and the callback table; may be called again and writes the same
  * values. Returns 0. */
 typedef int32_t (*PostProcessEntryFunction)(uint64_t hostValue1, uint64_t hostValue2, uint64_t hostValue3,
-                                            PostProcessDescription* description,
-                                            PostProcessCallbacks* callbacks);
+                                            PostProcessDescription* description, PostProcessCallbacks* callbacks);
 #define VEKTA_POSTPROCESS_ENTRY_NAME "PostProcessEntry"
 
 #endif /* VEKTA_HOST_POSTPROCESS_SDK_H */

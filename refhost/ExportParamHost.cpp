@@ -54,34 +54,51 @@ bool HasNumericValue(std::int32_t type) { return type >= kParamTypeCheckbox && t
 bool TypeAccepts(std::int32_t type, const ParameterValue& value) {
     switch (type) {
         case kParamTypeCheckbox:
-        case kParamTypeInteger: return std::holds_alternative<std::int32_t>(value);
-        case kParamTypeFloat: return std::holds_alternative<double>(value);
+        case kParamTypeInteger:
+            return std::holds_alternative<std::int32_t>(value);
+        case kParamTypeFloat:
+            return std::holds_alternative<double>(value);
         case kParamTypeTime:
-        case kParamTypeHiddenInt64: return std::holds_alternative<std::int64_t>(value);
-        case kParamTypeText: return std::holds_alternative<std::u16string>(value);
-        case kParamTypeByteArray: return std::holds_alternative<std::vector<std::uint8_t>>(value);
-        default: return false;
+        case kParamTypeHiddenInt64:
+            return std::holds_alternative<std::int64_t>(value);
+        case kParamTypeText:
+            return std::holds_alternative<std::u16string>(value);
+        case kParamTypeByteArray:
+            return std::holds_alternative<std::vector<std::uint8_t>>(value);
+        default:
+            return false;
     }
 }
 
 void StoreValue(EntrySnapshot& entry, const ParameterValue& value) {
-    if (const auto* i = std::get_if<std::int32_t>(&value)) entry.value.intValue = *i;
-    else if (const auto* d = std::get_if<double>(&value)) entry.value.floatValue = *d;
-    else if (const auto* t = std::get_if<std::int64_t>(&value)) entry.value.timeValue = *t;
-    else if (const auto* s = std::get_if<std::u16string>(&value)) entry.text = s->substr(0, s->find(u'\0'));
-    else if (const auto* b = std::get_if<std::vector<std::uint8_t>>(&value)) entry.bytes = *b;
+    if (const auto* i = std::get_if<std::int32_t>(&value))
+        entry.value.intValue = *i;
+    else if (const auto* d = std::get_if<double>(&value))
+        entry.value.floatValue = *d;
+    else if (const auto* t = std::get_if<std::int64_t>(&value))
+        entry.value.timeValue = *t;
+    else if (const auto* s = std::get_if<std::u16string>(&value))
+        entry.text = s->substr(0, s->find(u'\0'));
+    else if (const auto* b = std::get_if<std::vector<std::uint8_t>>(&value))
+        entry.bytes = *b;
 }
 
 std::optional<ParameterValue> ValueOf(const EntrySnapshot& entry) {
     switch (entry.type) {
         case kParamTypeCheckbox:
-        case kParamTypeInteger: return ParameterValue(entry.value.intValue);
-        case kParamTypeFloat: return ParameterValue(entry.value.floatValue);
+        case kParamTypeInteger:
+            return ParameterValue(entry.value.intValue);
+        case kParamTypeFloat:
+            return ParameterValue(entry.value.floatValue);
         case kParamTypeTime:
-        case kParamTypeHiddenInt64: return ParameterValue(entry.value.timeValue);
-        case kParamTypeText: return ParameterValue(entry.text);
-        case kParamTypeByteArray: return ParameterValue(entry.bytes);
-        default: return std::nullopt;
+        case kParamTypeHiddenInt64:
+            return ParameterValue(entry.value.timeValue);
+        case kParamTypeText:
+            return ParameterValue(entry.text);
+        case kParamTypeByteArray:
+            return ParameterValue(entry.bytes);
+        default:
+            return std::nullopt;
     }
 }
 
@@ -89,15 +106,24 @@ std::optional<ParameterValue> ValueOf(const EntrySnapshot& entry) {
 
 std::string_view ParamTypeName(std::int32_t type) {
     switch (type) {
-        case kParamTypeCheckbox: return "checkbox";
-        case kParamTypeInteger: return "integer";
-        case kParamTypeFloat: return "float";
-        case kParamTypeTime: return "time";
-        case kParamTypeHiddenInt64: return "int64";
-        case kParamTypeText: return "text";
-        case kParamTypeButton: return "button";
-        case kParamTypeByteArray: return "bytes";
-        default: return "unknown";
+        case kParamTypeCheckbox:
+            return "checkbox";
+        case kParamTypeInteger:
+            return "integer";
+        case kParamTypeFloat:
+            return "float";
+        case kParamTypeTime:
+            return "time";
+        case kParamTypeHiddenInt64:
+            return "int64";
+        case kParamTypeText:
+            return "text";
+        case kParamTypeButton:
+            return "button";
+        case kParamTypeByteArray:
+            return "bytes";
+        default:
+            return "unknown";
     }
 }
 
@@ -327,9 +353,9 @@ struct ExportParamHost::Operations {
         }
     }
 
-    static std::int32_t AddGroup(std::uint32_t instanceID, std::int32_t, const char* parentGroupID,
-                                 const char* groupID, const VektaUTF16Char* title, std::int32_t flags1,
-                                 std::int32_t flags2, std::int32_t flags3) noexcept {
+    static std::int32_t AddGroup(std::uint32_t instanceID, std::int32_t, const char* parentGroupID, const char* groupID,
+                                 const VektaUTF16Char* title, std::int32_t flags1, std::int32_t flags2,
+                                 std::int32_t flags3) noexcept {
         try {
             auto& host = Get();
             std::lock_guard lock(host.mutex_);
@@ -518,7 +544,8 @@ struct ExportParamHost::Operations {
                 return host.Refuse(kSuiteWrongType, "SetArrayValue", entry->id, "neither byte array nor text");
             if (size < 0) return host.Refuse(kSuiteBadArgument, "SetArrayValue", entry->id, "negative size");
             if (size > kMaxArrayBytes) return host.Refuse(kSuiteBadArgument, "SetArrayValue", entry->id, "too large");
-            if (size > 0 && data == nullptr) return host.Refuse(kSuiteBadArgument, "SetArrayValue", entry->id, "no data");
+            if (size > 0 && data == nullptr)
+                return host.Refuse(kSuiteBadArgument, "SetArrayValue", entry->id, "no data");
             const auto* bytes = static_cast<const std::uint8_t*>(data);
             if (entry->type == kParamTypeByteArray) {
                 entry->bytes.assign(bytes, bytes + size);

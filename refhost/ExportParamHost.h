@@ -66,20 +66,20 @@ struct Choice {
 struct EntrySnapshot {
     EntryKind kind = EntryKind::Parameter;
     std::string id;
-    std::string parentID;              // empty for the instance's host group
-    std::u16string name;               // group title, parameter label or button caption
-    std::u16string description;        // tooltip
-    std::int32_t type = 0;             // parameters: kParamType...
-    std::int32_t flags = 0;            // parameters: host flags
+    std::string parentID;                      // empty for the instance's host group
+    std::u16string name;                       // group title, parameter label or button caption
+    std::u16string description;                // tooltip
+    std::int32_t type = 0;                     // parameters: kParamType...
+    std::int32_t flags = 0;                    // parameters: host flags
     std::array<std::int32_t, 3> groupFlags{};  // groups: the three host flags
     ParamValueUnion minimum{};
     ParamValueUnion maximum{};
     ParamValueUnion value{};
-    std::u16string text;               // text parameters
-    std::vector<std::uint8_t> bytes;   // byte-array parameters
+    std::u16string text;              // text parameters
+    std::vector<std::uint8_t> bytes;  // byte-array parameters
     bool disabled = false;
     bool hidden = false;
-    std::vector<Choice> choices;       // popups
+    std::vector<Choice> choices;  // popups
 };
 
 // A parameter's value as the host program sets it: int32_t for checkboxes and integers/popups,
@@ -112,8 +112,8 @@ enum class LongTextRecords {
 
 struct ApplyResult {
     bool ok = false;
-    std::string error;                  // why nothing was applied
-    std::string failedID;               // the setting that caused it, when one did
+    std::string error;                    // why nothing was applied
+    std::string failedID;                 // the setting that caused it, when one did
     std::vector<std::string> ignoredIDs;  // settings for groups or parameters the instance does not have
 };
 

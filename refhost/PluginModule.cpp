@@ -9,9 +9,9 @@ namespace vekta::host {
 namespace {
 
 constexpr const char* kSlotNames[14] = {
-    "CreateInstance",     "DestroyInstance", "AddParameters",     "QueryHasCredentials", "RefreshParameters",
-    "ParameterChanged",   "ReceiveOutputFiles", "Execute",        "NoOperation",         "CheckOutputFormat",
-    "SendCommand",        "QueryStatus",     "(host slot 12)",    "ReceiveVideoInfo"};
+    "CreateInstance",   "DestroyInstance",    "AddParameters",  "QueryHasCredentials", "RefreshParameters",
+    "ParameterChanged", "ReceiveOutputFiles", "Execute",        "NoOperation",         "CheckOutputFormat",
+    "SendCommand",      "QueryStatus",        "(host slot 12)", "ReceiveVideoInfo"};
 
 }  // namespace
 
@@ -50,8 +50,8 @@ std::unique_ptr<PluginModule> PluginModule::Load(const std::string& path, std::s
                 module->warnings_.push_back("the module wrote into host slot 12");
             }
         } else if (!slots[slot]) {
-            module->warnings_.push_back(std::string("callback slot ") + std::to_string(slot) + " (" +
-                                        kSlotNames[slot] + ") is empty");
+            module->warnings_.push_back(std::string("callback slot ") + std::to_string(slot) + " (" + kSlotNames[slot] +
+                                        ") is empty");
         }
     }
     if (!table.createInstance || !table.destroyInstance) {

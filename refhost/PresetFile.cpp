@@ -184,11 +184,21 @@ std::optional<std::u16string> ParseQuotedText(std::string_view field, std::strin
             const char e = field[i + 1];
             i += 2;
             switch (e) {
-                case '\\': text.push_back(u'\\'); break;
-                case '"': text.push_back(u'"'); break;
-                case 'n': text.push_back(u'\n'); break;
-                case 'r': text.push_back(u'\r'); break;
-                case 't': text.push_back(u'\t'); break;
+                case '\\':
+                    text.push_back(u'\\');
+                    break;
+                case '"':
+                    text.push_back(u'"');
+                    break;
+                case 'n':
+                    text.push_back(u'\n');
+                    break;
+                case 'r':
+                    text.push_back(u'\r');
+                    break;
+                case 't':
+                    text.push_back(u'\t');
+                    break;
                 case 'u': {
                     if (field.size() - i < 4) {
                         why = "\\u needs four hex digits";
@@ -297,8 +307,7 @@ std::optional<ParseError> Parse(std::string_view text, InstanceSettings& setting
     while (!text.empty()) {
         ++lineNumber;
         const std::size_t newline = text.find('\n');
-        if (newline == std::string_view::npos)
-            return ParseError{lineNumber, "truncated: the line has no line end"};
+        if (newline == std::string_view::npos) return ParseError{lineNumber, "truncated: the line has no line end"};
         std::string_view line = text.substr(0, newline);
         text.remove_prefix(newline + 1);
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
@@ -350,7 +359,6 @@ std::optional<ParseError> Parse(std::string_view text, InstanceSettings& setting
     if (!ended) return ParseError{lineNumber + 1, "truncated: the end line is missing"};
     return std::nullopt;
 }
-
 
 }  // namespace
 

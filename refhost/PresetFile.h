@@ -46,8 +46,8 @@ inline constexpr int kPresetFormatVersion = 1;
 
 struct PresetResult {
     bool ok = false;
-    std::string error;                     // "line N: ..." for a bad file, else what failed
-    std::vector<std::string> ignoredIDs;   // loading: ids the instance does not have
+    std::string error;                    // "line N: ..." for a bad file, else what failed
+    std::vector<std::string> ignoredIDs;  // loading: ids the instance does not have
 };
 
 // The preset text of `settings`.

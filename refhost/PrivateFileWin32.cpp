@@ -72,8 +72,8 @@ std::string ReplacePrivateFile(const std::filesystem::path& path, std::string_vi
     // Created owner-only, before any byte of the settings is in it.
     const std::wstring ownerOnly = OwnerOnlyDescriptor();
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (ownerOnly.empty() ||
-        !ConvertStringSecurityDescriptorToSecurityDescriptorW(ownerOnly.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
+    if (ownerOnly.empty() || !ConvertStringSecurityDescriptorToSecurityDescriptorW(ownerOnly.c_str(), SDDL_REVISION_1,
+                                                                                   &descriptor, nullptr)) {
         temporary.Keep();
         return "cannot make an owner-only access list: " + SystemErrorText(GetLastError());
     }

@@ -13,7 +13,7 @@ constexpr std::size_t kTypeColumnWidth = 10;
 constexpr std::size_t kMaxLabelColumnWidth = 48;
 
 struct Row {
-    std::string left;   // indentation and label
+    std::string left;  // indentation and label
     std::string type;
     std::string value;
     std::string state;
@@ -49,7 +49,9 @@ std::string Printable(std::u16string_view text) {
     return out;
 }
 
-std::string Characters(std::size_t count) { return std::to_string(count) + (count == 1 ? " character" : " characters"); }
+std::string Characters(std::size_t count) {
+    return std::to_string(count) + (count == 1 ? " character" : " characters");
+}
 
 // A byte array holds UTF-16 text plus one NUL; only its length is shown.
 std::string ByteArrayLength(const std::vector<std::uint8_t>& bytes) {
@@ -73,7 +75,8 @@ std::string TypeName(const EntrySnapshot& entry) {
 
 std::string ValueText(const EntrySnapshot& entry) {
     switch (entry.type) {
-        case kParamTypeCheckbox: return entry.value.intValue != 0 ? "[x]" : "[ ]";
+        case kParamTypeCheckbox:
+            return entry.value.intValue != 0 ? "[x]" : "[ ]";
         case kParamTypeInteger: {
             if (entry.choices.empty()) return std::to_string(entry.value.intValue);
             const auto chosen = std::find_if(entry.choices.begin(), entry.choices.end(), [&](const Choice& choice) {
@@ -82,13 +85,17 @@ std::string ValueText(const EntrySnapshot& entry) {
             if (chosen == entry.choices.end()) return std::to_string(entry.value.intValue) + " (not an entry)";
             return Printable(chosen->label);
         }
-        case kParamTypeFloat: return FormatDouble(entry.value.floatValue);
+        case kParamTypeFloat:
+            return FormatDouble(entry.value.floatValue);
         case kParamTypeTime:
-        case kParamTypeHiddenInt64: return std::to_string(entry.value.timeValue);
+        case kParamTypeHiddenInt64:
+            return std::to_string(entry.value.timeValue);
         case kParamTypeText:
             return entry.hidden ? Characters(entry.text.size()) : "\"" + Printable(entry.text) + "\"";
-        case kParamTypeByteArray: return ByteArrayLength(entry.bytes);
-        default: return {};
+        case kParamTypeByteArray:
+            return ByteArrayLength(entry.bytes);
+        default:
+            return {};
     }
 }
 
@@ -142,8 +149,7 @@ std::string FormatSettingsTable(const std::vector<EntrySnapshot>& entries, std::
     for (const EntrySnapshot& entry : entries) {
         if (entry.kind != EntryKind::Group) continue;
         const bool isRoot = rootGroupID.empty() ? entry.parentID.empty() : entry.id == rootGroupID;
-        if (isRoot && (!entry.hidden || options.showHidden))
-            CollectRows(entries, entry, 0, options, rows);
+        if (isRoot && (!entry.hidden || options.showHidden)) CollectRows(entries, entry, 0, options, rows);
     }
     std::size_t labelWidth = 0;
     for (const Row& row : rows)

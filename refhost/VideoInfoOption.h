@@ -13,8 +13,8 @@
 
 namespace vekta::host {
 
-constexpr std::uint32_t kMaxVideoInfoFrameSide = 16384;          // pixels
-constexpr double kMaxVideoInfoFrameRate = 1000.0;                 // frames per second
+constexpr std::uint32_t kMaxVideoInfoFrameSide = 16384;                 // pixels
+constexpr double kMaxVideoInfoFrameRate = 1000.0;                       // frames per second
 constexpr std::uint64_t kMaxVideoInfoDurationMs = 24ull * 3600 * 1000;  // one day
 
 struct VideoFacts {

@@ -19,22 +19,21 @@ bool IsKnownScope(const std::string& scope);
 // Sign-in: the authorize page (consent or immediate redirect), the consent form's answer, and
 // the token endpoint for both grant types.
 class AuthEndpoints {
- public:
-  AuthEndpoints(const LiveConfig& config, AuthStore& store);
+public:
+    AuthEndpoints(const LiveConfig& config, AuthStore& store);
 
-  void Authorize(Exchange& exchange);
-  void Consent(Exchange& exchange);
-  void Token(Exchange& exchange);
+    void Authorize(Exchange& exchange);
+    void Consent(Exchange& exchange);
+    void Token(Exchange& exchange);
 
- private:
-  void RedirectWithCode(Exchange& exchange, const AuthorizationRequest& request,
-                        const SandboxConfig& config);
-  void RedeemAuthorizationCode(Exchange& exchange, const FormFields& form, const SandboxConfig& config);
-  void RedeemRefreshToken(Exchange& exchange, const FormFields& form, const SandboxConfig& config);
-  void SendTokens(Exchange& exchange, const TokenGrant& grant);
+private:
+    void RedirectWithCode(Exchange& exchange, const AuthorizationRequest& request, const SandboxConfig& config);
+    void RedeemAuthorizationCode(Exchange& exchange, const FormFields& form, const SandboxConfig& config);
+    void RedeemRefreshToken(Exchange& exchange, const FormFields& form, const SandboxConfig& config);
+    void SendTokens(Exchange& exchange, const TokenGrant& grant);
 
-  const LiveConfig& config_;
-  AuthStore& store_;
+    const LiveConfig& config_;
+    AuthStore& store_;
 };
 
 }  // namespace tiktok_sandbox

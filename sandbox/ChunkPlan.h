@@ -17,20 +17,20 @@ inline constexpr std::uint64_t kMaxVideoSize = 4096 * kMiB;
 inline constexpr std::uint64_t kMaxChunkCount = 1000;
 
 struct ChunkRange {
-  std::uint64_t first = 0;
-  std::uint64_t last = 0;  // inclusive
+    std::uint64_t first = 0;
+    std::uint64_t last = 0;  // inclusive
 
-  std::uint64_t Length() const { return last - first + 1; }
-  bool operator==(const ChunkRange&) const = default;
+    std::uint64_t Length() const { return last - first + 1; }
+    bool operator==(const ChunkRange&) const = default;
 };
 
 // How a video is cut into chunks: all of chunkSize, the last one also carrying the remainder.
 struct ChunkPlan {
-  std::uint64_t videoSize = 0;
-  std::uint64_t chunkSize = 0;
-  std::uint64_t chunkCount = 0;
+    std::uint64_t videoSize = 0;
+    std::uint64_t chunkSize = 0;
+    std::uint64_t chunkCount = 0;
 
-  ChunkRange Chunk(std::uint64_t index) const;
+    ChunkRange Chunk(std::uint64_t index) const;
 };
 
 // The plan an init declares, or why TikTok refuses it.

@@ -7,13 +7,13 @@ namespace tiktok_sandbox {
 LiveConfig::LiveConfig(SandboxConfig initial) : config_(std::move(initial)) {}
 
 SandboxConfig LiveConfig::Snapshot() const {
-  std::lock_guard lock(mutex_);
-  return config_;
+    std::lock_guard lock(mutex_);
+    return config_;
 }
 
 void LiveConfig::Update(const std::function<void(SandboxConfig&)>& change) {
-  std::lock_guard lock(mutex_);
-  change(config_);
+    std::lock_guard lock(mutex_);
+    change(config_);
 }
 
 }  // namespace tiktok_sandbox

@@ -10,15 +10,15 @@ namespace tiktok_sandbox {
 // The configuration as it stands now; each request works on its own snapshot, so a change made
 // while a request runs applies from the next request on.
 class LiveConfig {
- public:
-  explicit LiveConfig(SandboxConfig initial);
+public:
+    explicit LiveConfig(SandboxConfig initial);
 
-  SandboxConfig Snapshot() const;
-  void Update(const std::function<void(SandboxConfig&)>& change);
+    SandboxConfig Snapshot() const;
+    void Update(const std::function<void(SandboxConfig&)>& change);
 
- private:
-  mutable std::mutex mutex_;
-  SandboxConfig config_;
+private:
+    mutable std::mutex mutex_;
+    SandboxConfig config_;
 };
 
 }  // namespace tiktok_sandbox

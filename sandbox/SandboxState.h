@@ -13,16 +13,16 @@ namespace tiktok_sandbox {
 
 // Everything a running sandbox knows, shared by its endpoints.
 struct SandboxState {
-  explicit SandboxState(SandboxConfig initial)
-      : clock(initial.clock), config(std::move(initial)), auth(clock), uploads(clock) {}
+    explicit SandboxState(SandboxConfig initial)
+        : clock(initial.clock), config(std::move(initial)), auth(clock), uploads(clock) {}
 
-  SandboxClock clock;
-  LiveConfig config;
-  AuthStore auth;
-  UploadStore uploads;
-  FaultInjector faults;
-  RequestLog requests;
-  std::string origin;  // set before the server accepts its first connection
+    SandboxClock clock;
+    LiveConfig config;
+    AuthStore auth;
+    UploadStore uploads;
+    FaultInjector faults;
+    RequestLog requests;
+    std::string origin;  // set before the server accepts its first connection
 };
 
 }  // namespace tiktok_sandbox

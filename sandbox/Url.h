@@ -9,18 +9,18 @@ namespace tiktok_sandbox {
 
 // An http:// URL split the way a client needs it to connect and send a request.
 struct HttpUrl {
-  std::string host;
-  std::uint16_t port = 80;
-  bool explicitPort = false;
-  std::string path = "/";
-  std::string query;  // without '?'
-  bool hasQuery = false;
-  bool hasFragment = false;
-  bool hasUserInfo = false;
+    std::string host;
+    std::uint16_t port = 80;
+    bool explicitPort = false;
+    std::string path = "/";
+    std::string query;  // without '?'
+    bool hasQuery = false;
+    bool hasFragment = false;
+    bool hasUserInfo = false;
 
-  std::string Origin() const;
-  // Path plus query, as sent in the request line.
-  std::string Target() const;
+    std::string Origin() const;
+    // Path plus query, as sent in the request line.
+    std::string Target() const;
 };
 
 // Only plain http URLs; nothing for https or anything malformed.

@@ -8,8 +8,8 @@
 namespace tiktok_sandbox {
 
 struct FormField {
-  std::string name;
-  std::string value;
+    std::string name;
+    std::string value;
 };
 using FormFields = std::vector<FormField>;
 

@@ -21,16 +21,16 @@ struct ParamDescriptorValue {
 
 struct ParamDescriptor {
     char identifier[kParamIdentifierSize] = {};  // NUL-terminated ASCII, at most 255 characters
-    std::int32_t type = 0;                        // kParamType...
-    std::int32_t flags = 0;                       // host flags, passed through unchanged
+    std::int32_t type = 0;                       // kParamType...
+    std::int32_t flags = 0;                      // host flags, passed through unchanged
     ParamDescriptorValue minimum;
     ParamDescriptorValue maximum;
     ParamDescriptorValue defaultValue;
-    std::int32_t disabled = 0;                    // 0 or 1
-    std::int32_t hidden = 0;                      // 0 or 1
+    std::int32_t disabled = 0;                      // 0 or 1
+    std::int32_t hidden = 0;                        // 0 or 1
     char parentGroupID[kParamIdentifierSize] = {};  // NUL-terminated ASCII, at most 255 characters
-    const char* label = nullptr;                  // localisation key or plain text
-    const char* tooltip = nullptr;                // localisation key, or null when there is none
+    const char* label = nullptr;                    // localisation key or plain text
+    const char* tooltip = nullptr;                  // localisation key, or null when there is none
 };
 
 // Fills a fixed identifier field with `text` and NULs. A text that would leave no room for its NUL

@@ -126,8 +126,7 @@ void AddParameterFromDescriptor(const LuSDKExportParamSuite* suite, std::uint32_
 
 void ApplyParameterTexts(const LuSDKExportParamSuite* suite, std::uint32_t instanceID, std::size_t position,
                          std::span<const ParamDescriptor> table) {
-    if (suite == nullptr || suite->SetName == nullptr || suite->SetDescription == nullptr ||
-        position >= table.size())
+    if (suite == nullptr || suite->SetName == nullptr || suite->SetDescription == nullptr || position >= table.size())
         return;
     const ParamDescriptor& descriptor = table[position];
     if (!IsTerminated(descriptor.identifier)) return;

@@ -108,8 +108,8 @@ void ApplyPublishTypeDisabling(TikTokParameters& p) {
     const bool draft = p.ReadInteger(kTikTokPublishTypeID) != kPublishTypePost;
     for (const char* id : kPublishTypeAffectedParameters) {
         const std::string_view name(id);
-        const char* accountFlag = name == kTikTokCommentPermissionID ? kTikTokAccountCommentDisabledID
-                                  : name == kTikTokDuetPermissionID  ? kTikTokAccountDuetDisabledID
+        const char* accountFlag = name == kTikTokCommentPermissionID  ? kTikTokAccountCommentDisabledID
+                                  : name == kTikTokDuetPermissionID   ? kTikTokAccountDuetDisabledID
                                   : name == kTikTokStitchPermissionID ? kTikTokAccountStitchDisabledID
                                                                       : nullptr;
         if (accountFlag && p.ReadInteger(accountFlag) == 1) continue;
@@ -222,8 +222,8 @@ void FollowAccount(TikTokParameters& p, TikTokUploader& uploader, const LuSDKExp
 // `takenBack` (what the refresh gave to the uploader), then given the token that TikTok rotated in
 // since the last hand-over, if any. One lock for every such write, so that a hand-over from an
 // upload on another thread is never emptied by a refresh that has not seen it.
-void SettleRefreshTokenParameter(const LuSDKExportParamSuite& suite, std::uint32_t instanceID,
-                                 TikTokUploader& uploader, const std::u16string* takenBack) {
+void SettleRefreshTokenParameter(const LuSDKExportParamSuite& suite, std::uint32_t instanceID, TikTokUploader& uploader,
+                                 const std::u16string* takenBack) {
     static std::mutex writers;
     std::lock_guard lock(writers);
     if (takenBack && GetArrayText(&suite, instanceID, kTikTokRefreshTokenID) == *takenBack) {
@@ -340,7 +340,8 @@ void TikTokParameterChanged(const LuSDKExportParamSuite& suite, const HostInstan
     } else if (parameterID == kTikTokCaptionID) {
         p.SetInteger(kTikTokCaptionChangedID, 1);
     } else if (parameterID == kTikTokFormatRequirementsID) {
-        const std::string key = "$$$/VektaSettingsUI/TikTokFormatRequirementsURL=" + TikTokEndpoints::FormatRequirementsURL();
+        const std::string key =
+            "$$$/VektaSettingsUI/TikTokFormatRequirementsURL=" + TikTokEndpoints::FormatRequirementsURL();
         talcore::utility::OpenFileInDefaultApplication(talcore::string::UTF16to8(Localized(key)));
     }
     HandOverRotatedRefreshToken(suite, record, uploader);

@@ -53,8 +53,12 @@ constexpr std::size_t kPublishTypeDefaultIndex = [] {
 }();
 
 constexpr std::array<const char*, 7> kPublishTypeAffectedParameters = {
-    kTikTokCaptionID,           kTikTokPrivacyID,         kTikTokCoverImageThumbnailTimeID,
-    kTikTokCoverImageThumbnailTimeBtnID, kTikTokCommentPermissionID, kTikTokDuetPermissionID,
+    kTikTokCaptionID,
+    kTikTokPrivacyID,
+    kTikTokCoverImageThumbnailTimeID,
+    kTikTokCoverImageThumbnailTimeBtnID,
+    kTikTokCommentPermissionID,
+    kTikTokDuetPermissionID,
     kTikTokStitchPermissionID,
 };
 
@@ -101,9 +105,10 @@ constexpr std::array<ParamDescriptor, kTikTokParameterCount> kTikTokParamDescrip
           "$$$/Tessel/PostProcess/TikTok/CoverImageTime=Cover Image",
           "$$$/Tessel/PostProcess/TikTok/CoverImageTimeTip=Choose a frame from your video to be the cover image"),
     // 7
-    Param(kTikTokCoverImageThumbnailTimeBtnID, kParamTypeButton, kTikTokCoverImageSubGroupID,
-          "$$$/Tessel/PostProcess/TikTok/CoverImageBtn=Use Current Frame",
-          "$$$/Tessel/PostProcess/TikTok/CoverImageBtnTip=Set custom thumbnail to the frame at playhead's current time"),
+    Param(
+        kTikTokCoverImageThumbnailTimeBtnID, kParamTypeButton, kTikTokCoverImageSubGroupID,
+        "$$$/Tessel/PostProcess/TikTok/CoverImageBtn=Use Current Frame",
+        "$$$/Tessel/PostProcess/TikTok/CoverImageBtnTip=Set custom thumbnail to the frame at playhead's current time"),
     // 8: the cover time in host ticks.
     Hidden(Param(kTikTokCoverImageThumbnailTimeTokenID, kParamTypeHiddenInt64, kTikTokGroupID, "tempCoverImageTimeID")),
     // 9: emptied whenever the cover frame changes.

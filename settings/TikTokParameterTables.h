@@ -74,19 +74,19 @@ inline constexpr std::uint32_t kPrivacyCodeUnselected = 4;
 // A group of the TikTok settings and where AddParameters creates it.
 struct TikTokGroupDescriptor {
     const char* identifier;
-    const char* parentGroupID;          // null: the host's group named in the instance record
-    const std::u16string& (*title)();   // null: empty title
+    const char* parentGroupID;         // null: the host's group named in the instance record
+    const std::u16string& (*title)();  // null: empty title
     std::int32_t flags1;
     std::int32_t flags2;
     std::int32_t flags3;
-    const char* firstMemberID;          // created right before this parameter; null: before all of them
+    const char* firstMemberID;  // created right before this parameter; null: before all of them
 };
 
 inline constexpr std::size_t kTikTokParameterCount = 22;
 
 // In the order in which they are built at load.
 extern const std::array<PublishTypeOption, 2> kPublishTypeOptions;
-extern const std::size_t kPublishTypeDefaultIndex;  // position of the option whose value is 0
+extern const std::size_t kPublishTypeDefaultIndex;                       // position of the option whose value is 0
 extern const std::array<const char*, 7> kPublishTypeAffectedParameters;  // disabled while Draft is chosen
 extern const std::array<PrivacyOption, 5> kPrivacyOptions;
 extern const std::array<std::uint32_t, 3> kPublicAccountPrivacyCodes;

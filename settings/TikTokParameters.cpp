@@ -22,8 +22,7 @@ void AddGroup(const LuSDKExportParamSuite* suite, std::uint32_t instanceID, cons
               const TikTokGroupDescriptor& group) {
     const char* parent = group.parentGroupID != nullptr ? group.parentGroupID : hostGroupID.c_str();
     const char16_t* title = group.title != nullptr ? group.title().c_str() : u"";
-    suite->AddGroup(instanceID, kGroupIndex, parent, group.identifier, title, group.flags1, group.flags2,
-                    group.flags3);
+    suite->AddGroup(instanceID, kGroupIndex, parent, group.identifier, title, group.flags1, group.flags2, group.flags3);
 }
 
 }  // namespace

@@ -144,7 +144,8 @@ std::u16string TikTokUploader::GetStatusText(std::u16string& tooltip) const {
         return LocalizeWithArgument("$$$/Vekta/TikTokUploader/StatusText/SignedInAs=Signed in as @0",
                                     creatorInfo.creatorNickname);
     }
-    return talcore::config::Localizer::Get().Localize("$$$/Vekta/TikTokUploader/StatusText/NotAuthorized=Not logged in");
+    return talcore::config::Localizer::Get().Localize(
+        "$$$/Vekta/TikTokUploader/StatusText/NotAuthorized=Not logged in");
 }
 
 }  // namespace Vekta

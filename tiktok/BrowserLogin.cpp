@@ -138,7 +138,8 @@ std::string MakeStartPath() {
 }
 
 talcore::messaging::MessageID TimerExpiredMessageID() {
-    static const auto id = talcore::messaging::HashMessageTypeNameToMessageID(Brim::MessageNameForIdleCountdownTimerMessage);
+    static const auto id =
+        talcore::messaging::HashMessageTypeNameToMessageID(Brim::MessageNameForIdleCountdownTimerMessage);
     return id;
 }
 
@@ -175,15 +176,15 @@ bool TikTokUploader::LoginBrowser(LoginCallback callback) {
                                     {"code_challenge", challenge},
                                     {"code_challenge_method", method}});
         const std::string startPath = MakeStartPath();
-        authServer->AddService(std::make_shared<TikTokStartService>(
-            startPath, talcore::utility::BrowserAddress(authorizationAddress)));
+        authServer->AddService(
+            std::make_shared<TikTokStartService>(startPath, talcore::utility::BrowserAddress(authorizationAddress)));
         const std::string startAddress =
             TikTokEndpoints::LoopbackPrefix().UTF8() + std::to_string(authServer->GetPort()) + startPath;
 
         const auto& localizer = talcore::config::Localizer::Get();
         const std::u16string cancel = localizer.Localize("$$$/Vekta/PostProcess/TikTok/LoginCancel=Cancel");
-        const std::u16string message =
-            localizer.Localize("$$$/Vekta/PostProcess/TikTok/LoginMessage=Please use your web browser to log in to TikTok");
+        const std::u16string message = localizer.Localize(
+            "$$$/Vekta/PostProcess/TikTok/LoginMessage=Please use your web browser to log in to TikTok");
         const std::u16string title = localizer.Localize("$$$/Vekta/PostProcess/TikTok/LoginTitle=Log in");
         auto* mainWindow = talworkspace::workspace::WorkspaceUtils::FindMainTopLevelWindow();
         const talui::ui::WindowVariant parent(mainWindow ? mainWindow->GetNode() : nullptr);

@@ -36,7 +36,7 @@ const talnet::http::RequestOptions& TikTokUploader::BoundedRequestOptions() {
 talnet::http::RequestCompletion TikTokUploader::MakeCompletion(const GatePtr& gate, const char* handlerName,
                                                                Handler handler, FailureAction onFailure) {
     return [key = GetWeakKey(), gate, handlerName, handler = std::move(handler), onFailure](const RequestID& id,
-                                                                                           ResponsePtr response) {
+                                                                                            ResponsePtr response) {
         // Also when the uploader is gone: nobody can be waiting for it then, and opening is harmless.
         GateOpener opener(gate);
         auto locked = talcore::utility::RefCountedObjectWithWeakPtr::Lock(key);

@@ -140,8 +140,8 @@ private:
         GatePtr gate_;
         bool keepClosed_ = false;
     };
-    using Handler = std::function<void(TikTokUploader&, const talnet::http::RequestID&, const ResponsePtr&,
-                                       GateOpener&)>;
+    using Handler =
+        std::function<void(TikTokUploader&, const talnet::http::RequestID&, const ResponsePtr&, GateOpener&)>;
     // What ends a job when a step of its request chain fails with an exception.
     using FailureAction = void (TikTokUploader::*)();
 
@@ -152,8 +152,8 @@ private:
     // Runs `step` and catches everything it throws: the exception is traced under `name` and, when
     // `onFailure` is given, ends the job; the gate then opens even when the step meant to keep it
     // closed.
-    void RunGuarded(const char* name, const talnet::http::RequestID& id, GateOpener& opener,
-                    FailureAction onFailure, const std::function<void()>& step) noexcept;
+    void RunGuarded(const char* name, const talnet::http::RequestID& id, GateOpener& opener, FailureAction onFailure,
+                    const std::function<void()>& step) noexcept;
     // Waits for `gate`; on time-out cancels `id` and waits until its completion has run.
     void AwaitResponse(const GatePtr& gate, const talnet::http::RequestID& id, const char* timeoutTrace = nullptr);
     void PostForm(const std::string& url, const std::vector<std::pair<std::string, std::string>>& form,
@@ -230,7 +230,7 @@ private:
     } readAhead;
     std::uint64_t chunkSize = 0;
     std::uint64_t chunkCount = 0;
-    std::uint64_t videoSize = 0;  // bytes, as announced to TikTok at initialisation
+    std::uint64_t videoSize = 0;    // bytes, as announced to TikTok at initialisation
     bool transferComplete = false;  // every byte was answered for
     // Written by the completion side, read by the waiting loop.
     std::atomic<double> lastActivity;

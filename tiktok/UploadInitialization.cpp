@@ -32,7 +32,8 @@ constexpr double kTicksPerSecond = 254016000000.0;
 // becomes the first frame.
 std::int64_t CoverTimestampMs(std::int64_t ticks) {
     const double ms = std::trunc(static_cast<double>(ticks) / kTicksPerSecond * 1000.0);
-    if (ms >= static_cast<double>(std::numeric_limits<std::int32_t>::max())) return std::numeric_limits<std::int32_t>::max();
+    if (ms >= static_cast<double>(std::numeric_limits<std::int32_t>::max()))
+        return std::numeric_limits<std::int32_t>::max();
     if (ms <= 0.0) return 0;
     return static_cast<std::int64_t>(ms);
 }
@@ -196,7 +197,8 @@ void TikTokUploader::HandleUploadInitializationResponse(const RequestID& id, con
             std::u16string url = talnet::http::GetItemFor(data, "upload_url");
             // The file goes where the answer says: over https only, or to the host's own loopback
             // stand-in. The address is a capability and is not traced.
-            if (!url.empty() && !IsHttps(url) && !talnet::http::IsMappedLoopbackTarget(talcore::string::UTF16to8(url))) {
+            if (!url.empty() && !IsHttps(url) &&
+                !talnet::http::IsMappedLoopbackTarget(talcore::string::UTF16to8(url))) {
                 throw std::runtime_error("the upload_url is neither https nor a mapped loopback target");
             }
             uploadURL = std::move(url);

@@ -72,8 +72,9 @@ void BaseUploader::SetOutputFiles(std::uint32_t count, const OutputFileEntry* en
     for (std::uint32_t i = 0; entries && i < count; ++i) {
         // The entries are packed: copy the pointer out instead of reading it in place.
         const VektaUTF16Char* path = nullptr;
-        std::memcpy(&path, reinterpret_cast<const std::uint8_t*>(entries) + i * sizeof(OutputFileEntry) +
-                               offsetof(OutputFileEntry, path),
+        std::memcpy(&path,
+                    reinterpret_cast<const std::uint8_t*>(entries) + i * sizeof(OutputFileEntry) +
+                        offsetof(OutputFileEntry, path),
                     sizeof path);
         files.emplace_back(path ? std::u16string(path) : std::u16string());
     }

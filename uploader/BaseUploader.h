@@ -108,9 +108,9 @@ protected:
     bool JobFormatSupported() const noexcept { return jobFormatSupported_; }
     std::int64_t JobCoverTime() const noexcept { return jobCoverTime_; }
 
-    std::int32_t requestTimeout = 60;          // seconds, for one request's gate
-    std::int32_t idleLimitSeconds = 240;       // longest silence of a chunk request
-    std::int32_t waitSliceSeconds = 15;        // one wait of the transfer loop
+    std::int32_t requestTimeout = 60;     // seconds, for one request's gate
+    std::int32_t idleLimitSeconds = 240;  // longest silence of a chunk request
+    std::int32_t waitSliceSeconds = 15;   // one wait of the transfer loop
 
 private:
     PostProcessStatusCallback statusCallback_;

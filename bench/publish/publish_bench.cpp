@@ -82,8 +82,8 @@ public:
         if (!module_) Fail("cannot load the module: " + error);
         host::ExportParamHost::Get().ResetInstance(kInstanceID);
         record_ = host::MakeHostInstanceRecord(kInstanceID, host::kDefaultHostGroupID, host::kBasicSuiteAccessor);
-        if (T().createInstance(&record_, &host::StatusRecorder::StatusCallback, &host::StatusRecorder::AccountCallback) !=
-                0 ||
+        if (T().createInstance(&record_, &host::StatusRecorder::StatusCallback,
+                               &host::StatusRecorder::AccountCallback) != 0 ||
             T().addParameters(&record_) != 0 || T().refreshParameters(&record_) != 0)
             Fail("the instance could not be set up");
         T().parameterChanged(&record_, "VOXATikTokLogin");
@@ -101,7 +101,8 @@ public:
 
     // A draft of `file`, described as the host describes a finished H.264 export.
     void DescribeExport(const std::string& file) {
-        host::ExportParamHost::Get().SetValue(kInstanceID, "VOXATikTokPublishType", host::ParameterValue(std::int32_t{1}));
+        host::ExportParamHost::Get().SetValue(kInstanceID, "VOXATikTokPublishType",
+                                              host::ParameterValue(std::int32_t{1}));
         path_ = talcore::string::UTF8to16(file);
         OutputFileEntry entry{};
         const char16_t* p = path_.c_str();
@@ -239,8 +240,8 @@ int Run(int argc, char** argv) {
         const auto processorUpload = sandbox.Uploads().back();
 
         Measured ahead;
-        ahead.seconds = UploadWithProcessor(*processor, source, InitUpload(*processor, sandbox.Origin(), token, plan), plan,
-                                            ChunkReading::WhileOneIsInFlight);
+        ahead.seconds = UploadWithProcessor(*processor, source, InitUpload(*processor, sandbox.Origin(), token, plan),
+                                            plan, ChunkReading::WhileOneIsInFlight);
         readAheadRuns.push_back(ahead);
         const auto readAheadUpload = sandbox.Uploads().back();
 
@@ -255,10 +256,11 @@ int Run(int argc, char** argv) {
         sandbox.SetAutoApprove(false);
 
         if (verbose)
-            std::printf("round %d: plug-in %.3f (setup %.3f, cpu %.3f) processor %.3f reading ahead %.3f curl %.3f "
-                        "(cpu %.3f + sandbox %.3f) s\n",
-                        round, p.seconds, p.setupSeconds, p.cpuSeconds, a.seconds, ahead.seconds, b.seconds,
-                        b.childCpuSeconds, b.cpuSeconds);
+            std::printf(
+                "round %d: plug-in %.3f (setup %.3f, cpu %.3f) processor %.3f reading ahead %.3f curl %.3f "
+                "(cpu %.3f + sandbox %.3f) s\n",
+                round, p.seconds, p.setupSeconds, p.cpuSeconds, a.seconds, ahead.seconds, b.seconds, b.childCpuSeconds,
+                b.cpuSeconds);
         for (const auto* sent : {&upload, &processorUpload, &readAheadUpload, &curlUpload})
             if (!sent->complete || sent->sha256Hex != digest) Fail("the uploads differ");
     }
@@ -286,7 +288,8 @@ int Run(int argc, char** argv) {
     const auto mib = [](std::uint64_t bytes) { return static_cast<double>(bytes) / kMiB; };
     const std::uint64_t memoryTarget = 2 * plan.chunk + 32 * kMiB;
     const double speedRatio = rate(pluginRun) / rate(curlRun);
-    std::printf("publish of %.1f MiB in %" PRIu64 " chunks of %.1f MiB to the in-process sandbox on 127.0.0.1, "
+    std::printf("publish of %.1f MiB in %" PRIu64
+                " chunks of %.1f MiB to the in-process sandbox on 127.0.0.1, "
                 "median of %d; idle host %.1f MiB resident\n",
                 mib(plan.size), plan.count, mib(plan.chunk), repeat, mib(idle));
     std::printf("  %-36s %9s %9s %16s\n", "", "MB/s", "seconds", "peak above idle");
@@ -295,7 +298,8 @@ int Run(int argc, char** argv) {
     std::printf("  %-36s %9.1f %9.2f\n", "  of which the chunks", rate(pluginTransfer), pluginTransfer.seconds);
     std::printf("  %-36s %9.1f %9.2f %12.1f MiB\n", "(a) request processor, same PUTs", rate(processorRun),
                 processorRun.seconds, mib(processorRun.peakAboveIdle));
-    std::printf("  %-36s %9.1f %9.2f\n", "(a') the same, next chunk read ahead", rate(readAheadRun), readAheadRun.seconds);
+    std::printf("  %-36s %9.1f %9.2f\n", "(a') the same, next chunk read ahead", rate(readAheadRun),
+                readAheadRun.seconds);
     std::printf("  %-36s %9.1f %9.2f %16s\n", "(b) curl program, same PUTs", rate(curlRun), curlRun.seconds,
                 "(its own process)");
     std::printf("CPU time (user + system, medians)\n");
@@ -309,8 +313,8 @@ int Run(int argc, char** argv) {
     std::printf("  plug-in / curl CPU time:            %.2f\n", curlCpu > 0 ? pluginOwnCpu / curlCpu : 0.0);
     std::printf("  plug-in / request processor:        %.2f\n", rate(pluginRun) / rate(processorRun));
     std::printf("  plug-in chunks alone / curl:        %.2f\n", rate(pluginTransfer) / rate(curlRun));
-    std::printf("  request processor / curl:           %.2f  (reading ahead: %.2f)\n", rate(processorRun) / rate(curlRun),
-                rate(readAheadRun) / rate(curlRun));
+    std::printf("  request processor / curl:           %.2f  (reading ahead: %.2f)\n",
+                rate(processorRun) / rate(curlRun), rate(readAheadRun) / rate(curlRun));
     std::printf("  plug-in peak above idle:            %.1f MiB  (target < 2 x chunk + 32 MiB = %.1f MiB: %s)\n",
                 mib(pluginRun.peakAboveIdle), mib(memoryTarget),
                 pluginRun.peakAboveIdle < memoryTarget ? "met" : "NOT met");

@@ -16,10 +16,14 @@ namespace {
 std::string SystemMessage(DWORD code) {
     switch (code) {
         case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND: return "no such file";
-        case ERROR_ACCESS_DENIED: return "access denied";
-        case ERROR_SHARING_VIOLATION: return "the file is in use";
-        default: return "system error " + std::to_string(code);
+        case ERROR_PATH_NOT_FOUND:
+            return "no such file";
+        case ERROR_ACCESS_DENIED:
+            return "access denied";
+        case ERROR_SHARING_VIOLATION:
+            return "the file is in use";
+        default:
+            return "system error " + std::to_string(code);
     }
 }
 

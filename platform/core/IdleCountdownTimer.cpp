@@ -62,7 +62,9 @@ private:
         std::uint64_t generation;
     };
 
-    TimerService() { std::thread([this] { Run(); }).detach(); }
+    TimerService() {
+        std::thread([this] { Run(); }).detach();
+    }
 
     void Run() {
         std::unique_lock lock(mutex_);

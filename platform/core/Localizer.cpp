@@ -46,7 +46,8 @@ std::u16string Localizer::Localize(std::string_view keyWithDefault) const {
 }
 
 void Localizer::InstallTranslations(std::map<std::string, std::string> table) {
-    auto shared = table.empty() ? nullptr : std::make_shared<const std::map<std::string, std::string>>(std::move(table));
+    auto shared =
+        table.empty() ? nullptr : std::make_shared<const std::map<std::string, std::string>>(std::move(table));
     std::lock_guard lock(mutex_);
     translations_ = std::move(shared);
 }

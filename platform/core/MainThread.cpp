@@ -4,10 +4,10 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
-#include <mutex>
-#include <thread>
 #include <exception>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "talcore/debug/Trace.h"
 
@@ -61,9 +61,7 @@ bool CurrentThreadIsMainThread() {
     return MainThreadID().load(std::memory_order_acquire) == std::this_thread::get_id();
 }
 
-void DeclareMainThread() {
-    MainThreadID().store(std::this_thread::get_id(), std::memory_order_release);
-}
+void DeclareMainThread() { MainThreadID().store(std::this_thread::get_id(), std::memory_order_release); }
 
 void PostToMainThread(std::function<void()> task) {
     auto& q = Queue();

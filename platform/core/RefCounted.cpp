@@ -40,9 +40,7 @@ RefCountedObjectWithWeakPtr::~RefCountedObjectWithWeakPtr() {
     r.objects.erase(weakKey_);
 }
 
-void RefCountedObjectWithWeakPtr::AddRefCount() const noexcept {
-    refCount_.fetch_add(1, std::memory_order_relaxed);
-}
+void RefCountedObjectWithWeakPtr::AddRefCount() const noexcept { refCount_.fetch_add(1, std::memory_order_relaxed); }
 
 bool RefCountedObjectWithWeakPtr::TryAddRefCount() const noexcept {
     std::int32_t count = refCount_.load(std::memory_order_relaxed);

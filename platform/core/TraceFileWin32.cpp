@@ -12,9 +12,9 @@ namespace talcore::debug::detail {
 // as well as reading: a trace file left open by a running host can still be rotated or removed.
 std::FILE* OpenTraceFile(const std::string& path) {
     const std::wstring wide = filesupport::ToWide(string::UTF8to16(path));
-    const HANDLE handle = CreateFileW(wide.c_str(), FILE_APPEND_DATA,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE handle =
+        CreateFileW(wide.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return nullptr;
     const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_APPEND | _O_WRONLY | _O_BINARY);
     if (descriptor < 0) {

@@ -38,9 +38,9 @@ namespace {
 using Clock = detail::RequestClock;
 using detail::EasyHandle;
 using detail::HeaderList;
-using detail::MultiHandle;
 using detail::Method;
 using detail::MethodName;
+using detail::MultiHandle;
 
 constexpr std::size_t kCompletionThreads = 2;
 // Upper bound of one wait in curl_multi_poll; curl shortens it for its own timers.
@@ -73,8 +73,8 @@ struct Transfer {
     std::uint64_t received = 0;          // answer bytes taken in, headers and body
     bool tooLarge = false;
     bool followRedirects = false;
-    bool sent = false;            // the request has gone out once
-    bool resendRefused = false;   // curl meant to send it again, and was not let
+    bool sent = false;           // the request has gone out once
+    bool resendRefused = false;  // curl meant to send it again, and was not let
     // Pending until the first of its natural end, a cancellation or a stop claims it; only that one
     // completes it.
     std::atomic<bool> done{false};
@@ -200,8 +200,8 @@ public:
         return Submit(Method::Post, id, std::move(completion), url, std::move(body), headers, options);
     }
 
-    bool Put(const RequestID& id, RequestCompletion completion, const talcore::utility::ImmutableString& url,
-             Body body, const HeaderMap& headers, const RequestOptions& options) override {
+    bool Put(const RequestID& id, RequestCompletion completion, const talcore::utility::ImmutableString& url, Body body,
+             const HeaderMap& headers, const RequestOptions& options) override {
         return Submit(Method::Put, id, std::move(completion), url, std::move(body), headers, options);
     }
 
@@ -278,7 +278,9 @@ private:
         CURL* easy = transfer->easy.get();
         if (!easy) return nullptr;
         bool ok = true;
-        const auto set = [&](CURLoption option, auto value) { ok = ok && curl_easy_setopt(easy, option, value) == CURLE_OK; };
+        const auto set = [&](CURLoption option, auto value) {
+            ok = ok && curl_easy_setopt(easy, option, value) == CURLE_OK;
+        };
         Transfer* self = transfer.get();
         set(CURLOPT_URL, normalized.c_str());
         set(CURLOPT_PRIVATE, static_cast<void*>(self));
@@ -321,8 +323,8 @@ private:
                 // not copy them. An empty body must not be a null pointer: that would mean "read".
                 set(CURLOPT_POST, 1L);
                 set(CURLOPT_POSTFIELDSIZE_LARGE, bodySize);
-                set(CURLOPT_POSTFIELDS, bodySize > 0 ? static_cast<const void*>(self->body->Data())
-                                                     : static_cast<const void*>(""));
+                set(CURLOPT_POSTFIELDS,
+                    bodySize > 0 ? static_cast<const void*>(self->body->Data()) : static_cast<const void*>(""));
                 break;
             case Method::Put:
                 set(CURLOPT_UPLOAD, 1L);

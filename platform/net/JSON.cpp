@@ -160,13 +160,27 @@ void PrintString(std::string_view text, std::string& out) {
             continue;
         }
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\b': out += "\\b"; break;
-            case '\f': out += "\\f"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\b':
+                out += "\\b";
+                break;
+            case '\f':
+                out += "\\f";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
             default:
                 if (c < 0x20) {
                     out += "\\u00";
@@ -277,7 +291,8 @@ JSONNode JSONParse(std::string_view utf8) {
     TreeBuilder builder;
     const bool parsed = nlohmann::json::sax_parse(utf8.begin(), utf8.end(), &builder);
     if (!parsed) {
-        throw std::runtime_error("JSONParse: " + (builder.Error().empty() ? std::string("malformed JSON") : builder.Error()));
+        throw std::runtime_error("JSONParse: " +
+                                 (builder.Error().empty() ? std::string("malformed JSON") : builder.Error()));
     }
     return builder.TakeRoot();
 }

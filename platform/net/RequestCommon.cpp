@@ -31,9 +31,12 @@ bool IsHeaderValue(std::string_view value) {
 
 const char* MethodName(Method method) {
     switch (method) {
-        case Method::Get: return "GET";
-        case Method::Post: return "POST";
-        case Method::Put: return "PUT";
+        case Method::Get:
+            return "GET";
+        case Method::Post:
+            return "POST";
+        case Method::Put:
+            return "PUT";
     }
     return "?";
 }
@@ -71,7 +74,8 @@ void TakeHeaderLine(Response& response, std::string_view line) {
     if (line.starts_with("HTTP/")) {
         response.headers.clear();
     } else if (const auto colon = line.find(':'); colon != std::string_view::npos && colon > 0) {
-        response.headers.emplace(LowerCopy(TrimSpace(line.substr(0, colon))), std::string(TrimSpace(line.substr(colon + 1))));
+        response.headers.emplace(LowerCopy(TrimSpace(line.substr(0, colon))),
+                                 std::string(TrimSpace(line.substr(colon + 1))));
     }
 }
 
@@ -107,7 +111,8 @@ void RunCompletion(const RequestID& id, const RequestCompletion& completion, std
     try {
         completion(id, std::move(response));
     } catch (const std::exception& error) {
-        if (NetworkTraceEnabled()) NetworkTrace("completion of [" + id.AsUTF8String() + "] threw: " + error.what() + "\n");
+        if (NetworkTraceEnabled())
+            NetworkTrace("completion of [" + id.AsUTF8String() + "] threw: " + error.what() + "\n");
     } catch (...) {
         if (NetworkTraceEnabled()) NetworkTrace("completion of [" + id.AsUTF8String() + "] threw\n");
     }

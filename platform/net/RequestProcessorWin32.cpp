@@ -64,16 +64,26 @@ std::wstring WidenBytes(std::string_view bytes) {
 
 std::string ErrorText(DWORD error) {
     switch (error) {
-        case ERROR_WINHTTP_CANNOT_CONNECT: return "could not connect";
-        case ERROR_WINHTTP_CONNECTION_ERROR: return "connection reset or closed";
-        case ERROR_WINHTTP_TIMEOUT: return "timed out";
-        case ERROR_WINHTTP_NAME_NOT_RESOLVED: return "host name not resolved";
-        case ERROR_WINHTTP_OPERATION_CANCELLED: return "cancelled";
-        case ERROR_WINHTTP_SECURE_FAILURE: return "TLS failure";
-        case ERROR_WINHTTP_INVALID_SERVER_RESPONSE: return "invalid answer";
-        case ERROR_WINHTTP_REDIRECT_FAILED: return "redirect failed";
-        case ERROR_NOT_ENOUGH_MEMORY: return "out of memory";
-        default: return "WinHTTP error " + std::to_string(error);
+        case ERROR_WINHTTP_CANNOT_CONNECT:
+            return "could not connect";
+        case ERROR_WINHTTP_CONNECTION_ERROR:
+            return "connection reset or closed";
+        case ERROR_WINHTTP_TIMEOUT:
+            return "timed out";
+        case ERROR_WINHTTP_NAME_NOT_RESOLVED:
+            return "host name not resolved";
+        case ERROR_WINHTTP_OPERATION_CANCELLED:
+            return "cancelled";
+        case ERROR_WINHTTP_SECURE_FAILURE:
+            return "TLS failure";
+        case ERROR_WINHTTP_INVALID_SERVER_RESPONSE:
+            return "invalid answer";
+        case ERROR_WINHTTP_REDIRECT_FAILED:
+            return "redirect failed";
+        case ERROR_NOT_ENOUGH_MEMORY:
+            return "out of memory";
+        default:
+            return "WinHTTP error " + std::to_string(error);
     }
 }
 
@@ -105,8 +115,10 @@ bool ParseURL(const std::string& url, Target& target) {
     target.secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
     target.host.assign(parts.lpszHostName, parts.dwHostNameLength);
     target.port = parts.nPort;
-    const std::wstring path(parts.lpszUrlPath ? std::wstring(parts.lpszUrlPath, parts.dwUrlPathLength) : std::wstring());
-    const std::wstring query(parts.lpszExtraInfo ? std::wstring(parts.lpszExtraInfo, parts.dwExtraInfoLength) : std::wstring());
+    const std::wstring path(parts.lpszUrlPath ? std::wstring(parts.lpszUrlPath, parts.dwUrlPathLength)
+                                              : std::wstring());
+    const std::wstring query(parts.lpszExtraInfo ? std::wstring(parts.lpszExtraInfo, parts.dwExtraInfoLength)
+                                                 : std::wstring());
     target.pathAndQuery = (path.empty() ? L"/" : path) + query;
     const std::string host = Narrow(target.host);
     target.loopback = host == "127.0.0.1" || host == "localhost" || host == "::1" || host == "[::1]";
@@ -262,7 +274,8 @@ public:
                 TakeBody(transfer, length);
                 break;
             case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR:
-                Fail(transfer, info ? static_cast<WINHTTP_ASYNC_RESULT*>(info)->dwError : ERROR_WINHTTP_CONNECTION_ERROR);
+                Fail(transfer,
+                     info ? static_cast<WINHTTP_ASYNC_RESULT*>(info)->dwError : ERROR_WINHTTP_CONNECTION_ERROR);
                 break;
             default:
                 break;
@@ -299,8 +312,8 @@ private:
         // The path goes out as given: it is already encoded, and encoding it again would change it.
         const DWORD flags = WINHTTP_FLAG_ESCAPE_DISABLE | WINHTTP_FLAG_ESCAPE_DISABLE_QUERY |
                             (transfer.target.secure ? WINHTTP_FLAG_SECURE : 0);
-        transfer.request = WinHttpOpenRequest(transfer.connection, verb.c_str(), transfer.target.pathAndQuery.c_str(), nullptr,
-                                              WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags);
+        transfer.request = WinHttpOpenRequest(transfer.connection, verb.c_str(), transfer.target.pathAndQuery.c_str(),
+                                              nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags);
         if (!transfer.request) return Fail(transfer, GetLastError());
         // From here on the request's callbacks, its closing included, carry the transfer.
         DWORD_PTR context = reinterpret_cast<DWORD_PTR>(&transfer);
@@ -338,7 +351,8 @@ private:
         const int idleMs = std::clamp(options.lowSpeedTimeoutSeconds, 0, kLongestSeconds) * 1000;
         if (!WinHttpSetTimeouts(request, connectMs, connectMs, idleMs, idleMs)) return false;
         DWORD headWaitMs = idleMs > 0 ? static_cast<DWORD>(idleMs) : INFINITE;
-        if (!WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headWaitMs, sizeof headWaitMs)) return false;
+        if (!WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headWaitMs, sizeof headWaitMs))
+            return false;
         return transfer.headers.empty() ||
                WinHttpAddRequestHeaders(request, transfer.headers.c_str(), static_cast<DWORD>(-1),
                                         WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE);
@@ -484,8 +498,8 @@ public:
               Body body, const HeaderMap& headers, const RequestOptions& options) override {
         return core_->Submit(Method::Post, id, std::move(completion), url, std::move(body), headers, options);
     }
-    bool Put(const RequestID& id, RequestCompletion completion, const talcore::utility::ImmutableString& url,
-             Body body, const HeaderMap& headers, const RequestOptions& options) override {
+    bool Put(const RequestID& id, RequestCompletion completion, const talcore::utility::ImmutableString& url, Body body,
+             const HeaderMap& headers, const RequestOptions& options) override {
         return core_->Submit(Method::Put, id, std::move(completion), url, std::move(body), headers, options);
     }
     void Cancel(const RequestID& id) override { core_->Cancel(id); }

@@ -74,7 +74,8 @@ void Server::Stop() {
         thread.join();
         listener->CloseAll();  // the thread has ended: nothing else touches the connections now
     }
-    if (http::detail::NetworkTraceEnabled()) http::detail::NetworkTrace("server on port " + std::to_string(impl_->port.load()) + " stopped\n");
+    if (http::detail::NetworkTraceEnabled())
+        http::detail::NetworkTrace("server on port " + std::to_string(impl_->port.load()) + " stopped\n");
 }
 
 void Server::SetServiceTimeout(std::chrono::milliseconds limit) { impl_->registry->SetServiceTimeout(limit); }

@@ -58,9 +58,15 @@ void Connection::ReadHead() {
 
 void Connection::OnHead() {
     switch (reader_.GetState()) {
-        case HeadReader::State::Complete: Dispatch(); return;
-        case HeadReader::State::Refused: Answer(reader_.RefusalStatus()); return;
-        default: Close(); return;
+        case HeadReader::State::Complete:
+            Dispatch();
+            return;
+        case HeadReader::State::Refused:
+            Answer(reader_.RefusalStatus());
+            return;
+        default:
+            Close();
+            return;
     }
 }
 
@@ -68,7 +74,8 @@ void Connection::Dispatch() {
     const auto& head = reader_.Head();
     const auto methodText = head.method_string();
     const auto targetText = head.target();
-    RequestView request(std::string(methodText.data(), methodText.size()), std::string_view(targetText.data(), targetText.size()));
+    RequestView request(std::string(methodText.data(), methodText.size()),
+                        std::string_view(targetText.data(), targetText.size()));
     traceLabel_ = request.GetMethod() + " " + TracePath(request.GetPath());
 
     const std::shared_ptr<Service> service = listener_.Registry().Find(request.GetPath());
@@ -106,13 +113,15 @@ void Connection::Answer(int status) { Send(StatusOnlyHead(status), nullptr, stat
 
 void Connection::Send(std::string head, std::shared_ptr<const std::string> payload, int status) {
     if (NetworkTraceEnabled()) {
-        NetworkTrace("server " + (traceLabel_.empty() ? std::string("request") : traceLabel_) + " -> " + std::to_string(status) + "\n");
+        NetworkTrace("server " + (traceLabel_.empty() ? std::string("request") : traceLabel_) + " -> " +
+                     std::to_string(status) + "\n");
     }
     stage_ = Stage::Writing;
     head_ = std::move(head);
     payload_ = std::move(payload);
     ArmDeadline(kWriteDeadline, Stage::Writing);
-    const std::array<asio::const_buffer, 2> buffers{asio::buffer(head_), payload_ ? asio::buffer(*payload_) : asio::const_buffer()};
+    const std::array<asio::const_buffer, 2> buffers{asio::buffer(head_),
+                                                    payload_ ? asio::buffer(*payload_) : asio::const_buffer()};
     asio::async_write(socket_, buffers, [self = shared_from_this()](const error_code& error, std::size_t) {
         if (self->stage_ != Stage::Writing) return;
         if (error) {
@@ -134,15 +143,16 @@ void Connection::Drain() {
 }
 
 void Connection::DiscardSome() {
-    socket_.async_read_some(reader_.DiscardRoom(), [self = shared_from_this()](const error_code& error, std::size_t read) {
-        if (self->stage_ != Stage::Draining) return;
-        self->drainedBytes_ += read;
-        if (error || self->drainedBytes_ >= kMaxDrainBytes) {
-            self->Close();
-        } else {
-            self->DiscardSome();
-        }
-    });
+    socket_.async_read_some(reader_.DiscardRoom(),
+                            [self = shared_from_this()](const error_code& error, std::size_t read) {
+                                if (self->stage_ != Stage::Draining) return;
+                                self->drainedBytes_ += read;
+                                if (error || self->drainedBytes_ >= kMaxDrainBytes) {
+                                    self->Close();
+                                } else {
+                                    self->DiscardSome();
+                                }
+                            });
 }
 
 void Connection::ArmDeadline(std::chrono::steady_clock::duration limit, Stage stage) {
@@ -157,7 +167,8 @@ void Connection::OnDeadline(Stage stage) {
         Answer(500);  // the service may still fill its record; it is not read from here on
         return;
     }
-    if (stage == Stage::ReadingHead && NetworkTraceEnabled()) NetworkTrace("server closed a connection whose request head came too late\n");
+    if (stage == Stage::ReadingHead && NetworkTraceEnabled())
+        NetworkTrace("server closed a connection whose request head came too late\n");
     Close();
 }
 

@@ -57,7 +57,8 @@ void Listener::CloseAll() {
 }
 
 void Listener::Forget(const Connection& connection) {
-    const auto it = std::find_if(connections_.begin(), connections_.end(), [&](const auto& open) { return open.get() == &connection; });
+    const auto it = std::find_if(connections_.begin(), connections_.end(),
+                                 [&](const auto& open) { return open.get() == &connection; });
     if (it != connections_.end()) connections_.erase(it);
 }
 
@@ -82,7 +83,8 @@ void Listener::Admit(asio::ip::tcp::socket socket) {
     error_code ignored;
     socket.set_option(asio::ip::tcp::no_delay(true), ignored);
     if (connections_.size() >= kMaxConnections) {
-        const auto oldest = std::find_if(connections_.begin(), connections_.end(), [](const auto& open) { return open->IsEvictable(); });
+        const auto oldest = std::find_if(connections_.begin(), connections_.end(),
+                                         [](const auto& open) { return open->IsEvictable(); });
         if (oldest == connections_.end()) {
             // Every connection carries a request that is being answered; those end within their limits.
             socket.close(ignored);

@@ -33,7 +33,8 @@ std::string FormDecode(std::string_view text) {
 
 std::string_view PathOf(std::string_view target) { return target.substr(0, target.find_first_of("?#")); }
 
-RequestView::RequestView(std::string method, std::string_view target) : method_(std::move(method)), path_(PathOf(target)) {
+RequestView::RequestView(std::string method, std::string_view target)
+    : method_(std::move(method)), path_(PathOf(target)) {
     if (const auto start = target.find('?'); start != std::string_view::npos) {
         const std::string_view query = target.substr(start + 1);
         query_ = query.substr(0, query.find('#'));

@@ -10,15 +10,20 @@ namespace talnet::http::server::detail {
 namespace {
 
 bool IsTokenCharacter(char c) {
-    return std::isalnum(static_cast<unsigned char>(c)) != 0 || std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
+    return std::isalnum(static_cast<unsigned char>(c)) != 0 ||
+           std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
 }
 
 // Only token characters in a name: a colon, a blank or a line break would let it end early or start
 // a field of its own.
-bool IsSafeName(std::string_view name) { return !name.empty() && std::all_of(name.begin(), name.end(), IsTokenCharacter); }
+bool IsSafeName(std::string_view name) {
+    return !name.empty() && std::all_of(name.begin(), name.end(), IsTokenCharacter);
+}
 
 // A line break or NUL in a value would let it start a field or a body of its own.
-bool IsSafeValue(std::string_view value) { return value.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos; }
+bool IsSafeValue(std::string_view value) {
+    return value.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+}
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -51,7 +56,8 @@ std::string ResponseRecord::Head() const {
     for (const auto& [name, value] : headers_) {
         if (IsSafeName(name) && IsSafeValue(value) && !IsFramingField(name)) head += name + ": " + value + "\r\n";
     }
-    if (payload_ && !contentType_.empty() && IsSafeValue(contentType_)) head += "Content-Type: " + contentType_ + "\r\n";
+    if (payload_ && !contentType_.empty() && IsSafeValue(contentType_))
+        head += "Content-Type: " + contentType_ + "\r\n";
     return head + Framing(payload_ ? payload_->size() : 0);
 }
 

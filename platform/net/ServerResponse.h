@@ -19,7 +19,9 @@ public:
         payload_ = std::move(payload);
         contentType_ = std::move(contentType);
     }
-    void SetHeader(std::string name, std::string value) override { headers_.emplace_back(std::move(name), std::move(value)); }
+    void SetHeader(std::string name, std::string value) override {
+        headers_.emplace_back(std::move(name), std::move(value));
+    }
 
     // The status line and the header fields: the service's own that are safe to send, then the
     // framing, which is the server's alone.

@@ -11,8 +11,8 @@ namespace talcore::utility::detail {
 // gets no console of the host's.
 bool OpenWithSystem(const std::string& address) {
     const std::u16string wide = string::UTF8to16(address);
-    const auto result = reinterpret_cast<INT_PTR>(ShellExecuteW(nullptr, L"open", reinterpret_cast<const wchar_t*>(wide.c_str()),
-                                                                nullptr, nullptr, SW_SHOWNORMAL));
+    const auto result = reinterpret_cast<INT_PTR>(ShellExecuteW(
+        nullptr, L"open", reinterpret_cast<const wchar_t*>(wide.c_str()), nullptr, nullptr, SW_SHOWNORMAL));
     return result > 32;  // the shell's convention: larger than 32 is success
 }
 

@@ -298,9 +298,9 @@ int HostSession::Publish(const PublishOptions& options) {
     SetValue("VOXATikTokStitchPermission", options.allowStitch ? 1 : 0);
     SetValue("VOXATikTokDeleteLocalFile", options.deleteLocalFile ? 1 : 0);
     if (info.frameRate > 0.0f) {
-        ExportParamHost::Get().SetValue(
-            kInstanceID, kTicksPerFrame,
-            ParameterValue(static_cast<std::int64_t>(std::llround(kTicksPerSecond / static_cast<double>(info.frameRate)))));
+        ExportParamHost::Get().SetValue(kInstanceID, kTicksPerFrame,
+                                        ParameterValue(static_cast<std::int64_t>(
+                                            std::llround(kTicksPerSecond / static_cast<double>(info.frameRate)))));
     }
     if (options.coverGiven) {
         const double ticks = static_cast<double>(options.coverMs) * (kTicksPerSecond / 1000.0);

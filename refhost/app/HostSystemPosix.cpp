@@ -28,8 +28,8 @@ std::filesystem::path DefaultPresetPath() {
     const char* config = std::getenv("XDG_CONFIG_HOME");
     const char* home = std::getenv("HOME");
     const std::filesystem::path base = config && *config ? std::filesystem::path(config)
-                                       : home && *home     ? std::filesystem::path(home) / ".config"
-                                                           : std::filesystem::temp_directory_path();
+                                       : home && *home   ? std::filesystem::path(home) / ".config"
+                                                         : std::filesystem::temp_directory_path();
     return base / "vekta-host" / "tiktok.preset";
 }
 

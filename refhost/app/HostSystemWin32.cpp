@@ -36,7 +36,7 @@ std::vector<std::string> CommandLineArguments(int, char**) {
     // The narrow arguments are in the ANSI code page and lose every character outside it.
     int count = 0;
     const std::unique_ptr<wchar_t*, decltype(&LocalFree)> wide(CommandLineToArgvW(GetCommandLineW(), &count),
-                                                                 &LocalFree);
+                                                               &LocalFree);
     std::vector<std::string> arguments;
     for (int i = 1; wide && i < count; ++i) arguments.push_back(talcore::string::UTF16to8(FromWide(wide.get()[i])));
     if (const UINT current = GetConsoleOutputCP(); current != 0 && current != CP_UTF8 && SetConsoleOutputCP(CP_UTF8)) {

@@ -9,19 +9,29 @@ namespace vekta::host {
 
 const char* StateName(std::uint32_t state) {
     switch (state) {
-        case kUploadStateArmed: return "Armed";
-        case kUploadStateIdle: return "Idle";
-        case kUploadStateUploading: return "Uploading";
-        case kUploadStateSucceeded: return "Succeeded";
-        case kUploadStateAborted: return "Aborted";
-        case kUploadStateFailed: return "Failed";
-        case kUploadStateNotice: return "Notice";
-        case kUploadStateSucceededWithNotice: return "Succeeded with notice";
-        default: return "Unknown";
+        case kUploadStateArmed:
+            return "Armed";
+        case kUploadStateIdle:
+            return "Idle";
+        case kUploadStateUploading:
+            return "Uploading";
+        case kUploadStateSucceeded:
+            return "Succeeded";
+        case kUploadStateAborted:
+            return "Aborted";
+        case kUploadStateFailed:
+            return "Failed";
+        case kUploadStateNotice:
+            return "Notice";
+        case kUploadStateSucceededWithNotice:
+            return "Succeeded with notice";
+        default:
+            return "Unknown";
     }
 }
 
-ProgressView::ProgressView(std::uint64_t fileSizeBytes, bool terminal) : fileSize_(fileSizeBytes), terminal_(terminal) {}
+ProgressView::ProgressView(std::uint64_t fileSizeBytes, bool terminal)
+    : fileSize_(fileSizeBytes), terminal_(terminal) {}
 
 void ProgressView::Show(const StatusEvent& event) {
     std::lock_guard lock(mutex_);

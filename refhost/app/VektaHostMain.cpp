@@ -73,11 +73,11 @@ int Describe(const vekta::host::PluginModule& module) {
     void* slots[14];
     std::memcpy(slots, &module.Callbacks(), sizeof slots);
     for (int slot = 0; slot < 14; ++slot) {
-        const char* state =
-            slot == 12 ? (slots[12] == reinterpret_cast<void*>(vekta::host::PluginModule::kHostSlot12Marker)
-                              ? "left to the host"
-                              : "CHANGED by the module")
-                       : (slots[slot] ? "set" : "EMPTY");
+        const char* state = slot == 12
+                                ? (slots[12] == reinterpret_cast<void*>(vekta::host::PluginModule::kHostSlot12Marker)
+                                       ? "left to the host"
+                                       : "CHANGED by the module")
+                                : (slots[slot] ? "set" : "EMPTY");
         std::printf("  %2d  %-20s %s\n", slot, vekta::host::CallbackSlotName(slot), state);
     }
     for (const auto& warning : module.Warnings()) std::printf("warning: %s\n", warning.c_str());
@@ -191,8 +191,9 @@ int main(int argc, char** argv) {
     }
     if (command == "publish" && publish.file.empty()) return Usage("publish needs a FILE");
     if (command == "publish" && !publish.videoFacts && !vekta::host::CanProbeVideos()) {
-        return Usage("publish needs --video-info WIDTHxHEIGHT@FPS:DURATION_MS here: this vekta-host cannot read a "
-                     "video's facts (it is built without FFmpeg)");
+        return Usage(
+            "publish needs --video-info WIDTHxHEIGHT@FPS:DURATION_MS here: this vekta-host cannot read a "
+            "video's facts (it is built without FFmpeg)");
     }
 
     vekta::host::HostSession session;

@@ -13,8 +13,8 @@ namespace vekta::host {
 
 struct ProbedVideo {
     ExportVideoInfo info{};
-    std::string container;   // as libavformat names it
-    std::string codec;       // the video stream's codec
+    std::string container;  // as libavformat names it
+    std::string codec;      // the video stream's codec
 };
 
 // 'H264', 'HEVC' or 'MPEG' for H.264, HEVC or MPEG-4 Part 2 in MP4; 'MooV' for QuickTime; other

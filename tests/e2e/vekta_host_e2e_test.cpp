@@ -47,9 +47,10 @@ private:
         Make("testsrc2=size=640x360:rate=30", 1, webm, {"-c:v", "libvpx"});
     }
     static void Make(const std::string& source, int seconds, const fs::path& out,
-                     std::vector<std::string> codec = {"-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p"}) {
-        std::vector<std::string> argv = {"/usr/bin/ffmpeg", "-loglevel", "error", "-y", "-f", "lavfi", "-i", source,
-                                         "-t", std::to_string(seconds)};
+                     std::vector<std::string> codec = {"-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt",
+                                                       "yuv420p"}) {
+        std::vector<std::string> argv = {"/usr/bin/ffmpeg", "-loglevel", "error", "-y", "-f",
+                                         "lavfi",           "-i",        source,  "-t", std::to_string(seconds)};
         argv.insert(argv.end(), codec.begin(), codec.end());
         argv.push_back(out.string());
         const auto made = Run(argv);
@@ -65,8 +66,9 @@ protected:
                                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(work_);
         fs::create_directories(work_ / "uploads");
-        std::vector<std::string> sandboxArgv = {TIKTOK_SANDBOX_PATH, "--port", "0", "--port-file",
-                                                (work_ / "port").string(), "--data-dir", (work_ / "uploads").string()};
+        std::vector<std::string> sandboxArgv = {
+            TIKTOK_SANDBOX_PATH,         "--port", "0", "--port-file", (work_ / "port").string(), "--data-dir",
+            (work_ / "uploads").string()};
         for (const auto& option : SandboxOptions()) sandboxArgv.push_back(option);
         sandbox_ = std::make_unique<ChildProcess>(sandboxArgv);
         ASSERT_TRUE(sandbox_->WaitForOutput("listening on", 20s)) << sandbox_->Errors();
@@ -92,9 +94,13 @@ protected:
 
     // vekta-host with TikTok's addresses mapped to the sandbox and the test's own preset.
     std::vector<std::string> HostArgv(const std::vector<std::string>& args) const {
-        std::vector<std::string> argv = {VEKTA_HOST_PATH, "--origin-map", "https://www.tiktok.com=" + origin_,
-                                         "--origin-map", "https://open.tiktokapis.com=" + origin_,
-                                         "--preset", Preset().string()};
+        std::vector<std::string> argv = {VEKTA_HOST_PATH,
+                                         "--origin-map",
+                                         "https://www.tiktok.com=" + origin_,
+                                         "--origin-map",
+                                         "https://open.tiktokapis.com=" + origin_,
+                                         "--preset",
+                                         Preset().string()};
         argv.insert(argv.end(), args.begin(), args.end());
         return argv;
     }
@@ -116,8 +122,7 @@ protected:
     std::size_t CountRequests(const std::string& method, const std::string& path) {
         std::size_t count = 0;
         const auto requests = Control("/_sandbox/requests")["requests"];
-        for (const auto& request : requests)
-            count += request["method"] == method && request["path"] == path ? 1 : 0;
+        for (const auto& request : requests) count += request["method"] == method && request["path"] == path ? 1 : 0;
         return count;
     }
 
@@ -214,10 +219,11 @@ TEST_F(VektaHostEndToEnd, ACorruptPresetGivesAClearError) {
 TEST_F(VektaHostEndToEnd, ARealHeadlessBrowserFollowsTheRedirectToTheLoopbackListener) {
     if (!fs::exists("/usr/bin/chromium")) GTEST_SKIP() << "chromium is not installed (scripts/install-deps.sh --all)";
     PostControl("/_sandbox/config", {{"auto_approve", true}});
-    const std::string browser = "/usr/bin/chromium --headless --no-sandbox --disable-gpu --no-first-run "
-                                "--disable-background-networking --disable-component-update --disable-sync "
-                                "--disable-quic --user-data-dir=" +
-                                (work_ / "chromium-profile").string() + " --dump-dom %s";
+    const std::string browser =
+        "/usr/bin/chromium --headless --no-sandbox --disable-gpu --no-first-run "
+        "--disable-background-networking --disable-component-update --disable-sync "
+        "--disable-quic --user-data-dir=" +
+        (work_ / "chromium-profile").string() + " --dump-dom %s";
     const auto signin = Host({"signin"}, {{"BROWSER", browser}});
     ASSERT_EQ(signin.status, 0) << signin.out << signin.err;
     EXPECT_NE(signin.out.find("Signed in as Sandbox Creator"), std::string::npos) << signin.out;
@@ -228,13 +234,15 @@ TEST_F(VektaHostEndToEnd, ARealHeadlessBrowserFollowsTheRedirectToTheLoopbackLis
 // their code under our state.
 TEST_F(VektaHostEndToEnd, TheBrowsersCommandLineCarriesOnlyASingleUseStartAddress) {
     const auto record = work_ / "browser-arguments";
-    const auto signin = Host({"signin"}, {{"BROWSER", std::string(HEADLESS_BROWSER_PATH) + " --record " + record.string()}});
+    const auto signin =
+        Host({"signin"}, {{"BROWSER", std::string(HEADLESS_BROWSER_PATH) + " --record " + record.string()}});
     ASSERT_EQ(signin.status, 0) << signin.out << signin.err;
     std::ifstream in(record);
     std::string address, more;
     ASSERT_TRUE(std::getline(in, address));
     EXPECT_FALSE(std::getline(in, more)) << "opened once";
-    EXPECT_TRUE(std::regex_match(address, std::regex(R"(http://127\.0\.0\.1:559[89]\d/VektaAuthTikTok/start/[0-9a-f]{32})")))
+    EXPECT_TRUE(
+        std::regex_match(address, std::regex(R"(http://127\.0\.0\.1:559[89]\d/VektaAuthTikTok/start/[0-9a-f]{32})")))
         << address;
     for (const char* secret : {"state", "code_challenge", "tiktok", "client_key"})
         EXPECT_EQ(address.find(secret), std::string::npos) << secret;
@@ -247,7 +255,8 @@ TEST_F(VektaHostEndToEnd, WithoutABrowserTheHostPrintsTheStartAddressToOpen) {
     ASSERT_TRUE(host.WaitForOutput("/VektaAuthTikTok/start/", 60s)) << host.Output() << host.Errors();
     std::smatch match;
     const std::string output = host.Output();
-    ASSERT_TRUE(std::regex_search(output, match, std::regex(R"(http://127\.0\.0\.1:\d+/VektaAuthTikTok/start/[0-9a-f]{32})")))
+    ASSERT_TRUE(
+        std::regex_search(output, match, std::regex(R"(http://127\.0\.0\.1:\d+/VektaAuthTikTok/start/[0-9a-f]{32})")))
         << output;
     const auto browser = vekta::test::Run({HEADLESS_BROWSER_PATH, match.str()}, {}, 60s);
     EXPECT_EQ(browser.status, 0) << browser.err;
@@ -264,9 +273,11 @@ TEST_F(VektaHostEndToEnd, OriginMapsInClearToAnotherMachineAreRefusedAndAnyMapIs
         std::string refusal;  // empty: accepted
     } cases[] = {
         {{}, {}, ""},
-        {{"--origin-map", "https://open.tiktokapis.com=http://198.51.100.7:8080"}, {},
+        {{"--origin-map", "https://open.tiktokapis.com=http://198.51.100.7:8080"},
+         {},
          "--origin-map 'https://open.tiktokapis.com=http://198.51.100.7:8080': a plain-http target must be 127.0.0.1"},
-        {{}, {{"VEKTA_HOST_ORIGIN_MAP", "https://www.tiktok.com=http://upload.example.test"}},
+        {{},
+         {{"VEKTA_HOST_ORIGIN_MAP", "https://www.tiktok.com=http://upload.example.test"}},
          "VEKTA_HOST_ORIGIN_MAP entry 'https://www.tiktok.com=http://upload.example.test': a plain-http target"},
         {{"--origin-map", "https://mirror.example.test=https://mirror.example.net"}, {}, ""},
     };
@@ -303,8 +314,8 @@ TEST_F(VektaHostWithRotatingTokens, OneSignInServesFivePublishesInSeparateRuns) 
     const auto& videos = Videos::Get();
     for (int run = 1; run <= 5; ++run) {
         SCOPED_TRACE(run);
-        const auto publish = Host({"publish", videos.good.string(), "--caption", "Run " + std::to_string(run),
-                                   "--privacy", "everyone"});
+        const auto publish =
+            Host({"publish", videos.good.string(), "--caption", "Run " + std::to_string(run), "--privacy", "everyone"});
         ASSERT_EQ(publish.status, 0) << publish.out << publish.err;
         EXPECT_EQ(publish.out.find("Log in"), std::string::npos) << "the preset's account is used";
     }

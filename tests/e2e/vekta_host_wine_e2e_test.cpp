@@ -152,7 +152,8 @@ protected:
                             "tiktok-sandbox and -DVEKTA_NATIVE_BROWSER=<build>/bin/tests/test-headless-browser "
                             "(scripts/test.sh windows does)";
         }
-        if (std::string(VEKTA_E2E_CLIP).empty()) GTEST_SKIP() << "no test video: ffmpeg was not found at configure time";
+        if (std::string(VEKTA_E2E_CLIP).empty())
+            GTEST_SKIP() << "no test video: ffmpeg was not found at configure time";
         if (!UnixNameOf() || !DosNameOf()) GTEST_SKIP() << "these tests run under Wine, beside Linux programs";
 
         work_ = fs::temp_directory_path() / ("vekta-wine-e2e-" + talcore::utility::Guid::CreateUnique().AsUTF8String());
@@ -164,8 +165,9 @@ protected:
         fs::remove(browserRecord_);
         clip_ = DosPath(VEKTA_E2E_CLIP);
 
-        std::vector<std::string> argv = {VEKTA_NATIVE_SANDBOX, "--port", "0", "--port-file", UnixPath(work_ / "port"),
-                                         "--data-dir", UnixPath(work_ / "uploads")};
+        std::vector<std::string> argv = {
+            VEKTA_NATIVE_SANDBOX,       "--port", "0", "--port-file", UnixPath(work_ / "port"), "--data-dir",
+            UnixPath(work_ / "uploads")};
         sandbox_ = std::make_unique<NativeProgram>(work_, argv);
         ASSERT_TRUE(WaitUntil([&] { return fs::exists(work_ / "port"); }, 30s)) << sandbox_->Output();
         port_ = static_cast<std::uint16_t>(std::stoi(ReadAll(work_ / "port")));
@@ -233,7 +235,8 @@ protected:
             const std::uint64_t first = i * kChunkBytes;
             const std::uint64_t last = i + 1 == count ? size - 1 : first + kChunkBytes - 1;
             expected.push_back({{"first", first}, {"last", last}, {"content_type", "video/mp4"}});
-            ranges.push_back("bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" + std::to_string(size));
+            ranges.push_back("bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" +
+                             std::to_string(size));
         }
         EXPECT_EQ(upload["chunks"], expected);
         std::vector<std::string> sent;
@@ -268,7 +271,8 @@ TEST_F(VektaHostUnderWine, SignsInThroughTheSystemBrowserAndKeepsTheAccountUnder
     const std::string opened = ReadAll(browserRecord_);
     const std::string address = opened.substr(0, opened.find('\n'));
     EXPECT_EQ(opened.size(), address.size() + 1) << "opened once: " << opened;
-    EXPECT_TRUE(std::regex_match(address, std::regex(R"(http://127\.0\.0\.1:559[89]\d/VektaAuthTikTok/start/[0-9a-f]{32})")))
+    EXPECT_TRUE(
+        std::regex_match(address, std::regex(R"(http://127\.0\.0\.1:559[89]\d/VektaAuthTikTok/start/[0-9a-f]{32})")))
         << address;
     EXPECT_EQ(CountRequests("GET", "/v2/auth/authorize/"), 1u);
 
@@ -311,9 +315,11 @@ TEST_F(VektaHostUnderWine, RefusalsSayWhyAndUploadNothing) {
         int status;
         std::string message;
     } cases[] = {
-        {{"publish", clip, "--video-info", "1080x1920@30:700000", "--privacy", "everyone"}, 1,
+        {{"publish", clip, "--video-info", "1080x1920@30:700000", "--privacy", "everyone"},
+         1,
          "Video duration limit is 10 minutes."},
-        {{"publish", clip, "--video-info", "640x300@30:12000", "--privacy", "everyone"}, 1,
+        {{"publish", clip, "--video-info", "640x300@30:12000", "--privacy", "everyone"},
+         1,
          "Video dimensions must be between 360x360 and 4096x4096."},
         {{"publish", clip, "--privacy", "everyone"}, 2, "publish needs --video-info WIDTHxHEIGHT@FPS:DURATION_MS here"},
         {{"publish", clip, "--video-info", "1080x1920@30fps:12000"}, 2, "frame rate '30fps' is not a number"},
@@ -354,8 +360,9 @@ TEST_F(VektaHostUnderWine, FindsTheModuleBesideItselfOrInLib) {
 TEST_F(VektaHostUnderWine, CtrlCDuringTheUploadAbortsIt) {
     SignIn();
     Post("/_sandbox/faults", {{"endpoint", "upload"}, {"action", "delay"}, {"delay_ms", 1500}, {"count", 10}});
-    ChildProcess publish(HostArgv({"publish", UTF8(clip_), "--video-info", "1080x1920@30:12000", "--privacy", "everyone"}),
-                         HostEnvironment());
+    ChildProcess publish(
+        HostArgv({"publish", UTF8(clip_), "--video-info", "1080x1920@30:12000", "--privacy", "everyone"}),
+        HostEnvironment());
     ASSERT_TRUE(publish.WaitForOutput("Uploading to TikTok", 90s)) << publish.Output() << publish.Errors();
     publish.Interrupt();
     EXPECT_EQ(publish.Wait(90s), 1) << publish.Output() << publish.Errors();

@@ -16,8 +16,8 @@ constexpr std::uint32_t kRawStatus = 0;  // marks the entry whose status comes f
 
 // Statuses a TikTok answer may come with, success weighted as the common case; the last one takes
 // any 16-bit status from the input.
-constexpr std::uint32_t kStatuses[] = {200, 200, 200, 200, 200, 200, 201, 204, 299, 300, 400, 401, 500, 503,
-                                       talnet::http::kStatusNoResponse, kRawStatus};
+constexpr std::uint32_t kStatuses[] = {
+    200, 200, 200, 200, 200, 200, 201, 204, 299, 300, 400, 401, 500, 503, talnet::http::kStatusNoResponse, kRawStatus};
 
 std::shared_ptr<Response> MakeAnswer(std::uint32_t status, std::string body) {
     auto answer = std::make_shared<Response>();
@@ -31,10 +31,9 @@ std::shared_ptr<Response> MakeAnswer(std::uint32_t status, std::string body) {
 std::shared_ptr<Response> GoodAnswer(Endpoint endpoint) {
     switch (endpoint) {
         case Endpoint::Token:
-            return MakeAnswer(200,
-                              R"({"access_token":"act.fuzz","expires_in":86400,"open_id":"open.fuzz",)"
-                              R"("refresh_expires_in":31536000,"refresh_token":"rft.fuzz",)"
-                              R"("scope":"user.info.basic,video.publish,video.upload","token_type":"Bearer"})");
+            return MakeAnswer(200, R"({"access_token":"act.fuzz","expires_in":86400,"open_id":"open.fuzz",)"
+                                   R"("refresh_expires_in":31536000,"refresh_token":"rft.fuzz",)"
+                                   R"("scope":"user.info.basic,video.publish,video.upload","token_type":"Bearer"})");
         case Endpoint::UserInfo:
             return MakeAnswer(200, R"({"data":{"user":{"profile_deep_link":"https://www.tiktok.com/@fuzz"}},)"
                                    R"("error":{"code":"ok","message":"","log_id":"fuzz"}})");
@@ -48,7 +47,8 @@ std::shared_ptr<Response> GoodAnswer(Endpoint endpoint) {
             return MakeAnswer(200, R"({"data":{"publish_id":"v_pub_file~fuzz",)"
                                    R"("upload_url":"https://upload.invalid/upload/?upload_id=1"},)"
                                    R"("error":{"code":"ok","message":"","log_id":"fuzz"}})");
-        case Endpoint::Upload: return MakeAnswer(201, "");
+        case Endpoint::Upload:
+            return MakeAnswer(201, "");
     }
     return MakeAnswer(500, "");
 }
@@ -170,8 +170,8 @@ bool AnsweringProcessor::Submit(const talnet::http::RequestID& id, talnet::http:
         std::lock_guard lock(mutex_);
         ++requests_[static_cast<std::size_t>(endpoint)];
         // Each request gets its own copy: the handlers may keep what they were given.
-        auto answer = std::make_shared<Response>(endpoint == fuzzed_ && fuzzedAnswer_ ? *fuzzedAnswer_
-                                                                                      : *GoodAnswer(endpoint));
+        auto answer =
+            std::make_shared<Response>(endpoint == fuzzed_ && fuzzedAnswer_ ? *fuzzedAnswer_ : *GoodAnswer(endpoint));
         queue_.push_back({id, std::move(completion), std::move(answer)});
     }
     pending_.notify_one();

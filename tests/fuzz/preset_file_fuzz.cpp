@@ -25,6 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     InstanceSettings reread;
     FUZZ_CHECK(ParsePreset(saved, reread, error));
     FUZZ_CHECK(FormatPreset(reread) == saved);
-    FUZZ_CHECK(reread.groups.size() == settings.groups.size() && reread.parameters.size() == settings.parameters.size());
+    FUZZ_CHECK(reread.groups.size() == settings.groups.size() &&
+               reread.parameters.size() == settings.parameters.size());
     return 0;
 }

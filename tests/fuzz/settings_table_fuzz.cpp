@@ -7,9 +7,9 @@
 #include <string_view>
 
 #include "FuzzCheck.h"
+#include "refhost/BasicSuiteHost.h"
 #include "refhost/ExportParamHost.h"
 #include "refhost/HostRecord.h"
-#include "refhost/BasicSuiteHost.h"
 #include "refhost/PresetFile.h"
 #include "refhost/SettingsTable.h"
 #include "settings/ParameterAccess.h"
@@ -47,7 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Vekta::SetArrayText(std::u16string(kHiddenMarker), suite, kInstanceID, Vekta::kTikTokRefreshTokenID);
 
     const SettingsTableOptions tableOptions{.showHidden = (options & 1) != 0, .showIDs = (options & 2) != 0};
-    const std::string table = FormatSettingsTable(kInstanceID, (options & 4) ? "" : Vekta::kTikTokGroupID, tableOptions);
+    const std::string table =
+        FormatSettingsTable(kInstanceID, (options & 4) ? "" : Vekta::kTikTokGroupID, tableOptions);
     FUZZ_CHECK(table.empty() || table.back() == '\n');
     for (const char c : table) FUZZ_CHECK(c == '\n' || (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F));
     FUZZ_CHECK(table.find("HiddenMarker") == std::string::npos);

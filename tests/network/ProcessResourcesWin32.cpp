@@ -1,4 +1,6 @@
+// winsock2.h must come before windows.h.
 #include <winsock2.h>
+
 #include <windows.h>
 
 #include <psapi.h>

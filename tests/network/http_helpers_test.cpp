@@ -15,7 +15,8 @@ TEST(QuoteURL, FormEncodesPairsInOrder) {
         {{}, ""},
         {{{"grant_type", "authorization_code"}, {"code", "x y"}}, "grant_type=authorization_code&code=x+y"},
         {{{"keep", "AZaz09-._~"}}, "keep=AZaz09-._~"},
-        {{{"redirect_uri", "http://127.0.0.1:55980/VektaAuthTikTok"}}, "redirect_uri=http%3A%2F%2F127.0.0.1%3A55980%2FVektaAuthTikTok"},
+        {{{"redirect_uri", "http://127.0.0.1:55980/VektaAuthTikTok"}},
+         "redirect_uri=http%3A%2F%2F127.0.0.1%3A55980%2FVektaAuthTikTok"},
         {{{"s", "+&=%?#,"}}, "s=%2B%26%3D%25%3F%23%2C"},
         {{{"u", "\xC3\xA9\x01\xFF"}, {"", ""}}, "u=%C3%A9%01%FF&="},
     };
@@ -115,18 +116,19 @@ TEST(OriginMap, TheTextFormAppliesEntryByEntryAndReportsWhatItRefused) {
 
 TEST(OriginMap, IsReadFromTheEnvironmentAtStartUpAndReportsWhatItRefused) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");  // the child starts afresh and reads it
-    vekta::test::SetEnvironment(
-        "VEKTA_HOST_ORIGIN_MAP",
-        " https://a.example=http://127.0.0.1:1 ; junk ;https://b.example:443=http://h:2;;https://c.example=https://h:3");
+    vekta::test::SetEnvironment("VEKTA_HOST_ORIGIN_MAP",
+                                " https://a.example=http://127.0.0.1:1 ; junk "
+                                ";https://b.example:443=http://h:2;;https://c.example=https://h:3");
     EXPECT_EXIT(
         {
             const auto refused = RefusedOriginMappings();
-            const bool ok = MapOrigin("https://a.example/p") == "http://127.0.0.1:1/p" &&
-                            MapOrigin("https://b.example/q") == "https://b.example/q" &&
-                            MapOrigin("https://c.example/r") == "https://h:3/r" && refused.size() == 2 &&
-                            refused[0] == "'junk': not of the form from=to" &&
-                            refused[1] ==
-                                "'https://b.example:443=http://h:2': a plain-http target must be 127.0.0.1, [::1] or localhost";
+            const bool ok =
+                MapOrigin("https://a.example/p") == "http://127.0.0.1:1/p" &&
+                MapOrigin("https://b.example/q") == "https://b.example/q" &&
+                MapOrigin("https://c.example/r") == "https://h:3/r" && refused.size() == 2 &&
+                refused[0] == "'junk': not of the form from=to" &&
+                refused[1] ==
+                    "'https://b.example:443=http://h:2': a plain-http target must be 127.0.0.1, [::1] or localhost";
             std::exit(ok ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");

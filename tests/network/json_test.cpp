@@ -15,7 +15,8 @@ const T& As(const JSONNode& node) {
 }
 
 TEST(JSONParse, EveryValueGetsItsDocumentedType) {
-    const JSONNode root = JSONParse(R"({"s":"\u00e9\ud83d\ude00\"\n","t":true,"n":null,"neg":-5,"pos":7,"negzero":-0,"d":1.5,
+    const JSONNode root =
+        JSONParse(R"({"s":"\u00e9\ud83d\ude00\"\n","t":true,"n":null,"neg":-5,"pos":7,"negzero":-0,"d":1.5,
         "a":[1,"x"],"o":{"k":"v"},"max":18446744073709551615,"min":-9223372036854775808,"over":18446744073709551616})");
     const auto get = [&](const char* key) { return GetVariantInObject(root, key); };
     EXPECT_EQ(As<std::string>(get("s")), "\xC3\xA9\xF0\x9F\x98\x80\"\n");
@@ -83,7 +84,8 @@ TEST(JSONPrint, BuildsObjectsInOrderWithExactNumbersAndEscapes) {
     AddToObject(post, "size", JSONParse("18446744073709551615"));
     AddToObject(post, "int", MakeJSONNode(-5));  // a plain int, as a caller might write it
     AddToObject(post, "title", MakeJSONNode(std::string("q\"b\\\n\x01\xC3\xA9 bad:\xFF")));
-    EXPECT_EQ(GetJSONUTF8String(post), "{\"title\":\"q\\\"b\\\\\\n\\u0001\xC3\xA9 bad:\xEF\xBF\xBD\",\"size\":18446744073709551615,\"int\":-5}");
+    EXPECT_EQ(GetJSONUTF8String(post),
+              "{\"title\":\"q\\\"b\\\\\\n\\u0001\xC3\xA9 bad:\xEF\xBF\xBD\",\"size\":18446744073709551615,\"int\":-5}");
 }
 
 }  // namespace

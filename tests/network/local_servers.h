@@ -231,15 +231,17 @@ private:
 
     void Serve(std::shared_ptr<tcp::socket> socket) override {
         auto head = std::make_shared<asio::streambuf>();
-        asio::async_read_until(*socket, *head, "\r\n\r\n", [this, socket, head](boost::system::error_code error, std::size_t) {
-            if (error) return;
-            auto status = std::make_shared<std::string>(
-                chunked_ ? "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
-                         : "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(bodyBytes_) + "\r\n\r\n");
-            asio::async_write(*socket, asio::buffer(*status), [this, socket, status](boost::system::error_code e, std::size_t) {
-                if (!e) WriteBlock(socket, bodyBytes_);
+        asio::async_read_until(
+            *socket, *head, "\r\n\r\n", [this, socket, head](boost::system::error_code error, std::size_t) {
+                if (error) return;
+                auto status = std::make_shared<std::string>(
+                    chunked_ ? "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+                             : "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(bodyBytes_) + "\r\n\r\n");
+                asio::async_write(*socket, asio::buffer(*status),
+                                  [this, socket, status](boost::system::error_code e, std::size_t) {
+                                      if (!e) WriteBlock(socket, bodyBytes_);
+                                  });
             });
-        });
     }
 
     void WriteBlock(const std::shared_ptr<tcp::socket>& socket, std::uint64_t left) {
@@ -247,11 +249,12 @@ private:
             if (chunked_) asio::async_write(*socket, asio::buffer("0\r\n\r\n", 5), [socket](auto&&...) {});
             return;
         }
-        asio::async_write(*socket, asio::buffer(block_), [this, socket, left](boost::system::error_code error, std::size_t) {
-            if (error) return;
-            written_ += kBlockBytes;
-            WriteBlock(socket, left - kBlockBytes);
-        });
+        asio::async_write(*socket, asio::buffer(block_),
+                          [this, socket, left](boost::system::error_code error, std::size_t) {
+                              if (error) return;
+                              written_ += kBlockBytes;
+                              WriteBlock(socket, left - kBlockBytes);
+                          });
     }
 
     std::uint64_t bodyBytes_;

@@ -43,9 +43,12 @@ TEST_F(RequestProcessorTest, EachAnswerOrFailureCompletesWithItsStatus) {
     RequestOptions options;
     options.lowSpeedTimeoutSeconds = 1;
     const std::tuple<std::string, std::uint32_t, std::string> cases[] = {
-        {server_.Url("/status/200"), 200, "status 200"}, {server_.Url("/status/204"), 204, ""},
-        {server_.Url("/status/300"), 300, "status 300"}, {server_.Url("/status/500"), 500, "status 500"},
-        {server_.Url("/slow/300"), 200, "slow"},         {reset.Url("/reset"), kStatusNoResponse, ""},
+        {server_.Url("/status/200"), 200, "status 200"},
+        {server_.Url("/status/204"), 204, ""},
+        {server_.Url("/status/300"), 300, "status 300"},
+        {server_.Url("/status/500"), 500, "status 500"},
+        {server_.Url("/slow/300"), 200, "slow"},
+        {reset.Url("/reset"), kStatusNoResponse, ""},
         {silent.Url("/silent"), kStatusNoResponse, ""},
         // TLS with a server that speaks plain HTTP: the handshake fails, nothing is answered.
         {"https" + server_.Origin().substr(4) + "/status/200", kStatusNoResponse, ""},
@@ -73,11 +76,14 @@ TEST_F(RequestProcessorTest, CallerHeadersReplaceTheLibrarysOnTheWireOverOneConn
                                {Str("content-length"), Str("999")},  // wrong: the body's size wins
                                {Str(talnet::kHEADER_CONTENT_RANGE), Str("bytes 0-1048575/12000000")}};
     const HeaderMap injected = {{Str("X-A"), Str("v\r\nX-Injected: 1")}};
-    EXPECT_FALSE(processor_->Get(RequestID::CreateUnique(), completions_.Callback(), Str(server_.Url("/echo")), injected, {}));
+    EXPECT_FALSE(
+        processor_->Get(RequestID::CreateUnique(), completions_.Callback(), Str(server_.Url("/echo")), injected, {}));
     EXPECT_FALSE(Get(RequestID::CreateUnique(), "file:///etc/passwd"));
-    ASSERT_TRUE(processor_->Put(RequestID::CreateUnique(), completions_.Callback(), Str(server_.Url("/echo")), MakeBody(bytes), headers, {}));
+    ASSERT_TRUE(processor_->Put(RequestID::CreateUnique(), completions_.Callback(), Str(server_.Url("/echo")),
+                                MakeBody(bytes), headers, {}));
     ASSERT_TRUE(completions_.WaitFor(1));
-    ASSERT_TRUE(processor_->Post(RequestID::CreateUnique(), completions_.Callback(), Str(server_.Url("/echo")), Body(), {}, {}));
+    ASSERT_TRUE(processor_->Post(RequestID::CreateUnique(), completions_.Callback(), Str(server_.Url("/echo")), Body(),
+                                 {}, {}));
     ASSERT_TRUE(completions_.WaitFor(2));
     const auto seen = server_.Seen();
     const auto& put = seen.at(0);
@@ -91,7 +97,8 @@ TEST_F(RequestProcessorTest, CallerHeadersReplaceTheLibrarysOnTheWireOverOneConn
     const auto& post = seen.at(1);
     EXPECT_EQ(post.Header("content-length"), "0");
     EXPECT_FALSE(post.HasHeader("content-type"));
-    for (const auto& request : seen) EXPECT_FALSE(request.HasHeader("expect") || request.HasHeader("transfer-encoding"));
+    for (const auto& request : seen)
+        EXPECT_FALSE(request.HasHeader("expect") || request.HasHeader("transfer-encoding"));
     EXPECT_EQ(put.remotePort, post.remotePort);
 }
 
@@ -101,7 +108,8 @@ TEST_F(RequestProcessorTest, ARequestLeftUnansweredOnAReusedConnectionIsNotSentA
     const RequestID first = RequestID::CreateUnique(), dropped = RequestID::CreateUnique();
     ASSERT_TRUE(Get(first, server_.Url("/status/200")));
     ASSERT_TRUE(completions_.WaitFor(1));
-    ASSERT_TRUE(processor_->Post(dropped, completions_.Callback(), Str(server_.Url("/drop")), MakeBody("once"), {}, {}));
+    ASSERT_TRUE(
+        processor_->Post(dropped, completions_.Callback(), Str(server_.Url("/drop")), MakeBody("once"), {}, {}));
     ASSERT_TRUE(completions_.WaitFor(2));
     EXPECT_EQ(completions_.For(dropped).at(0)->status, kStatusNoResponse);
     const auto seen = server_.Seen();
@@ -117,7 +125,8 @@ TEST_F(RequestProcessorTest, CancelAndReleaseCompleteEachRequestOnceWithNoRespon
     ASSERT_TRUE(Get(cancelled, silent.Url("/never")));
     ASSERT_TRUE(Get(held, silent.Url("/never")));
     EXPECT_FALSE(Get(held, server_.Url("/status/200")));
-    for (const auto limit = Clock::now() + 10s; silent.Accepted() < 2 && Clock::now() < limit;) std::this_thread::sleep_for(5ms);
+    for (const auto limit = Clock::now() + 10s; silent.Accepted() < 2 && Clock::now() < limit;)
+        std::this_thread::sleep_for(5ms);
     processor_->Cancel(cancelled);
     processor_->Cancel(cancelled);
     ASSERT_TRUE(completions_.WaitFor(1));
@@ -201,13 +210,12 @@ TEST_F(RequestProcessorTest, CompletionsSubmitTheNextRequestInAChainOf50) {
     std::atomic<int> done{0};
     talcore::threads::Gate finished;
     std::function<void()> next = [&] {
-        const bool accepted = processor_->Put(
-            RequestID::CreateUnique(),
-            [&](const RequestID&, std::shared_ptr<Response> response) {
-                if (response->status == 200 && ++done < 50) return next();
-                finished.Open();
-            },
-            Str(server_.Url("/echo")), MakeBody("chunk"), {}, {});
+        const bool accepted = processor_->Put(RequestID::CreateUnique(),
+                                              [&](const RequestID&, std::shared_ptr<Response> response) {
+                                                  if (response->status == 200 && ++done < 50) return next();
+                                                  finished.Open();
+                                              },
+                                              Str(server_.Url("/echo")), MakeBody("chunk"), {}, {});
         if (!accepted) finished.Open();
     };
     next();
@@ -219,12 +227,14 @@ TEST_F(RequestProcessorTest, CompletionsSubmitTheNextRequestInAChainOf50) {
 TEST_F(RequestProcessorTest, ASlowCompletionDoesNotHoldBackOtherRequests) {
     talcore::threads::Gate secondDone;
     std::atomic<bool> secondCameFirst{false};
-    ASSERT_TRUE(processor_->Get(
-        RequestID::CreateUnique(),
-        [&](const RequestID&, std::shared_ptr<Response>) { secondCameFirst = secondDone.PassThroughUntil(Clock::now() + 10s); },
-        Str(server_.Url("/status/200")), {}, {}));
+    ASSERT_TRUE(processor_->Get(RequestID::CreateUnique(),
+                                [&](const RequestID&, std::shared_ptr<Response>) {
+                                    secondCameFirst = secondDone.PassThroughUntil(Clock::now() + 10s);
+                                },
+                                Str(server_.Url("/status/200")), {}, {}));
     std::this_thread::sleep_for(50ms);
-    ASSERT_TRUE(processor_->Get(RequestID::CreateUnique(), [&](const RequestID&, std::shared_ptr<Response>) { secondDone.Open(); },
+    ASSERT_TRUE(processor_->Get(RequestID::CreateUnique(),
+                                [&](const RequestID&, std::shared_ptr<Response>) { secondDone.Open(); },
                                 Str(server_.Url("/status/201")), {}, {}));
     processor_.reset();  // waits for both completions
     EXPECT_TRUE(secondCameFirst.load());
@@ -261,13 +271,12 @@ TEST_F(RequestProcessorTest, MappedOriginsReachTheLocalServerAndTheTraceKeepsSec
 TEST_F(RequestProcessorTest, TheLastReferenceMayGoInsideItsOwnCompletion) {
     talcore::threads::Gate released;
     auto holder = std::make_shared<std::shared_ptr<RequestProcessor>>(std::move(processor_));
-    ASSERT_TRUE((*holder)->Get(
-        RequestID::CreateUnique(),
-        [holder, &released](const RequestID&, std::shared_ptr<Response>) {
-            holder->reset();
-            released.Open();
-        },
-        Str(server_.Url("/status/200")), {}, {}));
+    ASSERT_TRUE((*holder)->Get(RequestID::CreateUnique(),
+                               [holder, &released](const RequestID&, std::shared_ptr<Response>) {
+                                   holder->reset();
+                                   released.Open();
+                               },
+                               Str(server_.Url("/status/200")), {}, {}));
     ASSERT_TRUE(released.PassThroughUntil(Clock::now() + 10s));
 }
 
@@ -278,19 +287,20 @@ TEST(GlobalRequestProcessor, ProcessExitWithRequestsInFlightNeitherHangsNorCrash
             std::thread([] {  // a hang fails the test instead of stalling it
                 std::this_thread::sleep_for(20s);
                 std::_Exit(3);
-            }).detach();
+            })
+                .detach();
             RawServer silent(false);
             RecordingServer server;
             auto processor = GetGlobalRequestProcessor();
             talcore::threads::Gate running;
-            processor->Get(RequestID::CreateUnique(), [](const RequestID&, std::shared_ptr<Response>) {}, Str(silent.Url("/")), {}, {});
-            processor->Get(
-                RequestID::CreateUnique(),
-                [&running](const RequestID&, std::shared_ptr<Response>) {
-                    running.Open();
-                    std::this_thread::sleep_for(100ms);  // still running when exit begins
-                },
-                Str(server.Url("/status/200")), {}, {});
+            processor->Get(RequestID::CreateUnique(), [](const RequestID&, std::shared_ptr<Response>) {},
+                           Str(silent.Url("/")), {}, {});
+            processor->Get(RequestID::CreateUnique(),
+                           [&running](const RequestID&, std::shared_ptr<Response>) {
+                               running.Open();
+                               std::this_thread::sleep_for(100ms);  // still running when exit begins
+                           },
+                           Str(server.Url("/status/200")), {}, {});
             running.PassThroughUntil(Clock::now() + 10s);
             std::exit(0);
         },

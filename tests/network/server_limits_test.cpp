@@ -39,12 +39,15 @@ public:
             Trickler& trickler = tricklers_.emplace_back(io_);
             error_code error;
             trickler.socket.connect(Endpoint("127.0.0.1", port), error);
-            if (!error) asio::write(trickler.socket, asio::buffer(std::string_view("GET /VektaAuthTikTok HTTP/1.1\r\n")), error);
+            if (!error)
+                asio::write(trickler.socket, asio::buffer(std::string_view("GET /VektaAuthTikTok HTTP/1.1\r\n")),
+                            error);
             if (error) {
                 closed_[i] = true;
                 continue;
             }
-            trickler.socket.async_read_some(asio::buffer(trickler.byte), [this, i](const error_code&, std::size_t) { MarkClosed(i); });
+            trickler.socket.async_read_some(asio::buffer(trickler.byte),
+                                            [this, i](const error_code&, std::size_t) { MarkClosed(i); });
         }
         Tick(interval, Clock::now() + 15s);
         thread_ = std::thread([this] { io_.run(); });
@@ -118,16 +121,17 @@ FloodResult FloodHead(std::uint16_t port, const std::string& line, std::size_t l
     std::string chunk = "GET /VektaAuthTikTok HTTP/1.1\r\n" + lines;  // the request line only once
     std::size_t offset = 0;
     std::function<void()> sendSome = [&] {
-        socket.async_write_some(asio::buffer(chunk.data() + offset, chunk.size() - offset), [&](const error_code& sendError, std::size_t sent) {
-            if (sendError) return;
-            result.sentBytes += sent;
-            offset += sent;
-            if (offset == chunk.size()) {
-                chunk = lines;
-                offset = 0;
-            }
-            if (result.sentBytes < limit) sendSome();
-        });
+        socket.async_write_some(asio::buffer(chunk.data() + offset, chunk.size() - offset),
+                                [&](const error_code& sendError, std::size_t sent) {
+                                    if (sendError) return;
+                                    result.sentBytes += sent;
+                                    offset += sent;
+                                    if (offset == chunk.size()) {
+                                        chunk = lines;
+                                        offset = 0;
+                                    }
+                                    if (result.sentBytes < limit) sendSome();
+                                });
     };
     std::array<char, 4096> buffer{};
     std::function<void()> readSome = [&] {
@@ -170,8 +174,8 @@ TEST_F(ServerLimitsTest, AHeaderFloodIsRefusedWithoutGrowingMemory) {
     const FloodResult flood = FloodHead(server_.GetPort(), "X-Flood: " + std::string(90, 'a') + "\r\n", 64u << 20);
     const ResidentMemory during = Resident();
     std::cout << "flood: " << flood.sentBytes / 1024 << " KiB sent; resident " << before.currentKiB << " KiB before"
-              << (peakReset ? "" : ", peak " + std::to_string(before.peakKiB) + " KiB so far") << "; peak " << during.peakKiB
-              << " KiB during\n";
+              << (peakReset ? "" : ", peak " + std::to_string(before.peakKiB) + " KiB so far") << "; peak "
+              << during.peakKiB << " KiB during\n";
     EXPECT_EQ(StatusOf(flood.answer), 431) << flood.answer.substr(0, 40);
     ASSERT_GT(baselineKiB, 0) << "the system told no resident memory";
     EXPECT_LT(during.peakKiB - baselineKiB, 4 * 1024);
@@ -182,7 +186,8 @@ TEST_F(ServerLimitsTest, TricklingClientsDoNotHoldBackAValidRequest) {
     const auto start = Clock::now();
     EXPECT_EQ(RawStatus(server_.GetPort(), kValidRequest), 200);
     const auto latency = Clock::now() - start;
-    std::cout << "trickle: valid request answered in " << std::chrono::duration<double, std::milli>(latency).count() << " ms\n";
+    std::cout << "trickle: valid request answered in " << std::chrono::duration<double, std::milli>(latency).count()
+              << " ms\n";
     EXPECT_LT(latency, kPromptly);
 }
 
@@ -231,13 +236,14 @@ TEST(ServerStopTest, AServiceMayStopTheServerWhileItAnswers) {
     Server server(0, false, -1);
     ASSERT_EQ(server.Start(), 200);
     const auto stopped = std::make_shared<std::promise<void>>();
-    server.RegisterService("/VektaAuthTikTok", std::make_shared<ScriptedService>([&server, stopped](const Request&,
-                                                                                                    std::shared_ptr<MutableResponse> response,
-                                                                                                    ServiceCompletion done) {
-        server.Stop();
-        done(response);
-        stopped->set_value();
-    }));
+    server.RegisterService(
+        "/VektaAuthTikTok",
+        std::make_shared<ScriptedService>(
+            [&server, stopped](const Request&, std::shared_ptr<MutableResponse> response, ServiceCompletion done) {
+                server.Stop();
+                done(response);
+                stopped->set_value();
+            }));
     EXPECT_EQ(RawStatus(server.GetPort(), kValidRequest), 503);
     EXPECT_EQ(stopped->get_future().wait_for(5s), std::future_status::ready);
     EXPECT_FALSE(CanConnect("127.0.0.1", server.GetPort()));
@@ -249,11 +255,11 @@ TEST(ServerStopTest, TheCompletingThreadMayStopTheServerFirst) {
     Server server(0, false, -1);
     ASSERT_EQ(server.Start(), 200);
     std::promise<std::pair<std::shared_ptr<MutableResponse>, ServiceCompletion>> handed;
-    server.RegisterService("/VektaAuthTikTok", std::make_shared<ScriptedService>([&handed](const Request&,
-                                                                                           std::shared_ptr<MutableResponse> response,
-                                                                                           ServiceCompletion done) {
-        handed.set_value({std::move(response), std::move(done)});
-    }));
+    server.RegisterService("/VektaAuthTikTok", std::make_shared<ScriptedService>(
+                                                   [&handed](const Request&, std::shared_ptr<MutableResponse> response,
+                                                             ServiceCompletion done) {
+                                                       handed.set_value({std::move(response), std::move(done)});
+                                                   }));
     auto status = std::async(std::launch::async, [port = server.GetPort()] { return RawStatus(port, kValidRequest); });
     auto request = handed.get_future();
     ASSERT_EQ(request.wait_for(10s), std::future_status::ready);
@@ -267,14 +273,15 @@ TEST(ServerStopTest, TheCompletingThreadMayStopTheServerFirst) {
 TEST_F(ServerLimitsTest, ItsSocketsAreKeptFromChildProcesses) {
     std::mutex mutex;
     std::vector<BoundSocket> sockets;  // the listening and the accepted one, seen while answering
-    server_.RegisterService("/VektaAuthTikTok", std::make_shared<ScriptedService>([&](const Request&, std::shared_ptr<MutableResponse> response,
-                                                                                      ServiceCompletion done) {
-        {
-            std::lock_guard lock(mutex);
-            sockets = SocketsBoundTo(server_.GetPort());
-        }
-        done(response);
-    }));
+    server_.RegisterService("/VektaAuthTikTok",
+                            std::make_shared<ScriptedService>(
+                                [&](const Request&, std::shared_ptr<MutableResponse> response, ServiceCompletion done) {
+                                    {
+                                        std::lock_guard lock(mutex);
+                                        sockets = SocketsBoundTo(server_.GetPort());
+                                    }
+                                    done(response);
+                                }));
     ASSERT_EQ(RawStatus(server_.GetPort(), kValidRequest), 200);
     std::lock_guard lock(mutex);
     EXPECT_EQ(sockets.size(), 2u);

@@ -97,12 +97,13 @@ TEST(ServerPorts, ASignInListenerGoesPastEveryTakenPortToTheFirstFreeOne) {
     const std::vector<PortHolder> holders = PortHolders();
     asio::io_context io;
     std::vector<HeldPort> run = HoldARun(io, holders);
-    if (run.size() <= holders.size()) GTEST_SKIP() << "other programs hold the sign-in range: no " << holders.size() + 1 << " ports in a row";
+    if (run.size() <= holders.size())
+        GTEST_SKIP() << "other programs hold the sign-in range: no " << holders.size() + 1 << " ports in a row";
 
     for (std::size_t i = 0; i < holders.size(); ++i) {
         const error_code met = ListenAsTheListener(run[i].port);
-        std::cout << "port " << run[i].port << " held by a socket on " << run[i].holder->description << ": the listener meets \""
-                  << met.message() << "\" (" << met.value() << ")\n";
+        std::cout << "port " << run[i].port << " held by a socket on " << run[i].holder->description
+                  << ": the listener meets \"" << met.message() << "\" (" << met.value() << ")\n";
         EXPECT_EQ(met, run[i].holder->listenerMeets) << run[i].holder->description;
     }
 
@@ -110,10 +111,11 @@ TEST(ServerPorts, ASignInListenerGoesPastEveryTakenPortToTheFirstFreeOne) {
     Vekta::AuthServer authServer(run.front().port, static_cast<std::uint32_t>(run.size()));
     EXPECT_EQ(authServer.StartService(service), -3);
     EXPECT_FALSE(authServer.IsStarted());
-    run.back().socket.reset();  // the port after the holders is free now
+    run.back().socket.reset();                         // the port after the holders is free now
     ASSERT_EQ(authServer.StartService(service), 200);  // the same AuthServer tries the range again
     EXPECT_EQ(authServer.GetPort(), run.back().port);
-    EXPECT_EQ(RawStatus(static_cast<std::uint16_t>(authServer.GetPort()), "GET /VektaAuthTikTok HTTP/1.1\r\n\r\n"), 200);
+    EXPECT_EQ(RawStatus(static_cast<std::uint16_t>(authServer.GetPort()), "GET /VektaAuthTikTok HTTP/1.1\r\n\r\n"),
+              200);
 }
 
 }  // namespace

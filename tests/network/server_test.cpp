@@ -19,19 +19,20 @@ protected:
 
 TEST_F(ServerTest, ServesARegisteredPathWithTheFormDecodedQuery) {
     std::map<std::string, std::string> seen;
-    auto service = std::make_shared<ScriptedService>([&](const Request& request, std::shared_ptr<MutableResponse> response,
-                                                         ServiceCompletion done) {
-        for (const char* name : {"code", "state", "absent"}) {
-            if (std::string value; request.GetQueryParameter(name, value)) seen[name] = value;
-        }
-        response->SetHeader("X-Bad", "a\r\nSet-Cookie: injected=1");
-        response->SetHeader("X-Bad:Name", "1");
-        response->SetHeader("Content-Length", "1");  // the framing is the server's
-        response->SetPayload(std::make_shared<const std::string>("<html>done</html>"), "text/html; charset=utf-8");
-        done(response);
-    });
+    auto service = std::make_shared<ScriptedService>(
+        [&](const Request& request, std::shared_ptr<MutableResponse> response, ServiceCompletion done) {
+            for (const char* name : {"code", "state", "absent"}) {
+                if (std::string value; request.GetQueryParameter(name, value)) seen[name] = value;
+            }
+            response->SetHeader("X-Bad", "a\r\nSet-Cookie: injected=1");
+            response->SetHeader("X-Bad:Name", "1");
+            response->SetHeader("Content-Length", "1");  // the framing is the server's
+            response->SetPayload(std::make_shared<const std::string>("<html>done</html>"), "text/html; charset=utf-8");
+            done(response);
+        });
     server_.RegisterService(service->GetPath(), service);
-    const auto answer = Raw(server_.GetPort(), "GET /VektaAuthTikTok?code=a%2Fb+c&state=100%25+%zz&code=second HTTP/1.1\r\n\r\n");
+    const auto answer =
+        Raw(server_.GetPort(), "GET /VektaAuthTikTok?code=a%2Fb+c&state=100%25+%zz&code=second HTTP/1.1\r\n\r\n");
     EXPECT_TRUE(answer.starts_with("HTTP/1.1 200 ") && answer.ends_with("\r\n\r\n<html>done</html>")) << answer;
     EXPECT_NE(answer.find("Content-Type: text/html; charset=utf-8\r\n"), std::string::npos) << answer;
     EXPECT_EQ(answer.find("Set-Cookie"), std::string::npos) << answer;
@@ -45,12 +46,12 @@ TEST_F(ServerTest, ServesARegisteredPathWithTheFormDecodedQuery) {
 // gets its error status, the first ones before any service runs.
 TEST_F(ServerTest, RefusesWhatItCannotServeWithTheRightStatus) {
     server_.SetServiceTimeout(300ms);
-    auto service = std::make_shared<ScriptedService>([](const Request&, std::shared_ptr<MutableResponse> response, ServiceCompletion done) {
-        done(response);
-    });
+    auto service = std::make_shared<ScriptedService>(
+        [](const Request&, std::shared_ptr<MutableResponse> response, ServiceCompletion done) { done(response); });
     server_.RegisterService("/VektaAuthTikTok", service);
     server_.RegisterService("/never", std::make_shared<ScriptedService>([](auto&&...) {}));
-    server_.RegisterService("/throws", std::make_shared<ScriptedService>([](auto&&...) { throw std::runtime_error("boom"); }));
+    server_.RegisterService("/throws",
+                            std::make_shared<ScriptedService>([](auto&&...) { throw std::runtime_error("boom"); }));
     const std::string get = "GET /VektaAuthTikTok?code=1 HTTP/1.1\r\nHost: 127.0.0.1\r\n";
     const std::string third(3000, 'a');
     const std::pair<std::string, int> cases[] = {
@@ -59,11 +60,12 @@ TEST_F(ServerTest, RefusesWhatItCannotServeWithTheRightStatus) {
         {"NONSENSE\r\n\r\n", 400},
         {get + "X-Long: " + std::string(9000, 'a') + "\r\n\r\n", 431},                          // one line over 8 KiB
         {get + "X-1: " + third + "\r\nX-2: " + third + "\r\nX-3: " + third + "\r\n\r\n", 431},  // over 8 KiB in all
-        {get + "Content-Length: 100000\r\n\r\n", 413},                                     // no body is read
+        {get + "Content-Length: 100000\r\n\r\n", 413},                                          // no body is read
         {get + "Content-Length: 1\r\n\r\nx", 413},
         {get + "Transfer-Encoding: chunked\r\n\r\n0\r\n\r\n", 413},
     };
-    for (const auto& [request, status] : cases) EXPECT_EQ(RawStatus(server_.GetPort(), request), status) << request.substr(0, 40);
+    for (const auto& [request, status] : cases)
+        EXPECT_EQ(RawStatus(server_.GetPort(), request), status) << request.substr(0, 40);
     EXPECT_EQ(service->calls.load(), 0);
     EXPECT_EQ(RawStatus(server_.GetPort(), get + "Content-Length: 0\r\n\r\n"), 200);
     EXPECT_EQ(RawStatus(server_.GetPort(), "GET /never HTTP/1.1\r\n\r\n"), 500);
@@ -76,7 +78,8 @@ TEST_F(ServerTest, StopReleasesAWaitingRequestAndJoinsPromptly) {
     const Client idle("127.0.0.1", server_.GetPort());  // a connection that never sends a request
     ASSERT_TRUE(idle.Connected());
     int status = 0;
-    std::thread client([&, port = server_.GetPort()] { status = RawStatus(port, "GET /VektaAuthTikTok HTTP/1.1\r\n\r\n"); });
+    std::thread client(
+        [&, port = server_.GetPort()] { status = RawStatus(port, "GET /VektaAuthTikTok HTTP/1.1\r\n\r\n"); });
     for (const auto limit = Clock::now() + 10s; !entered && Clock::now() < limit;) std::this_thread::sleep_for(5ms);
     EXPECT_TRUE(entered);  // not ASSERT: the client thread must still be joined
     const auto start = Clock::now();

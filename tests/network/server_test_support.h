@@ -33,7 +33,8 @@ class ScriptedService final : public talnet::http::server::Service {
 public:
     using Script = std::function<void(const Request&, std::shared_ptr<MutableResponse>, ServiceCompletion)>;
     explicit ScriptedService(Script script) : script_(std::move(script)) {}
-    void Handle(const Request& request, std::shared_ptr<MutableResponse> response, ServiceCompletion completion) override {
+    void Handle(const Request& request, std::shared_ptr<MutableResponse> response,
+                ServiceCompletion completion) override {
         ++calls;
         script_(request, std::move(response), std::move(completion));
     }
@@ -46,12 +47,13 @@ private:
 
 // Answers 200 at once, without a payload.
 inline std::shared_ptr<ScriptedService> AnsweringService() {
-    return std::make_shared<ScriptedService>([](const Request&, std::shared_ptr<MutableResponse> response, ServiceCompletion done) {
-        done(response);
-    });
+    return std::make_shared<ScriptedService>(
+        [](const Request&, std::shared_ptr<MutableResponse> response, ServiceCompletion done) { done(response); });
 }
 
-inline tcp::endpoint Endpoint(const char* address, std::uint16_t port) { return {asio::ip::make_address_v4(address), port}; }
+inline tcp::endpoint Endpoint(const char* address, std::uint16_t port) {
+    return {asio::ip::make_address_v4(address), port};
+}
 
 // One connection with an io_context of its own, so that a bounded read runs nothing but it.
 class Client {

@@ -35,7 +35,7 @@ TEST(ConstantTimeEqualsTest, EqualOnlyForTheSameBytesOfTheSameLength) {
         {state, state, true},
         {state, state.substr(0, state.size() - 1), false},  // a prefix
         {state, state + "0", false},
-        {state, "1" + state.substr(1), false},              // first byte
+        {state, "1" + state.substr(1), false},                    // first byte
         {state, state.substr(0, state.size() - 1) + "1", false},  // last byte
         {std::string("a\0b", 3), std::string("a\0c", 3), false},  // bytes after a NUL count
         {"", "x", false},

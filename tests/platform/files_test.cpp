@@ -26,7 +26,8 @@ protected:
         std::ofstream(dir_ / "vid\xC3\xA9o \xF0\x9F\x8E\xAC.mp4", std::ios::binary) << content;
         return At(dir_ / "vid\xC3\xA9o \xF0\x9F\x8E\xAC.mp4");
     }
-    const fs::path dir_ = fs::temp_directory_path() / ("files-" + talcore::utility::Guid::CreateUnique().AsUTF8String());
+    const fs::path dir_ =
+        fs::temp_directory_path() / ("files-" + talcore::utility::Guid::CreateUnique().AsUTF8String());
 };
 
 TEST_F(FilesTest, ExistsSizeAndDelete) {
@@ -69,7 +70,8 @@ TEST_F(FilesTest, ByteStreamReadsShortAtTheEndSeeksAndReportsFailures) {
 // Names built as UTF-16 from start to end (the path type converts them for the system), so a
 // conversion through a narrow code page anywhere in the platform shows as a missing file.
 TEST_F(FilesTest, NamesBeyondASCIIWorkFromEndToEnd) {
-    for (const std::u16string name : {u"Caf\u00E9 \u2013 \u00E9t\u00E9 \U0001F3AC.mp4", u"\u65E5\u672C\u8A9E.mov", u"plain.mp4"}) {
+    for (const std::u16string name :
+         {u"Caf\u00E9 \u2013 \u00E9t\u00E9 \U0001F3AC.mp4", u"\u65E5\u672C\u8A9E.mov", u"plain.mp4"}) {
         const fs::path onDisk = dir_ / fs::path(name);
         std::ofstream(onDisk, std::ios::binary) << "abcdef";
         const File file(onDisk.u16string());

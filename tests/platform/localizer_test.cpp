@@ -17,7 +17,9 @@ TEST(LocalizerTest, DefaultTextOrInstalledTranslationOfTheKey) {
     };
     for (const auto& [key, expected] : defaults) EXPECT_EQ(Localizer::Get().Localize(key), expected) << key;
 
-    Localizer::Get().InstallTranslations({{"$$$/TikTok/Title", "Auf TikTok ver\xC3\xB6" "ffentlichen"}});
+    Localizer::Get().InstallTranslations({{"$$$/TikTok/Title",
+                                           "Auf TikTok ver\xC3\xB6"
+                                           "ffentlichen"}});
     EXPECT_EQ(Localizer::Get().Localize("$$$/TikTok/Title=Publish#{c}"), u"Auf TikTok ver\u00F6ffentlichen");
     EXPECT_EQ(Localizer::Get().Localize("$$$/TikTok/Other=Fall\\nback"), u"Fall\nback");
     Localizer::Get().InstallTranslations({});

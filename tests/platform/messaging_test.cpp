@@ -74,8 +74,10 @@ TEST_F(MessagingTest, WeakListenerWhoseOwnerIsReleasedConcurrently) {
         std::thread poster([&] {
             for (int i = 0; i < 100; ++i) PostMessage(station, {1, station});
         });
-        if (round % 2) doomed.Reset();
-        else std::thread([o = std::move(doomed)]() mutable { o.Reset(); }).join();
+        if (round % 2)
+            doomed.Reset();
+        else
+            std::thread([o = std::move(doomed)]() mutable { o.Reset(); }).join();
         poster.join();
         PumpMainThreadTasks();
         EXPECT_FALSE(talcore::utility::RefCountedObjectWithWeakPtr::Lock(key));

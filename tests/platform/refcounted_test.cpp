@@ -66,8 +66,10 @@ TEST_F(RefCountedTest, LockRacingWithTheLastRelease) {
                 ASSERT_FALSE(RefCountedObjectWithWeakPtr::Lock(key));
             });
             go = true;
-            if (releaseOnMain) object.Reset();
-            else std::thread([o = std::move(object)]() mutable { o.Reset(); }).join();
+            if (releaseOnMain)
+                object.Reset();
+            else
+                std::thread([o = std::move(object)]() mutable { o.Reset(); }).join();
             locker.join();
             PumpMainThreadTasks();
         }

@@ -2,9 +2,9 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <filesystem>
 #include <thread>
 #include <vector>
 
@@ -39,9 +39,15 @@ protected:
 
 TEST_F(TraceTest, LevelsPerCategoryWildcardAndOff) {
     const std::tuple<const char*, const char*, int, bool> cases[] = {
-        {"", "Upload", 0, false},           {"", "Upload", -1, false},           {"Upload:3", "Upload", 3, true},
-        {"Upload:3", "Upload", 4, false},   {"Upload:3", "Net", 0, false},       {"Upload:3,*:1", "Net", 1, true},
-        {"*:1,Upload:5", "Upload", 5, true}, {"Upload:3, Net:7", "Net", 7, true}, {"Upload", "Upload", 10, true},
+        {"", "Upload", 0, false},
+        {"", "Upload", -1, false},
+        {"Upload:3", "Upload", 3, true},
+        {"Upload:3", "Upload", 4, false},
+        {"Upload:3", "Net", 0, false},
+        {"Upload:3,*:1", "Net", 1, true},
+        {"*:1,Upload:5", "Upload", 5, true},
+        {"Upload:3, Net:7", "Net", 7, true},
+        {"Upload", "Upload", 10, true},
     };
     for (const auto& [config, category, level, enabled] : cases) {
         SetTraceConfig(config);

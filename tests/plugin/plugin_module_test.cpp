@@ -73,7 +73,8 @@ protected:
     void SetUp() override {
         static std::uint32_t next = 500;
         record_ = vekta::host::MakeHostInstanceRecord(++next, "HostExportGroup", nullptr);
-        ASSERT_EQ(table_.createInstance(&record_, &StatusRecorder::StatusCallback, &StatusRecorder::AccountCallback), 0);
+        ASSERT_EQ(table_.createInstance(&record_, &StatusRecorder::StatusCallback, &StatusRecorder::AccountCallback),
+                  0);
     }
     void TearDown() override {
         table_.destroyInstance(&record_);

@@ -30,8 +30,8 @@ bool IsThisUserOrSystem(PSID sid) {
 bool OnlyOwnerHasAccess(const std::filesystem::path& file) {
     PACL acl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (GetNamedSecurityInfoW(file.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &acl,
-                              nullptr, &descriptor) != ERROR_SUCCESS) {
+    if (GetNamedSecurityInfoW(file.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &acl, nullptr,
+                              &descriptor) != ERROR_SUCCESS) {
         return false;
     }
     ACL_SIZE_INFORMATION size{};

@@ -35,8 +35,8 @@ TEST(BasicSuiteHost, HandsOutTheExportParamSuiteForExactlyItsNameAndVersionWhile
         std::int32_t version;
         bool found;
     };
-    const Case cases[] = {{"Tessel Export Param Suite", 7, true},  {"Tessel Export Param Suite", 6, false},
-                          {"Tessel Export Param Suite", 8, false}, {"Tessel Export Param Suit", 7, false},
+    const Case cases[] = {{"Tessel Export Param Suite", 7, true},   {"Tessel Export Param Suite", 6, false},
+                          {"Tessel Export Param Suite", 8, false},  {"Tessel Export Param Suit", 7, false},
                           {"Tessel Export Param Suite ", 7, false}, {nullptr, 7, false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name != nullptr ? c.name : "(null)");

@@ -67,9 +67,10 @@ protected:
     inline static const std::vector<std::uint8_t> kToken = {'r', 0, 'f', 0, 0x00, 0xFF, 0x0A, 0x20, 0, 0};
 
     SuiteInstance instance{kInstance};
-    const fs::path dir = fs::temp_directory_path() /
-                         ("vekta-preset-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-" +
-                          ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    const fs::path dir =
+        fs::temp_directory_path() /
+        ("vekta-preset-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-" +
+         ::testing::UnitTest::GetInstance()->current_test_info()->name());
     const fs::path file = dir / "tiktok.preset";
 };
 
@@ -127,15 +128,19 @@ TEST_F(PresetFileTest, BadFilesAreRefusedWithTheirLineAndTheValuesStayUntouched)
         {"integer overflow", replaced("Popup 2 -7", "Popup 2 4294967296"), "line 5: parameter \"Popup\""},
         {"unknown escape", replaced("\\t caf", "\\q caf"), "line 9: parameter \"Caption\": unknown escape"},
         {"short \\u", replaced("\\u0001", "\\u01"), "line 9: parameter \"Caption\": \\u needs"},
-        {"bad UTF-8", replaced("caf\xC3\xA9", "caf\xC3("), "line 9: parameter \"Caption\": text value is not valid UTF-8"},
-        {"UTF-8 surrogate", replaced("caf\xC3\xA9", "caf\xED\xA0\x80"), "line 9: parameter \"Caption\": text value is not"},
+        {"bad UTF-8", replaced("caf\xC3\xA9", "caf\xC3("),
+         "line 9: parameter \"Caption\": text value is not valid UTF-8"},
+        {"UTF-8 surrogate", replaced("caf\xC3\xA9", "caf\xED\xA0\x80"),
+         "line 9: parameter \"Caption\": text value is not"},
         {"unquoted text", replaced("Caption 6 \"", "Caption 6 "), "line 9: parameter \"Caption\": text value must"},
-        {"button", replaced("param Check 1 1", "param Check 7 1"), "line 4: parameter \"Check\": type 7 carries no value"},
+        {"button", replaced("param Check 1 1", "param Check 7 1"),
+         "line 4: parameter \"Check\": type 7 carries no value"},
         {"duplicate", replaced("param Popup", "param Check"), "line 5: identifier \"Check\" appears twice"},
         {"bad group flag", replaced("group G 1", "group G 2"), "line 3: group \"G\""},
         {"unknown entry", replaced("param Wide", "parm Wide"), "line 8: unknown entry \"parm\""},
         {"type mismatch", replaced("param Real 3 0.1", "param Real 2 1"), "line 6: \"Real\" is of type float here"},
-        {"group for a parameter", replaced("param Check 1 1", "group Check 1"), "line 4: \"Check\" is a parameter here"},
+        {"group for a parameter", replaced("param Check 1 1", "group Check 1"),
+         "line 4: \"Check\" is a parameter here"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

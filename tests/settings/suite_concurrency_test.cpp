@@ -30,11 +30,13 @@ TEST(SuiteConcurrency, ReadersSeeWholeValuesWhileWorkersWrite) {
     std::atomic<int> running{3};
     {
         std::jthread tokenWriter([&] {
-            for (int i = 0; i < kRounds; ++i) Vekta::SetArrayText(tokens[i % 2], suite, id, Vekta::kTikTokRefreshTokenID);
+            for (int i = 0; i < kRounds; ++i)
+                Vekta::SetArrayText(tokens[i % 2], suite, id, Vekta::kTikTokRefreshTokenID);
             --running;
         });
         std::jthread captionWriter([&] {
-            for (int i = 0; i < kRounds; ++i) ExportParamHost::Get().SetValue(id, Vekta::kTikTokCaptionID, captions[i % 2]);
+            for (int i = 0; i < kRounds; ++i)
+                ExportParamHost::Get().SetValue(id, Vekta::kTikTokCaptionID, captions[i % 2]);
             --running;
         });
         std::jthread groupSwitcher([&] {

@@ -151,14 +151,12 @@ PluginHarness::~PluginHarness() {
     talcore::threads::PumpMainThreadTasks();
 }
 
-const PostProcessCallbacks& PluginHarness::Table() const {
-    return linkedTable_ ? *linkedTable_ : Module().Callbacks();
-}
+const PostProcessCallbacks& PluginHarness::Table() const { return linkedTable_ ? *linkedTable_ : Module().Callbacks(); }
 
 void PluginHarness::CreateAddAndRefresh() {
-    ASSERT_EQ(Table().createInstance(&record_, &host::StatusRecorder::StatusCallback,
-                                     &host::StatusRecorder::AccountCallback),
-              0);
+    ASSERT_EQ(
+        Table().createInstance(&record_, &host::StatusRecorder::StatusCallback, &host::StatusRecorder::AccountCallback),
+        0);
     ASSERT_EQ(Table().addParameters(&record_), 0);
     ASSERT_EQ(Refresh(), 0);
 }

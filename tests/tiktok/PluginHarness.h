@@ -59,7 +59,7 @@ public:
     std::int32_t Integer(const char* id) const { return Entry(id).value.intValue; }
     std::int64_t Time(const char* id) const { return Entry(id).value.timeValue; }
     std::u16string Text(const char* id) const { return Entry(id).text; }  // text parameters
-    std::u16string ArrayText(const char* id) const;                        // byte-array parameters holding text
+    std::u16string ArrayText(const char* id) const;                       // byte-array parameters holding text
     bool Disabled(const char* id) const { return Entry(id).disabled; }
     std::u16string Name(const char* id) const { return Entry(id).name; }
     std::vector<std::u16string> ChoiceLabels(const char* id) const;

@@ -61,8 +61,9 @@ inline void WriteSparseFile(const std::filesystem::path& path, std::uint64_t siz
 
 inline std::u16string Utf16(const std::filesystem::path& path) { return talcore::string::UTF8to16(path.string()); }
 
-inline ExportVideoInfo VideoInfo(std::uint32_t fileType = kH264, std::uint32_t width = 1080, std::uint32_t height = 1920,
-                                 float frameRate = 30.0f, std::uint64_t durationMs = 5000) {
+inline ExportVideoInfo VideoInfo(std::uint32_t fileType = kH264, std::uint32_t width = 1080,
+                                 std::uint32_t height = 1920, float frameRate = 30.0f,
+                                 std::uint64_t durationMs = 5000) {
     ExportVideoInfo info{};
     info.fileType = fileType;
     info.frameWidth = width;
@@ -82,9 +83,8 @@ inline void DescribeExport(PluginHarness& h, const std::vector<std::filesystem::
         const char16_t* p = paths[i].c_str();
         std::memcpy(reinterpret_cast<std::uint8_t*>(&entries[i]) + offsetof(OutputFileEntry, path), &p, sizeof p);
     }
-    ASSERT_EQ(h.Table().receiveOutputFiles(&h.Record(), 0, 0, static_cast<std::uint32_t>(entries.size()),
-                                           entries.data()),
-              0);
+    ASSERT_EQ(
+        h.Table().receiveOutputFiles(&h.Record(), 0, 0, static_cast<std::uint32_t>(entries.size()), entries.data()), 0);
     ASSERT_EQ(h.Table().checkOutputFormat(&h.Record(), &info), 0);
     ASSERT_EQ(h.Table().receiveVideoInfo(&h.Record(), &info), 0);
 }

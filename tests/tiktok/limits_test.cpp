@@ -68,8 +68,8 @@ const std::vector<LimitCase> kCases = {
            kSizeText),
     Refuse("too small a frame and too long: frame first", Small, VideoInfo(kH264, 100, 100, 30, 900'000), 12,
            kFrameText),
-    Refuse("post without privacy", Small, kFine, 0,
-           u"A Privacy setting must be selected before publishing to TikTok.", false),
+    Refuse("post without privacy", Small, kFine, 0, u"A Privacy setting must be selected before publishing to TikTok.",
+           false),
     Refuse("bad rate before missing privacy", Small, VideoInfo(kH264, 1080, 1920, 5.0f, 5000), 4, kRateText, false),
     Pass("draft without privacy", Small, kFine, true, false),
 };

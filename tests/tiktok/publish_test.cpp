@@ -136,7 +136,8 @@ TEST_F(Publish, SecondChunkAnsweredWithAnErrorOrNotAtAllFailsAfterTheFirstChunks
         std::uint32_t code;
         std::u16string text;
     } cases[] = {
-        {"error status", Fault::Respond(500, R"({"error":{"code":"internal_error"}})"), 19, u"TikTok reported an error"},
+        {"error status", Fault::Respond(500, R"({"error":{"code":"internal_error"}})"), 19,
+         u"TikTok reported an error"},
         {"no response", Fault::Drop(), 20,
          u"The TikTok server failed to respond during upload. Please check your network connection."},
     };
@@ -353,10 +354,11 @@ TEST_F(Publish, OtherSelectorsAndADisabledGroupSendReportAndDeleteNothing) {
     Export(1000);
     ASSERT_EQ(h.Table().sendCommand(&h.Record(), 3), 0);
 
-    for (const std::int32_t selector : {0, 1, 4, 6, -5, 0x7fffffff}) EXPECT_EQ(h.Table().execute(&h.Record(), selector), 0);
+    for (const std::int32_t selector : {0, 1, 4, 6, -5, 0x7fffffff})
+        EXPECT_EQ(h.Table().execute(&h.Record(), selector), 0);
     // They do not even look for the instance: a record without one answers 0, where 5 answers 1.
-    auto stranger = host::MakeHostInstanceRecord(h.InstanceID() + 100000, host::kDefaultHostGroupID,
-                                                 host::kBasicSuiteAccessor);
+    auto stranger =
+        host::MakeHostInstanceRecord(h.InstanceID() + 100000, host::kDefaultHostGroupID, host::kBasicSuiteAccessor);
     EXPECT_EQ(h.Table().execute(&stranger, 4), 0);
     EXPECT_EQ(h.Table().execute(&stranger, 5), 1);
     ASSERT_EQ(h.Settings().SetDisabled(h.InstanceID(), "VOXATikTokGroup", true), 0);

@@ -113,7 +113,8 @@ TEST(SettingsBehaviour, PrivacyChoicesFollowTheAccountAndAPrivateAccountStaysPri
         config.creator.privateAccount = account.privateAccount;
         PluginHarness h(config);
         h.CreateAddAndRefresh();
-        EXPECT_EQ(h.ChoiceLabels("VOXATikTokPrivacy"), (std::vector<std::u16string>{u"Select an option...", u"Private"}));
+        EXPECT_EQ(h.ChoiceLabels("VOXATikTokPrivacy"),
+                  (std::vector<std::u16string>{u"Select an option...", u"Private"}));
         EXPECT_EQ(h.Integer("VOXATikTokPrivacy"), 4);
         ASSERT_TRUE(h.SignIn());
         EXPECT_EQ(h.ChoiceLabels("VOXATikTokPrivacy"), account.choices);
@@ -270,9 +271,9 @@ TEST(SettingsBehaviour, DraftGreysOutPostSettingsAndPostKeepsCreatorDisabledPerm
     ASSERT_TRUE(h.SignIn());
     ASSERT_EQ(h.Refresh(), 0);
     const auto expectDisabled = [&](bool draft) {
-        for (const auto& id : {"VOXATikTokCaption", "VOXATikTokPrivacy", "VOXATikTokCoverImageThumbnailTime",
-                               "VOXATikTokCoverImageThumbnailTimeBtn", "VOXATikTokDuetPermission",
-                               "VOXATikTokStitchPermission"})
+        for (const auto& id :
+             {"VOXATikTokCaption", "VOXATikTokPrivacy", "VOXATikTokCoverImageThumbnailTime",
+              "VOXATikTokCoverImageThumbnailTimeBtn", "VOXATikTokDuetPermission", "VOXATikTokStitchPermission"})
             EXPECT_EQ(h.Disabled(id), draft) << id;
         EXPECT_TRUE(h.Disabled("VOXATikTokCommentPermission"));
     };

@@ -46,7 +46,6 @@ int PortOf(const std::string& url) {
     return url.rfind(prefix, 0) == 0 ? std::atoi(url.c_str() + prefix.size()) : 0;
 }
 
-
 // One GET of a loopback address, as the person's browser would make it.
 tiktok_sandbox::BrowserResult Visit(const std::string& url) {
     return HeadlessBrowser(HeadlessBrowser::Choice::Authorize, 5s).Open(url);
@@ -107,7 +106,10 @@ class CpuWorkersHeld {
 public:
     CpuWorkersHeld() {
         for (unsigned i = 0; i < kWorkers; ++i)
-            Post([s = state_] { ++s->started; PollUntil([&] { return s->released.load(); }, 30s); });
+            Post([s = state_] {
+                ++s->started;
+                PollUntil([&] { return s->released.load(); }, 30s);
+            });
         held_ = PollUntil([&] { return state_->started == kWorkers; }, 10s);
     }
     ~CpuWorkersHeld() { state_->released = true; }
@@ -118,7 +120,10 @@ public:
         state_->released = true;
         auto arrived = std::make_shared<std::atomic<unsigned>>(0);
         for (unsigned i = 0; i < kWorkers; ++i)
-            Post([arrived] { ++*arrived; PollUntil([&] { return *arrived >= kWorkers; }, 10s); });
+            Post([arrived] {
+                ++*arrived;
+                PollUntil([&] { return *arrived >= kWorkers; }, 10s);
+            });
         return PollUntil([&] { return *arrived >= kWorkers; }, 20s);
     }
 
@@ -187,7 +192,8 @@ TEST_F(SignIn, TheBrowserGetsASingleUseStartAddressThatCarriesNoSecret) {
         const HeadlessBrowser browser(HeadlessBrowser::Choice::Authorize, 5s);
         std::string otherToken = start;
         otherToken.back() = otherToken.back() == '0' ? '1' : '0';
-        for (const std::string& address : {otherToken, start + "0", start, start}) visits.push_back(browser.Get(address));
+        for (const std::string& address : {otherToken, start + "0", start, start})
+            visits.push_back(browser.Get(address));
         visits.push_back(browser.Open(visits[2].page.Header("Location")));
         // Not signed in this way: end the prompt rather than wait for it.
         if (visits.back().page.status != 200) PollUntil([&] { return h.PressPromptCancel(); }, 10s);
@@ -196,7 +202,8 @@ TEST_F(SignIn, TheBrowserGetsASingleUseStartAddressThatCarriesNoSecret) {
 
     const std::string start = h.LastOpenedAddress();
     std::smatch parts;
-    ASSERT_TRUE(std::regex_match(start, parts, std::regex(R"(http://127\.0\.0\.1:(\d+)/VektaAuthTikTok/start/[0-9a-f]{32})")))
+    ASSERT_TRUE(
+        std::regex_match(start, parts, std::regex(R"(http://127\.0\.0\.1:(\d+)/VektaAuthTikTok/start/[0-9a-f]{32})")))
         << start;
     ASSERT_EQ(visits.size(), 5u);
     // Other tokens change nothing; the first GET is answered once, and only with the redirect.
@@ -236,13 +243,15 @@ TEST_F(SignIn, WrongOrMissingStateOrCodeAndAReplayGet404AndStartNoSecondExchange
         const std::string state = query["state"];
         std::string otherState = state;
         otherState.back() = otherState.back() == '0' ? '1' : '0';
-        for (const std::string& redirect : std::vector<std::string>{"", "?code=c1", "?state=" + state, "?state=" + state + "0&code=c1",
-                                            "?state=" + otherState + "&code=c1", "?state=" + state.substr(1) + "&code=c1"})
+        for (const std::string& redirect :
+             std::vector<std::string>{"", "?code=c1", "?state=" + state, "?state=" + state + "0&code=c1",
+                                      "?state=" + otherState + "&code=c1", "?state=" + state.substr(1) + "&code=c1"})
             answers.emplace_back(redirect, Visit(query["redirect_uri"] + redirect).page.status);
         // The state still takes the real code afterwards, once.
         const auto landing = HeadlessBrowser().Open(address);
         answers.emplace_back("first", landing.page.status);
-        if (h.Sandbox().Faults().WaitUntilHanging(1, 10s)) answers.emplace_back("replay", Visit(landing.page.url).page.status);
+        if (h.Sandbox().Faults().WaitUntilHanging(1, 10s))
+            answers.emplace_back("replay", Visit(landing.page.url).page.status);
         h.Sandbox().Faults().ReleaseHangs();
     });
     EXPECT_TRUE(h.SignIn());
@@ -342,7 +351,8 @@ TEST_F(Tokens, RefreshAnswerSignsOutOnAnErrorIn200AndKeepsTheTokenOtherwise) {
         } else {
             EXPECT_FALSE(h.AccountEvents().back().signedIn);
             EXPECT_EQ(h.Name("VOXATikTokLogin"), u"Sign In");
-            EXPECT_EQ(h.ChoiceLabels("VOXATikTokPrivacy"), (std::vector<std::u16string>{u"Select an option...", u"Private"}));
+            EXPECT_EQ(h.ChoiceLabels("VOXATikTokPrivacy"),
+                      (std::vector<std::u16string>{u"Select an option...", u"Private"}));
         }
     }
 }
@@ -377,7 +387,8 @@ TEST_F(Tokens, EachRotatedRefreshTokenIsHandedToTheHostAndTheRetiredOneNeverCome
 
 TEST_F(Tokens, TracesCarryNoTokenCodeOrSecret) {
     // Every trace category at every level into a fresh file.
-    const auto traceFile = std::filesystem::temp_directory_path() / ("vekta-signin-trace-" + std::to_string(::getpid()));
+    const auto traceFile =
+        std::filesystem::temp_directory_path() / ("vekta-signin-trace-" + std::to_string(::getpid()));
     std::filesystem::remove(traceFile);
     talcore::debug::SetTraceConfig("*:10", traceFile.string());
     std::string code;
@@ -399,8 +410,8 @@ TEST_F(Tokens, TracesCarryNoTokenCodeOrSecret) {
     const std::string text((std::istreambuf_iterator<char>(in)), {});
     std::filesystem::remove(traceFile);
     EXPECT_NE(text.find("HandleTokenResponse Error: "), std::string::npos) << text;
-    for (const std::string& secret : {code, refreshToken, std::string("3f6c0a9e5b17d4820c9ea3716bd05f4a"),
-                                      std::string("LEAKED")})
+    for (const std::string& secret :
+         {code, refreshToken, std::string("3f6c0a9e5b17d4820c9ea3716bd05f4a"), std::string("LEAKED")})
         EXPECT_EQ(text.find(secret), std::string::npos) << secret << " in:\n" << text;
 }
 

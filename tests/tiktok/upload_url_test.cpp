@@ -28,7 +28,7 @@ TEST(UploadURL, AnAddressInClearOutsideTheMappedLoopbackTargetFailsTheJobUnsentA
     const auto port = std::to_string(h.Sandbox().Port());
     const std::string refused[] = {
         "http://upload.example.test/upload/?upload_token=SECRET",
-        "http://localhost:" + port + "/upload/?upload_token=SECRET",   // loopback, but not the mapped target
+        "http://localhost:" + port + "/upload/?upload_token=SECRET",  // loopback, but not the mapped target
         "http://127.0.0.1:1/upload/?upload_token=SECRET",
         "ftp://127.0.0.1:" + port + "/upload/?upload_token=SECRET",
     };

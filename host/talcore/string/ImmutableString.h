@@ -30,9 +30,7 @@ public:
     friend bool operator==(const ImmutableString& a, const ImmutableString& b) noexcept {
         return a.text_ == b.text_ || *a.text_ == *b.text_;
     }
-    friend bool operator<(const ImmutableString& a, const ImmutableString& b) noexcept {
-        return *a.text_ < *b.text_;
-    }
+    friend bool operator<(const ImmutableString& a, const ImmutableString& b) noexcept { return *a.text_ < *b.text_; }
 
 private:
     explicit ImmutableString(std::shared_ptr<const std::string> text) : text_(std::move(text)) {}

@@ -24,8 +24,8 @@ inline constexpr std::uint32_t kStatusNoResponse = 0xFFFFFFFFu;
 
 struct Response {
     std::uint32_t status = kStatusNoResponse;
-    std::string body;                                   // raw bytes as received
-    std::multimap<std::string, std::string> headers;    // names in lower case
+    std::string body;                                 // raw bytes as received
+    std::multimap<std::string, std::string> headers;  // names in lower case
 };
 
 using RequestID = talcore::utility::Guid;

@@ -20,16 +20,19 @@ TEST(UploaderRequests, TokensReadOnOtherThreadsWhileRefreshesWriteThem) {
     ASSERT_TRUE(sandbox.Start(0));
     talnet::http::SetOriginMapping("https://open.tiktokapis.com", sandbox.Origin());
     HostInstanceRecord record{};
-    talcore::utility::RefCountedPtr<Vekta::TikTokUploader> uploader(new Vekta::TikTokUploader(record, nullptr, nullptr));
+    talcore::utility::RefCountedPtr<Vekta::TikTokUploader> uploader(
+        new Vekta::TikTokUploader(record, nullptr, nullptr));
     uploader->SetRefreshToken(u"rft.first");
     // One answer first, refused for the unknown token: the sandbox's HTTP server builds shared state
     // while it answers its first request, which TSan reports when that races the concurrent ones.
     uploader->RequestUserInfo();
     constexpr int kRounds = 20;
-    sandbox.Faults().Add(Endpoint::Token,
-                         Fault::Respond(200, R"({"access_token":"act.next","refresh_token":"rft.next"})").Times(kRounds));
-    sandbox.Faults().Add(Endpoint::UserInfo,
-                         Fault::Respond(200, R"({"data":{"user":{"profile_deep_link":"https://x/@y"}}})").Times(kRounds));
+    sandbox.Faults().Add(
+        Endpoint::Token,
+        Fault::Respond(200, R"({"access_token":"act.next","refresh_token":"rft.next"})").Times(kRounds));
+    sandbox.Faults().Add(
+        Endpoint::UserInfo,
+        Fault::Respond(200, R"({"data":{"user":{"profile_deep_link":"https://x/@y"}}})").Times(kRounds));
     std::thread refresher([&] {
         for (int i = 0; i < kRounds; ++i) uploader->RefreshAccessToken();
     });

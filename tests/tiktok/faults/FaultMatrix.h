@@ -115,16 +115,22 @@ enum class Text { None, NotSignedIn, NoUploadUrl, Generic, NoAnswer, FileMissing
 
 inline std::u16string Expected(Text text, const std::filesystem::path& file) {
     switch (text) {
-        case Text::None: return u"";
+        case Text::None:
+            return u"";
         case Text::NotSignedIn:
             return u"Exported video was not uploaded to TikTok because you are not signed in. You can upload it "
-                   u"manually from:\n" + Utf16(file);
-        case Text::NoUploadUrl: return u"Unable to upload to TikTok. You can upload it manually from:\n" + Utf16(file);
-        case Text::Generic: return u"TikTok reported an error";
+                   u"manually from:\n" +
+                   Utf16(file);
+        case Text::NoUploadUrl:
+            return u"Unable to upload to TikTok. You can upload it manually from:\n" + Utf16(file);
+        case Text::Generic:
+            return u"TikTok reported an error";
         case Text::NoAnswer:
             return u"The TikTok server failed to respond during upload. Please check your network connection.";
-        case Text::FileMissing: return u"File does not exist.";
-        case Text::OpenFail: return u"Unable to open source file";
+        case Text::FileMissing:
+            return u"File does not exist.";
+        case Text::OpenFail:
+            return u"Unable to open source file";
         case Text::ReadFail:
             return u"The exported file could not be read completely. It may have been changed or removed during the "
                    u"upload.";
@@ -138,10 +144,14 @@ inline std::string Logged(Endpoint endpoint, const Fault& fault) {
     const std::string name(tiktok_sandbox::ToString(endpoint));
     switch (fault.action) {
         case Fault::Action::Drop:
-        case Fault::Action::Reset: return name + ":0";
-        case Fault::Action::Hang: return "";
-        case Fault::Action::Delay: return name + ":200";
-        default: return name + ":" + std::to_string(fault.status);
+        case Fault::Action::Reset:
+            return name + ":0";
+        case Fault::Action::Hang:
+            return "";
+        case Fault::Action::Delay:
+            return name + ":200";
+        default:
+            return name + ":" + std::to_string(fault.status);
     }
 }
 

@@ -64,7 +64,8 @@ TEST_P(CreatorInfoFaults, LeaveTheLastGoodFactsAndTheSignIn) {
     EXPECT_TRUE(h.HasCredentials());
     EXPECT_EQ(h.Name("VOXATikTokLogin"), u"Sign Out");
     std::vector<std::string> expected{"token:200"};
-    if (const std::string logged = Logged(Endpoint::CreatorInfo, row.fault); !logged.empty()) expected.push_back(logged);
+    if (const std::string logged = Logged(Endpoint::CreatorInfo, row.fault); !logged.empty())
+        expected.push_back(logged);
     EXPECT_EQ(Received(h.Sandbox()), expected);
     if (row.fault.action == Fault::Action::Hang) {
         EXPECT_EQ(h.Sandbox().Faults().Hanging(), 1u);

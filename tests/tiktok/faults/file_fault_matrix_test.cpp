@@ -70,8 +70,12 @@ protected:
     // Returns the SHA-256 of what the path holds afterwards, when it holds a file.
     std::string Apply(FileFault fault) {
         switch (fault) {
-            case FileFault::Removed: std::filesystem::remove(file); break;
-            case FileFault::Cut: std::filesystem::resize_file(file, 8'000'000); break;
+            case FileFault::Removed:
+                std::filesystem::remove(file);
+                break;
+            case FileFault::Cut:
+                std::filesystem::resize_file(file, 8'000'000);
+                break;
             case FileFault::Grown: {
                 std::ofstream(file, std::ios::binary | std::ios::app) << std::string(1'000'000, 'g');
                 break;
@@ -82,7 +86,9 @@ protected:
                 std::filesystem::rename(other, file);
                 break;
             }
-            case FileFault::Unreadable: std::filesystem::permissions(file, std::filesystem::perms::none); break;
+            case FileFault::Unreadable:
+                std::filesystem::permissions(file, std::filesystem::perms::none);
+                break;
             case FileFault::Folder: {
                 std::filesystem::remove(file);
                 std::filesystem::create_directory(file);
@@ -125,9 +131,10 @@ TEST_P(FileFaults, SendOnlyWhatTheJobOpenedOrEndIt) {
     switch (row.ends) {
         case Ends::Sent: {
             const bool oneChunk = row.stage == Stage::BeforeChecks && row.fault == FileFault::Cut;
-            states = oneChunk ? std::vector<std::uint32_t>{kUploadStateUploading, kUploadStateNotice, kUploadStateSucceeded}
-                              : std::vector<std::uint32_t>{kUploadStateUploading, kUploadStateUploading,
-                                                           kUploadStateNotice, kUploadStateSucceeded};
+            states = oneChunk
+                         ? std::vector<std::uint32_t>{kUploadStateUploading, kUploadStateNotice, kUploadStateSucceeded}
+                         : std::vector<std::uint32_t>{kUploadStateUploading, kUploadStateUploading, kUploadStateNotice,
+                                                      kUploadStateSucceeded};
             received = upToInit;
             if (!oneChunk) received.push_back("upload:206");
             received.push_back("upload:201");
@@ -140,8 +147,9 @@ TEST_P(FileFaults, SendOnlyWhatTheJobOpenedOrEndIt) {
             text = row.ends == Ends::Missing ? Text::FileMissing : Text::OpenFail;
             break;
         case Ends::NotReadWhole:
-            states = row.stage == Stage::AfterInit ? std::vector<std::uint32_t>{kUploadStateFailed}
-                                                   : std::vector<std::uint32_t>{kUploadStateUploading, kUploadStateFailed};
+            states = row.stage == Stage::AfterInit
+                         ? std::vector<std::uint32_t>{kUploadStateFailed}
+                         : std::vector<std::uint32_t>{kUploadStateUploading, kUploadStateFailed};
             code = 21;
             text = Text::ReadFail;
             received = upToInit;

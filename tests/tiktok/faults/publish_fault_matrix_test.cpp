@@ -14,13 +14,13 @@ enum class Call { Refresh, UserInfo, PostInit, InboxInit, Chunk };
 
 // How the job ends when the fault hits its call.
 enum class Ends {
-    Refused,            // refused before the transfer; still signed in
-    SignedOut,          // refused before the transfer; TikTok ended the sign-in
-    WithoutProfileLink, // succeeds, with no profile link to post
-    ChunkFailed,        // the first chunk's answer ends the job (code 19)
-    ChunkUnanswered,    // the first chunk counts as unanswered (code 20)
-    Continues,          // a 2xx other than the expected one: the chain goes on and succeeds
-    SecondChunkRefused, // the first chunk counts as answered but TikTok never took it: the second is refused
+    Refused,             // refused before the transfer; still signed in
+    SignedOut,           // refused before the transfer; TikTok ended the sign-in
+    WithoutProfileLink,  // succeeds, with no profile link to post
+    ChunkFailed,         // the first chunk's answer ends the job (code 19)
+    ChunkUnanswered,     // the first chunk counts as unanswered (code 20)
+    Continues,           // a 2xx other than the expected one: the chain goes on and succeeds
+    SecondChunkRefused,  // the first chunk counts as answered but TikTok never took it: the second is refused
 };
 
 struct PublishRow {
@@ -34,7 +34,8 @@ struct PublishRow {
 void PrintTo(const PublishRow& row, std::ostream* out) { *out << row.name; }
 
 const std::string kUserInfoWithoutLink = R"({"data":{"user":{"open_id":"x"}},"error":{"code":"ok","message":""}})";
-const std::string kUserInfoLinkNotText = R"({"data":{"user":{"profile_deep_link":["https://x"]}},"error":{"code":"ok"}})";
+const std::string kUserInfoLinkNotText =
+    R"({"data":{"user":{"profile_deep_link":["https://x"]}},"error":{"code":"ok"}})";
 const std::string kInitWithoutUrl = R"({"data":{"publish_id":"p.1"},"error":{"code":"ok","message":""}})";
 const std::string kInitUrlNotText = R"({"data":{"publish_id":"p.1","upload_url":42},"error":{"code":"ok"}})";
 
@@ -74,16 +75,15 @@ std::vector<PublishRow> AllRows() {
     const auto add = [&](std::vector<PublishRow> more) { rows.insert(rows.end(), more.begin(), more.end()); };
     // The refresh: only TikTok's error shape in a 200 answer ends the sign-in; every other failure
     // keeps the refresh token for the next try.
-    add(JsonCallRows("Refresh", Call::Refresh, kTokenError,
-                     R"({"refresh_token":"rft.kept","open_id":"x"})", R"({"access_token":5,"refresh_token":"rft"})",
-                     Ends::Refused, Ends::SignedOut));
+    add(JsonCallRows("Refresh", Call::Refresh, kTokenError, R"({"refresh_token":"rft.kept","open_id":"x"})",
+                     R"({"access_token":5,"refresh_token":"rft"})", Ends::Refused, Ends::SignedOut));
     // The profile link is only posted after the upload: without it the upload still succeeds.
-    add(JsonCallRows("UserInfo", Call::UserInfo, kApiError, kUserInfoWithoutLink,
-                     kUserInfoLinkNotText, Ends::WithoutProfileLink, Ends::WithoutProfileLink));
-    add(JsonCallRows("PostInit", Call::PostInit, kApiError, kInitWithoutUrl, kInitUrlNotText,
-                     Ends::Refused, Ends::Refused));
-    add(JsonCallRows("InboxInit", Call::InboxInit, kApiError, kInitWithoutUrl, kInitUrlNotText,
-                     Ends::Refused, Ends::Refused));
+    add(JsonCallRows("UserInfo", Call::UserInfo, kApiError, kUserInfoWithoutLink, kUserInfoLinkNotText,
+                     Ends::WithoutProfileLink, Ends::WithoutProfileLink));
+    add(JsonCallRows("PostInit", Call::PostInit, kApiError, kInitWithoutUrl, kInitUrlNotText, Ends::Refused,
+                     Ends::Refused));
+    add(JsonCallRows("InboxInit", Call::InboxInit, kApiError, kInitWithoutUrl, kInitUrlNotText, Ends::Refused,
+                     Ends::Refused));
     // The chunk PUT, on the first of two chunks. Its answer's body is not read, only its status:
     // malformed, incomplete or empty bodies are the same case as the status they come with, and
     // are left out.
@@ -112,11 +112,16 @@ std::vector<PublishRow> AllRows() {
 
 Endpoint EndpointOf(Call call) {
     switch (call) {
-        case Call::Refresh: return Endpoint::Token;
-        case Call::UserInfo: return Endpoint::UserInfo;
-        case Call::PostInit: return Endpoint::DirectPostInit;
-        case Call::InboxInit: return Endpoint::InboxInit;
-        case Call::Chunk: return Endpoint::UploadChunk;
+        case Call::Refresh:
+            return Endpoint::Token;
+        case Call::UserInfo:
+            return Endpoint::UserInfo;
+        case Call::PostInit:
+            return Endpoint::DirectPostInit;
+        case Call::InboxInit:
+            return Endpoint::InboxInit;
+        case Call::Chunk:
+            return Endpoint::UploadChunk;
     }
     return Endpoint::Token;
 }
@@ -148,7 +153,9 @@ Expectation Expect(const PublishRow& row) {
     while (clean[at].rfind(endpoint + ":", 0) != 0) ++at;
     e.received.assign(clean.begin(), clean.begin() + static_cast<std::ptrdiff_t>(at));
     if (!faulted.empty()) e.received.push_back(faulted);
-    const auto rest = [&] { e.received.insert(e.received.end(), clean.begin() + static_cast<std::ptrdiff_t>(at) + 1, clean.end()); };
+    const auto rest = [&] {
+        e.received.insert(e.received.end(), clean.begin() + static_cast<std::ptrdiff_t>(at) + 1, clean.end());
+    };
     switch (row.ends) {
         case Ends::Refused:
         case Ends::SignedOut:

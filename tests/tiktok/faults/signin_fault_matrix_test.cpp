@@ -27,7 +27,6 @@ struct SignInRow {
 // A row as ctest and GoogleTest name it, rather than as its bytes.
 void PrintTo(const SignInRow& row, std::ostream* out) { *out << row.name; }
 
-
 std::vector<SignInRow> Rows() {
     const std::string page = "<html><body><h1>Log in to TikTok</h1></body></html>";
     const std::vector<SignInRow> authorize = {
@@ -61,8 +60,10 @@ std::vector<SignInRow> Rows() {
         {"CodeExchange_Status500", Call::CodeExchange, Fault::Respond(500, kTokens)},
         {"CodeExchange_Status503", Call::CodeExchange, Fault::Respond(503, kTokens)},
         {"CodeExchange_ErrorBodyIn200", Call::CodeExchange, Fault::Respond(200, kTokenError)},
-        {"CodeExchange_MalformedJson", Call::CodeExchange, Fault::Respond(200, R"({"access_token":"act.x","refresh_token":)")},
-        {"CodeExchange_FieldMissing", Call::CodeExchange, Fault::Respond(200, R"({"access_token":"act.only","open_id":"x"})")},
+        {"CodeExchange_MalformedJson", Call::CodeExchange,
+         Fault::Respond(200, R"({"access_token":"act.x","refresh_token":)")},
+        {"CodeExchange_FieldMissing", Call::CodeExchange,
+         Fault::Respond(200, R"({"access_token":"act.only","open_id":"x"})")},
         {"CodeExchange_FieldWrongType", Call::CodeExchange,
          Fault::Respond(200, R"({"access_token":"act.x","refresh_token":["rft.x"]})")},
         {"CodeExchange_EmptyBody", Call::CodeExchange, Fault::Respond(200, "")},
@@ -101,12 +102,14 @@ TEST_P(SignInFaults, EndSignedOutWithTheListenerGone) {
     std::string redirectUri;
     bool cancelled = false, retriedIn = false;
     h.SetBrowserAction([&](const std::string& start) {
-        const HeadlessBrowser browser(row.declines ? HeadlessBrowser::Choice::Cancel : HeadlessBrowser::Choice::Authorize, 3s);
+        const HeadlessBrowser browser(
+            row.declines ? HeadlessBrowser::Choice::Cancel : HeadlessBrowser::Choice::Authorize, 3s);
         const auto first = browser.Open(start);
         if (first.visited.size() >= 2) {
             // Where the start address sent the browser: TikTok's page, whose query names the listener.
             const auto fields = tiktok_sandbox::ParseUrlEncoded(tiktok_sandbox::QueryOf(first.visited[1]));
-            redirectUri = tiktok_sandbox::SingleValue(fields.value_or(tiktok_sandbox::FormFields{}), "redirect_uri").value_or("");
+            redirectUri =
+                tiktok_sandbox::SingleValue(fields.value_or(tiktok_sandbox::FormFields{}), "redirect_uri").value_or("");
         }
         if (row.call == Call::Authorize && row.retried && first.visited.size() >= 2) {
             // The person reloads TikTok's page, which works now; the exchange then ends the prompt.
@@ -144,7 +147,8 @@ TEST_P(SignInFaults, EndSignedOutWithTheListenerGone) {
     EXPECT_EQ(h.ChoiceLabels("VOXATikTokStatusText"), std::vector<std::u16string>{u"Not logged in"});
     EXPECT_TRUE(h.ArrayText("VOXATikTokRefreshToken").empty());
     ASSERT_FALSE(redirectUri.empty());
-    EXPECT_FALSE(HeadlessBrowser(HeadlessBrowser::Choice::Authorize, 2s).Get(redirectUri).ok) << "the listener is still up";
+    EXPECT_FALSE(HeadlessBrowser(HeadlessBrowser::Choice::Authorize, 2s).Get(redirectUri).ok)
+        << "the listener is still up";
 
     std::vector<std::string> expected;
     if (row.call == Call::CodeExchange) expected.push_back("authorize:200");

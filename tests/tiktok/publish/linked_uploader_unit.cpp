@@ -148,8 +148,7 @@ TEST_F(LinkedUploader, AFailureAnywhereInTheJobEndsItAndClearsTheBusyFlag) {
         {"size unknown before the first chunk", 2, 0, 0, 19, u"Failed while writing to the server", 0},
         {"size unknown before the second chunk", 3, 0, 0, 19, u"Failed while writing to the server", 1},
         {"second chunk read short while the first is on the wire", 0, 2, 0, 21,
-         u"The exported file could not be read completely. It may have been changed or removed during the upload.",
-         1},
+         u"The exported file could not be read completely. It may have been changed or removed during the upload.", 1},
     };
     uploader->SetIdleLimitSecondsForTesting(2);
     uploader->SetWaitSliceSecondsForTesting(1);

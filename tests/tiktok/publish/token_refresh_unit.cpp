@@ -100,8 +100,8 @@ TEST_F(RotatingRefresh, AnUploadsRotatedTokenIsHandedToTheHostWhenExecuteReturns
     // A new instance given only what the host kept is signed in.
     const std::uint32_t nextID = h.InstanceID() + 100000;
     h.Settings().ResetInstance(nextID, vekta::host::kDefaultHostGroupID);
-    auto next = vekta::host::MakeHostInstanceRecord(nextID, vekta::host::kDefaultHostGroupID,
-                                                    vekta::host::kBasicSuiteAccessor);
+    auto next =
+        vekta::host::MakeHostInstanceRecord(nextID, vekta::host::kDefaultHostGroupID, vekta::host::kBasicSuiteAccessor);
     ASSERT_EQ(h.Table().createInstance(&next, &vekta::host::StatusRecorder::StatusCallback,
                                        &vekta::host::StatusRecorder::AccountCallback),
               0);

@@ -36,8 +36,8 @@ struct Usage {
 std::int64_t EntriesIn(const char* folder) {
     std::int64_t count = 0;
     std::error_code error;
-    for (auto it = std::filesystem::directory_iterator(folder, error); !error && it != std::filesystem::directory_iterator();
-         it.increment(error))
+    for (auto it = std::filesystem::directory_iterator(folder, error);
+         !error && it != std::filesystem::directory_iterator(); it.increment(error))
         ++count;
     return count;
 }
@@ -60,8 +60,8 @@ Usage Measure() {
 }
 
 std::ostream& operator<<(std::ostream& out, const Usage& u) {
-    return out << "resident " << u.residentBytes / 1024 << " KiB, heap in use " << u.heapInUseBytes / 1024
-               << " KiB, " << u.descriptors << " descriptors, " << u.threads << " threads";
+    return out << "resident " << u.residentBytes / 1024 << " KiB, heap in use " << u.heapInUseBytes / 1024 << " KiB, "
+               << u.descriptors << " descriptors, " << u.threads << " threads";
 }
 
 TEST(Soak, PublishesAndSignInsLeaveNothingBehind) {
