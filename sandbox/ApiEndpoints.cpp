@@ -6,7 +6,7 @@
 #include "sandbox/ChunkPlan.h"
 #include "sandbox/UrlCodec.h"
 
-namespace tiktok_sandbox {
+namespace vekta::sandbox {
 namespace {
 
 struct UserField {
@@ -266,4 +266,4 @@ void ApiEndpoints::Init(Exchange& ex, InitKind kind) {
     });
 }
 
-}  // namespace tiktok_sandbox
+}  // namespace vekta::sandbox

@@ -8,7 +8,7 @@
 #include "sandbox/LiveConfig.h"
 #include "sandbox/UploadStore.h"
 
-namespace tiktok_sandbox {
+namespace vekta::sandbox {
 
 inline constexpr const char* kUserInfoPath = "/v2/user/info/";
 inline constexpr const char* kCreatorInfoPath = "/v2/post/publish/creator_info/query/";
@@ -41,4 +41,4 @@ private:
     const std::string& origin_;
 };
 
-}  // namespace tiktok_sandbox
+}  // namespace vekta::sandbox

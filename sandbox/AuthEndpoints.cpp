@@ -8,7 +8,7 @@
 #include "sandbox/Url.h"
 #include "sandbox/UrlCodec.h"
 
-namespace tiktok_sandbox {
+namespace vekta::sandbox {
 namespace {
 
 constexpr std::array<std::string_view, 6> kKnownScopes = {
@@ -202,4 +202,4 @@ void AuthEndpoints::SendTokens(Exchange& ex, const TokenGrant& grant) {
     });
 }
 
-}  // namespace tiktok_sandbox
+}  // namespace vekta::sandbox

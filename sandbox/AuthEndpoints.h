@@ -8,7 +8,7 @@
 #include "sandbox/LiveConfig.h"
 #include "sandbox/UrlCodec.h"
 
-namespace tiktok_sandbox {
+namespace vekta::sandbox {
 
 inline constexpr const char* kAuthorizePath = "/v2/auth/authorize/";
 inline constexpr const char* kConsentPath = "/v2/auth/authorize/consent/";
@@ -36,4 +36,4 @@ private:
     AuthStore& store_;
 };
 
-}  // namespace tiktok_sandbox
+}  // namespace vekta::sandbox

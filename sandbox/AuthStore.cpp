@@ -5,7 +5,7 @@
 
 #include "sandbox/Identifiers.h"
 
-namespace tiktok_sandbox {
+namespace vekta::sandbox {
 
 bool AccessGrant::HasScope(const std::string& scope) const {
     return std::find(scopes.begin(), scopes.end(), scope) != scopes.end();
@@ -137,4 +137,4 @@ void AuthStore::PruneLocked(TimePoint now) {
     std::erase_if(codes_, [&](const auto& entry) { return now >= entry.second.expiresAt; });
 }
 
-}  // namespace tiktok_sandbox
+}  // namespace vekta::sandbox

@@ -9,7 +9,7 @@
 
 #include "sandbox/SandboxClock.h"
 
-namespace tiktok_sandbox {
+namespace vekta::sandbox {
 
 // What a client asked for on the authorize page, carried through consent and the code.
 struct AuthorizationRequest {
@@ -90,4 +90,4 @@ private:
 
 std::string JoinScopes(const std::vector<std::string>& scopes);
 
-}  // namespace tiktok_sandbox
+}  // namespace vekta::sandbox

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
-namespace tiktok_sandbox {
+namespace vekta::sandbox {
 
 ChunkRange ChunkPlan::Chunk(std::uint64_t index) const {
     const std::uint64_t first = index * chunkSize;
@@ -55,4 +55,4 @@ std::optional<std::uint64_t> ParseSourceNumber(const nlohmann::json& value) {
     return parsed;
 }
 
-}  // namespace tiktok_sandbox
+}  // namespace vekta::sandbox

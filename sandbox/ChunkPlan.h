@@ -7,7 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
-namespace tiktok_sandbox {
+namespace vekta::sandbox {
 
 inline constexpr std::uint64_t kMiB = 1024 * 1024;
 inline constexpr std::uint64_t kMinChunkSize = 5 * kMiB;
@@ -41,4 +41,4 @@ std::variant<ChunkPlan, std::string> MakeChunkPlan(std::uint64_t videoSize, std:
 // is how some clients send them). Nothing for anything else.
 std::optional<std::uint64_t> ParseSourceNumber(const nlohmann::json& value);
 
-}  // namespace tiktok_sandbox
+}  // namespace vekta::sandbox

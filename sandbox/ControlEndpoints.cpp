@@ -5,7 +5,7 @@
 
 #include "sandbox/ApiEndpoints.h"
 
-namespace tiktok_sandbox {
+namespace vekta::sandbox {
 namespace {
 
 using Json = nlohmann::json;
@@ -198,4 +198,4 @@ void ControlEndpoints::Register(httplib::Server& server) {
     });
 }
 
-}  // namespace tiktok_sandbox
+}  // namespace vekta::sandbox

@@ -4,7 +4,7 @@
 
 #include "sandbox/SandboxState.h"
 
-namespace tiktok_sandbox {
+namespace vekta::sandbox {
 
 inline constexpr const char* kControlPrefix = "/_sandbox/";
 
@@ -20,4 +20,4 @@ private:
     SandboxState& state_;
 };
 
-}  // namespace tiktok_sandbox
+}  // namespace vekta::sandbox

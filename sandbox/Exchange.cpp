@@ -7,7 +7,7 @@
 
 #include "sandbox/HttpServer.h"
 
-namespace tiktok_sandbox {
+namespace vekta::sandbox {
 namespace {
 
 // Chunks are at most 128 MiB; anything longer is not worth reading just to throw away.
@@ -138,4 +138,4 @@ std::string MediaType(std::string_view contentType) {
     return out;
 }
 
-}  // namespace tiktok_sandbox
+}  // namespace vekta::sandbox

@@ -9,7 +9,7 @@
 
 #include "sandbox/Inspection.h"
 
-namespace tiktok_sandbox {
+namespace vekta::sandbox {
 
 // One request and its answer, with the answer shapes TikTok uses. Every answer carries the log id
 // in the X-Tt-Logid header, and in the body where TikTok's shape has one.
@@ -60,4 +60,4 @@ std::string HtmlEscape(std::string_view text);
 // The media type of a Content-Type value, lower-case and without parameters.
 std::string MediaType(std::string_view contentType);
 
-}  // namespace tiktok_sandbox
+}  // namespace vekta::sandbox

@@ -5,7 +5,7 @@
 #include <array>
 #include <utility>
 
-namespace tiktok_sandbox {
+namespace vekta::sandbox {
 namespace {
 
 constexpr std::array<std::pair<Endpoint, std::string_view>, 7> kEndpointNames{{
@@ -182,4 +182,4 @@ void FaultRunner::Restart() {
     faults_.stopped_ = false;
 }
 
-}  // namespace tiktok_sandbox
+}  // namespace vekta::sandbox

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-namespace tiktok_sandbox {
+namespace vekta::sandbox {
 
 // The endpoints whose answers a test can shape.
 enum class Endpoint { Authorize, Token, UserInfo, CreatorInfo, DirectPostInit, InboxInit, UploadChunk };
@@ -78,4 +78,4 @@ private:
     bool stopped_ = false;
 };
 
-}  // namespace tiktok_sandbox
+}  // namespace vekta::sandbox

@@ -5,7 +5,7 @@
 
 #include "sandbox/FaultInjector.h"
 
-namespace tiktok_sandbox {
+namespace vekta::sandbox {
 
 // The server's side of fault injection: taking the fault due for a call and waiting it out.
 // Every wait ends early once the sandbox stops.
@@ -27,4 +27,4 @@ private:
     FaultInjector& faults_;
 };
 
-}  // namespace tiktok_sandbox
+}  // namespace vekta::sandbox

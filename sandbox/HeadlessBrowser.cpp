@@ -14,7 +14,7 @@
 #include "sandbox/Url.h"
 #include "sandbox/UrlCodec.h"
 
-namespace tiktok_sandbox {
+namespace vekta::sandbox {
 namespace {
 
 constexpr int kMaxHops = 10;
@@ -281,4 +281,4 @@ BrowserResult HeadlessBrowser::Get(const std::string& url) const {
     return result;
 }
 
-}  // namespace tiktok_sandbox
+}  // namespace vekta::sandbox

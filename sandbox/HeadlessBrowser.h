@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-namespace tiktok_sandbox {
+namespace vekta::sandbox {
 
 struct BrowserPage {
     int status = 0;
@@ -44,4 +44,4 @@ private:
     std::chrono::milliseconds timeout_;
 };
 
-}  // namespace tiktok_sandbox
+}  // namespace vekta::sandbox

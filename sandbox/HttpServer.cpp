@@ -12,7 +12,7 @@
 #include <cstring>
 #include <vector>
 
-namespace tiktok_sandbox {
+namespace vekta::sandbox {
 namespace {
 
 thread_local Connection* tCurrentConnection = nullptr;
@@ -236,4 +236,4 @@ bool HttpServer::process_and_close_socket(socket_t sock) {
     return answered;
 }
 
-}  // namespace tiktok_sandbox
+}  // namespace vekta::sandbox

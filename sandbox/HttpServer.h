@@ -8,7 +8,7 @@
 #include <set>
 #include <string_view>
 
-namespace tiktok_sandbox {
+namespace vekta::sandbox {
 
 class ConnectionRegistry;
 
@@ -75,4 +75,4 @@ private:
     std::chrono::seconds writeTimeout_{10};
 };
 
-}  // namespace tiktok_sandbox
+}  // namespace vekta::sandbox

@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <string_view>
 
-namespace tiktok_sandbox {
+namespace vekta::sandbox {
 namespace {
 
 constexpr std::string_view kSafeAlphabet = "0123456789abcdefghijklmnopqstuvwxyzABCDEFGHIJKLMNOPQSTUVWXYZ";
@@ -58,4 +58,4 @@ std::string NewLogId(std::chrono::system_clock::time_point now) {
     return std::string(stamp.data()) + RandomFrom("0123456789ABCDEF", 18);
 }
 
-}  // namespace tiktok_sandbox
+}  // namespace vekta::sandbox

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <string>
 
-namespace tiktok_sandbox {
+namespace vekta::sandbox {
 
 // Clients treat an answer that contains "error" as a failure, so nothing the sandbox generates
 // may spell it: the alphabet of random identifiers has no 'r' in either case.
@@ -21,4 +21,4 @@ std::string NewConsentId();
 // A timestamp followed by random upper-case hex, as TikTok's log ids look.
 std::string NewLogId(std::chrono::system_clock::time_point now);
 
-}  // namespace tiktok_sandbox
+}  // namespace vekta::sandbox

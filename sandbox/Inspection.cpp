@@ -1,6 +1,6 @@
 #include "sandbox/Inspection.h"
 
-namespace tiktok_sandbox {
+namespace vekta::sandbox {
 
 std::string ToString(InitKind kind) { return kind == InitKind::DirectPost ? "direct" : "inbox"; }
 
@@ -47,4 +47,4 @@ nlohmann::json ToJson(const RequestRecord& record) {
     return out;
 }
 
-}  // namespace tiktok_sandbox
+}  // namespace vekta::sandbox

@@ -8,7 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
-namespace tiktok_sandbox {
+namespace vekta::sandbox {
 
 enum class InitKind { DirectPost, Inbox };
 std::string ToString(InitKind kind);
@@ -61,4 +61,4 @@ struct RequestRecord {
 nlohmann::json ToJson(const ReceivedUpload& upload);
 nlohmann::json ToJson(const RequestRecord& record);
 
-}  // namespace tiktok_sandbox
+}  // namespace vekta::sandbox

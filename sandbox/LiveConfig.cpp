@@ -2,7 +2,7 @@
 
 #include <utility>
 
-namespace tiktok_sandbox {
+namespace vekta::sandbox {
 
 LiveConfig::LiveConfig(SandboxConfig initial) : config_(std::move(initial)) {}
 
@@ -16,4 +16,4 @@ void LiveConfig::Update(const std::function<void(SandboxConfig&)>& change) {
     change(config_);
 }
 
-}  // namespace tiktok_sandbox
+}  // namespace vekta::sandbox

@@ -5,7 +5,7 @@
 
 #include "sandbox/SandboxConfig.h"
 
-namespace tiktok_sandbox {
+namespace vekta::sandbox {
 
 // The configuration as it stands now; each request works on its own snapshot, so a change made
 // while a request runs applies from the next request on.
@@ -21,4 +21,4 @@ private:
     SandboxConfig config_;
 };
 
-}  // namespace tiktok_sandbox
+}  // namespace vekta::sandbox

@@ -4,7 +4,7 @@
 
 #include "sandbox/Sha256.h"
 
-namespace tiktok_sandbox {
+namespace vekta::sandbox {
 
 bool IsWellFormedCodeVerifier(std::string_view verifier) {
     if (verifier.size() < 43 || verifier.size() > 128) return false;
@@ -22,4 +22,4 @@ bool IsWellFormedCodeChallenge(std::string_view challenge) {
 
 std::string CodeChallengeFor(std::string_view verifier) { return Sha256Hex(verifier); }
 
-}  // namespace tiktok_sandbox
+}  // namespace vekta::sandbox

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-namespace tiktok_sandbox {
+namespace vekta::sandbox {
 
 // 43..128 characters of [A-Za-z0-9-._~].
 bool IsWellFormedCodeVerifier(std::string_view verifier);
@@ -11,4 +11,4 @@ bool IsWellFormedCodeVerifier(std::string_view verifier);
 bool IsWellFormedCodeChallenge(std::string_view challenge);
 std::string CodeChallengeFor(std::string_view verifier);
 
-}  // namespace tiktok_sandbox
+}  // namespace vekta::sandbox

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-namespace tiktok_sandbox {
+namespace vekta::sandbox {
 
 RequestLog::RequestLog(std::size_t capacity) : capacity_(capacity) {}
 
@@ -33,4 +33,4 @@ void RequestLog::SetObserver(Observer observer) {
     observer_ = std::move(observer);
 }
 
-}  // namespace tiktok_sandbox
+}  // namespace vekta::sandbox

@@ -9,7 +9,7 @@
 
 #include "sandbox/Inspection.h"
 
-namespace tiktok_sandbox {
+namespace vekta::sandbox {
 
 // The requests the sandbox answered, oldest first, bounded so a long benchmark cannot grow it
 // without end.
@@ -33,4 +33,4 @@ private:
     Observer observer_;
 };
 
-}  // namespace tiktok_sandbox
+}  // namespace vekta::sandbox

@@ -20,7 +20,7 @@
 #include "sandbox/SandboxState.h"
 #include "sandbox/UploadEndpoint.h"
 
-namespace tiktok_sandbox {
+namespace vekta::sandbox {
 namespace {
 
 constexpr auto kStartTimeout = std::chrono::seconds(5);
@@ -299,4 +299,4 @@ void Sandbox::SetMaxPendingUploads(int uploads) {
     impl_->state.config.Update([&](SandboxConfig& config) { config.maxPendingUploads = uploads; });
 }
 
-}  // namespace tiktok_sandbox
+}  // namespace vekta::sandbox

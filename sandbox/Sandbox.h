@@ -12,7 +12,7 @@
 #include "sandbox/Inspection.h"
 #include "sandbox/SandboxConfig.h"
 
-namespace tiktok_sandbox {
+namespace vekta::sandbox {
 
 // A local stand-in for TikTok's sign-in and publishing endpoints, on one origin bound to
 // 127.0.0.1. Everything here is thread-safe.
@@ -61,4 +61,4 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-}  // namespace tiktok_sandbox
+}  // namespace vekta::sandbox

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-namespace tiktok_sandbox {
+namespace vekta::sandbox {
 
 SandboxClock::SandboxClock(WallClock base) : base_(std::move(base)) {}
 
@@ -15,4 +15,4 @@ void SandboxClock::Advance(std::chrono::seconds by) {
     offsetMs_ += std::chrono::duration_cast<std::chrono::milliseconds>(by).count();
 }
 
-}  // namespace tiktok_sandbox
+}  // namespace vekta::sandbox

@@ -6,7 +6,7 @@
 
 #include "sandbox/SandboxConfig.h"
 
-namespace tiktok_sandbox {
+namespace vekta::sandbox {
 
 // The configured clock plus an offset that tests (in-process or over the control API) move forward.
 class SandboxClock {
@@ -21,4 +21,4 @@ private:
     std::atomic<std::int64_t> offsetMs_{0};
 };
 
-}  // namespace tiktok_sandbox
+}  // namespace vekta::sandbox

@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-namespace tiktok_sandbox {
+namespace vekta::sandbox {
 
 // The sandbox's "now". Tests replace it so codes, tokens and upload URLs expire without sleeping.
 using WallClock = std::function<std::chrono::system_clock::time_point()>;
@@ -52,4 +52,4 @@ struct SandboxConfig {
     WallClock clock;
 };
 
-}  // namespace tiktok_sandbox
+}  // namespace vekta::sandbox

@@ -9,7 +9,7 @@
 #include "sandbox/SandboxClock.h"
 #include "sandbox/UploadStore.h"
 
-namespace tiktok_sandbox {
+namespace vekta::sandbox {
 
 // Everything a running sandbox knows, shared by its endpoints.
 struct SandboxState {
@@ -25,4 +25,4 @@ struct SandboxState {
     std::string origin;  // set before the server accepts its first connection
 };
 
-}  // namespace tiktok_sandbox
+}  // namespace vekta::sandbox

@@ -5,7 +5,7 @@
 #include <array>
 #include <stdexcept>
 
-namespace tiktok_sandbox {
+namespace vekta::sandbox {
 
 void Sha256::Free::operator()(evp_md_ctx_st* ctx) const { EVP_MD_CTX_free(ctx); }
 
@@ -56,4 +56,4 @@ std::string Sha256Hex(std::string_view data) {
     return hasher.FinishHex();
 }
 
-}  // namespace tiktok_sandbox
+}  // namespace vekta::sandbox

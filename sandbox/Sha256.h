@@ -7,7 +7,7 @@
 
 struct evp_md_ctx_st;
 
-namespace tiktok_sandbox {
+namespace vekta::sandbox {
 
 // Streaming SHA-256. Copying takes a checkpoint, so an upload can drop a chunk that broke off
 // halfway and hash its retry as if the broken attempt never happened.
@@ -33,4 +33,4 @@ private:
 
 std::string Sha256Hex(std::string_view data);
 
-}  // namespace tiktok_sandbox
+}  // namespace vekta::sandbox

@@ -7,7 +7,7 @@
 #include "sandbox/HttpServer.h"
 #include "sandbox/UrlCodec.h"
 
-namespace tiktok_sandbox {
+namespace vekta::sandbox {
 namespace {
 
 constexpr std::array<std::string_view, 3> kVideoTypes{"video/mp4", "video/quicktime", "video/webm"};
@@ -99,4 +99,4 @@ void UploadEndpoint::Put(Exchange& ex) {
                            "bytes 0-" + std::to_string(committed.receivedThrough) + "/" + std::to_string(range->total));
 }
 
-}  // namespace tiktok_sandbox
+}  // namespace vekta::sandbox

@@ -9,7 +9,7 @@
 #include "sandbox/SandboxClock.h"
 #include "sandbox/UploadStore.h"
 
-namespace tiktok_sandbox {
+namespace vekta::sandbox {
 
 struct ContentRange {
     ChunkRange range;
@@ -34,4 +34,4 @@ private:
     UploadStore& uploads_;
 };
 
-}  // namespace tiktok_sandbox
+}  // namespace vekta::sandbox

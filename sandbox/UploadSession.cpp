@@ -5,7 +5,7 @@
 
 #include <utility>
 
-namespace tiktok_sandbox {
+namespace vekta::sandbox {
 namespace {
 
 constexpr std::size_t kFileBufferSize = 1024 * 1024;
@@ -134,4 +134,4 @@ ReceivedUpload UploadSession::Snapshot() const {
     return out;
 }
 
-}  // namespace tiktok_sandbox
+}  // namespace vekta::sandbox

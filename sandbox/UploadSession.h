@@ -10,7 +10,7 @@
 #include "sandbox/Inspection.h"
 #include "sandbox/Sha256.h"
 
-namespace tiktok_sandbox {
+namespace vekta::sandbox {
 
 struct UploadIdentity {
     std::string uploadId;
@@ -83,4 +83,4 @@ private:
     std::string sha256Hex_;
 };
 
-}  // namespace tiktok_sandbox
+}  // namespace vekta::sandbox

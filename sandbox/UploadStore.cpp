@@ -4,7 +4,7 @@
 
 #include "sandbox/Identifiers.h"
 
-namespace tiktok_sandbox {
+namespace vekta::sandbox {
 
 UploadStore::UploadStore(const SandboxClock& clock) : clock_(clock) {}
 
@@ -63,4 +63,4 @@ std::optional<ReceivedUpload> UploadStore::Snapshot(const std::string& uploadId)
     return found->second->Snapshot();
 }
 
-}  // namespace tiktok_sandbox
+}  // namespace vekta::sandbox

@@ -11,7 +11,7 @@
 #include "sandbox/SandboxClock.h"
 #include "sandbox/UploadSession.h"
 
-namespace tiktok_sandbox {
+namespace vekta::sandbox {
 
 // Every upload an init opened, by upload id. Thread-safe; each session guards itself.
 class UploadStore {
@@ -36,4 +36,4 @@ private:
     std::vector<std::string> order_;
 };
 
-}  // namespace tiktok_sandbox
+}  // namespace vekta::sandbox

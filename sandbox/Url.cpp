@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
-namespace tiktok_sandbox {
+namespace vekta::sandbox {
 
 std::string HttpUrl::Origin() const {
     const bool bracket = host.find(':') != std::string::npos;
@@ -99,4 +99,4 @@ std::optional<HttpUrl> ResolveLocation(const HttpUrl& base, std::string_view loc
     return ParseHttpUrl(location);
 }
 
-}  // namespace tiktok_sandbox
+}  // namespace vekta::sandbox

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace tiktok_sandbox {
+namespace vekta::sandbox {
 
 // An http:// URL split the way a client needs it to connect and send a request.
 struct HttpUrl {
@@ -35,4 +35,4 @@ bool IsLoopbackRedirectUri(std::string_view uri);
 // A Location header resolved against the URL it came from (absolute, or absolute-path).
 std::optional<HttpUrl> ResolveLocation(const HttpUrl& base, std::string_view location);
 
-}  // namespace tiktok_sandbox
+}  // namespace vekta::sandbox

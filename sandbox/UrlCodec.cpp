@@ -2,7 +2,7 @@
 
 #include <set>
 
-namespace tiktok_sandbox {
+namespace vekta::sandbox {
 namespace {
 
 int HexValue(char c) {
@@ -121,4 +121,4 @@ std::string_view QueryOf(std::string_view target) {
     return hash == std::string_view::npos ? query : query.substr(0, hash);
 }
 
-}  // namespace tiktok_sandbox
+}  // namespace vekta::sandbox

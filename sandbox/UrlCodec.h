@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-namespace tiktok_sandbox {
+namespace vekta::sandbox {
 
 struct FormField {
     std::string name;
@@ -30,4 +30,4 @@ bool HasRepeatedField(const FormFields& fields);
 // The part of a request target after '?', or empty.
 std::string_view QueryOf(std::string_view target);
 
-}  // namespace tiktok_sandbox
+}  // namespace vekta::sandbox

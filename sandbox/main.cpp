@@ -31,7 +31,7 @@ constexpr std::string_view kUsage =
     "  --help                   show this text\n";
 
 struct Options {
-    tiktok_sandbox::SandboxConfig config;
+    vekta::sandbox::SandboxConfig config;
     unsigned long port = 0;
     std::string portFile;
     bool verbose = false;
@@ -122,9 +122,9 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    tiktok_sandbox::Sandbox sandbox(options.config);
+    vekta::sandbox::Sandbox sandbox(options.config);
     if (options.verbose) {
-        sandbox.SetRequestObserver([](const tiktok_sandbox::RequestRecord& record) {
+        sandbox.SetRequestObserver([](const vekta::sandbox::RequestRecord& record) {
             std::printf("%s %s %d%s%s\n", record.method.c_str(), record.path.c_str(), record.status,
                         record.fault.empty() ? "" : " fault=", record.fault.c_str());
             std::fflush(stdout);

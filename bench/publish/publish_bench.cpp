@@ -55,7 +55,7 @@ struct Person : talui::dialogs::MessageBoxPresenter {
     void Hidden(talui::dialogs::UI_MessageBox&) override {}
     void Open(const std::string& address) {
         std::lock_guard lock(mutex);
-        browsers.emplace_back([address] { tiktok_sandbox::HeadlessBrowser().Open(address); });
+        browsers.emplace_back([address] { vekta::sandbox::HeadlessBrowser().Open(address); });
     }
     void JoinBrowsers() {
         std::vector<std::thread> done;
@@ -182,9 +182,9 @@ int Run(int argc, char** argv) {
         WarmPageCache(source);
     }
 
-    tiktok_sandbox::SandboxConfig config;
+    vekta::sandbox::SandboxConfig config;
     config.maxPendingUploads = 0;
-    tiktok_sandbox::Sandbox sandbox(config);
+    vekta::sandbox::Sandbox sandbox(config);
     if (!sandbox.Start(0)) Fail("the sandbox did not start");
     talnet::http::SetOriginMapping("https://www.tiktok.com", sandbox.Origin());
     talnet::http::SetOriginMapping("https://open.tiktokapis.com", sandbox.Origin());

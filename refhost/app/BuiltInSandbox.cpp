@@ -19,7 +19,7 @@ public:
     void SignInHeadless(const std::string& address) override {
         std::lock_guard lock(mutex_);
         signIns_.emplace_back([address] {
-            const auto result = tiktok_sandbox::HeadlessBrowser().Open(address);
+            const auto result = vekta::sandbox::HeadlessBrowser().Open(address);
             if (!result.ok) std::fprintf(stderr, "vekta-host: headless sign-in failed: %s\n", result.error.c_str());
         });
     }
@@ -41,7 +41,7 @@ public:
     ~RunningSandbox() override { Stop(); }
 
 private:
-    tiktok_sandbox::Sandbox sandbox_;
+    vekta::sandbox::Sandbox sandbox_;
     std::mutex mutex_;
     std::vector<std::thread> signIns_;
 };

@@ -16,7 +16,7 @@ int main(int argc, char** argv) {
     }
     const char* address = argv[argc - 1];
     if (record) std::ofstream(argv[2], std::ios::app) << address << "\n";
-    const auto result = tiktok_sandbox::HeadlessBrowser().Open(address);
+    const auto result = vekta::sandbox::HeadlessBrowser().Open(address);
     if (!result.ok) {
         std::fprintf(stderr, "headless browser: %s\n", result.error.c_str());
         return 1;

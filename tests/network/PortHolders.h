@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace servertest {
+namespace vekta::test {
 
 struct PortHolder {
     std::string description;
@@ -24,4 +24,4 @@ std::vector<PortHolder> PortHolders();
 // Opens `acceptor` with the options the loopback listener sets before it binds.
 boost::system::error_code OpenAsTheListener(boost::asio::ip::tcp::acceptor& acceptor);
 
-}  // namespace servertest
+}  // namespace vekta::test

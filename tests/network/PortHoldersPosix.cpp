@@ -1,6 +1,6 @@
 #include "tests/network/PortHolders.h"
 
-namespace servertest {
+namespace vekta::test {
 
 namespace asio = boost::asio;
 using boost::system::error_code;
@@ -35,4 +35,4 @@ error_code OpenAsTheListener(asio::ip::tcp::acceptor& acceptor) {
     return error ? error : ReuseAddress(acceptor);
 }
 
-}  // namespace servertest
+}  // namespace vekta::test

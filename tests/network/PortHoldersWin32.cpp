@@ -2,7 +2,7 @@
 
 #include "tests/network/PortHolders.h"
 
-namespace servertest {
+namespace vekta::test {
 
 namespace asio = boost::asio;
 using boost::system::error_code;
@@ -40,4 +40,4 @@ error_code OpenAsTheListener(asio::ip::tcp::acceptor& acceptor) {
     return error ? error : Set<SO_EXCLUSIVEADDRUSE>(acceptor);
 }
 
-}  // namespace servertest
+}  // namespace vekta::test

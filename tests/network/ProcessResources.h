@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace servertest {
+namespace vekta::test {
 
 // A socket of this process bound to the port asked about: the listener, or a connection it accepted.
 struct BoundSocket {
@@ -28,4 +28,4 @@ ResidentMemory Resident();
 // Makes the peak what is resident now; false where the system keeps only the process's peak.
 bool ResetPeakResident();
 
-}  // namespace servertest
+}  // namespace vekta::test

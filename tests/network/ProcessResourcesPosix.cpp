@@ -8,7 +8,7 @@
 
 #include "tests/network/ProcessResources.h"
 
-namespace servertest {
+namespace vekta::test {
 namespace {
 
 // A field of /proc/self/status in KiB ("VmRSS:", "VmHWM:"), or -1.
@@ -45,4 +45,4 @@ ResidentMemory Resident() { return {StatusKiB("VmRSS:"), StatusKiB("VmHWM:")}; }
 // Writing 5 to clear_refs resets the peak (VmHWM) to what is resident now.
 bool ResetPeakResident() { return static_cast<bool>(std::ofstream("/proc/self/clear_refs") << "5" << std::flush); }
 
-}  // namespace servertest
+}  // namespace vekta::test

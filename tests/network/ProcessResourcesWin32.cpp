@@ -9,7 +9,7 @@
 
 #include "tests/network/ProcessResources.h"
 
-namespace servertest {
+namespace vekta::test {
 
 // Windows lists no process's handles cheaply, but hands out handle values (multiples of four) lowest
 // free first: the walk ends after a long run of values that name nothing. Only pipes and sockets are
@@ -47,4 +47,4 @@ ResidentMemory Resident() {
 // The peak working set is the process's alone; nothing resets it.
 bool ResetPeakResident() { return false; }
 
-}  // namespace servertest
+}  // namespace vekta::test

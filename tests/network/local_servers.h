@@ -23,7 +23,7 @@
 
 #include "talnet/http/RequestProcessor.h"
 
-namespace nettest {
+namespace vekta::test {
 
 using namespace std::chrono_literals;
 namespace asio = boost::asio;
@@ -295,4 +295,4 @@ private:
     std::vector<std::pair<talnet::http::RequestID, Response>> got_;
 };
 
-}  // namespace nettest
+}  // namespace vekta::test

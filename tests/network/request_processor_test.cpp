@@ -15,9 +15,9 @@ namespace {
 
 using namespace std::chrono_literals;
 using namespace talnet::http;
-using nettest::RawServer;
-using nettest::RecordingServer;
-using nettest::StreamingServer;
+using vekta::test::RawServer;
+using vekta::test::RecordingServer;
+using vekta::test::StreamingServer;
 using Clock = std::chrono::steady_clock;
 
 talcore::utility::ImmutableString Str(const std::string& text) { return talcore::utility::ImmutableString(text); }
@@ -31,7 +31,7 @@ protected:
 
     // Declared in this order so that the processor goes first and closes its connections.
     RecordingServer server_;
-    nettest::Completions completions_;
+    vekta::test::Completions completions_;
     std::shared_ptr<RequestProcessor> processor_ = CreateRequestProcessor();
 };
 

@@ -19,7 +19,7 @@
 namespace {
 
 using namespace talnet::http::server;
-using namespace servertest;
+using namespace vekta::test;
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr auto kPromptly = 3s;  // the sanitizers slow every step down

@@ -14,7 +14,7 @@
 
 namespace {
 
-using namespace servertest;
+using namespace vekta::test;
 using talnet::http::server::Server;
 
 // Takes `port` as `holder` does; the error when it cannot.

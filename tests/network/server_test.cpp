@@ -9,7 +9,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using namespace talnet::http::server;
-using namespace servertest;
+using namespace vekta::test;
 
 class ServerTest : public ::testing::Test {
 protected:

@@ -17,7 +17,7 @@
 
 #include "talnet/http/server/Server.h"
 
-namespace servertest {
+namespace vekta::test {
 
 namespace asio = boost::asio;
 using asio::ip::tcp;
@@ -126,4 +126,4 @@ inline int StatusOf(const std::string& answer) {
 
 inline int RawStatus(std::uint16_t port, std::string_view request) { return StatusOf(Raw(port, request)); }
 
-}  // namespace servertest
+}  // namespace vekta::test

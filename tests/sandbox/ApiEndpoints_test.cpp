@@ -3,7 +3,9 @@
 
 #include "SandboxTestSupport.h"
 
-namespace tiktok_sandbox::test {
+namespace vekta::test {
+
+using namespace vekta::sandbox;
 namespace {
 
 const char* const kDirectInit = "/v2/post/publish/video/init/";
@@ -123,4 +125,4 @@ TEST(ApiEndpointsTest, TooManyUnfinishedUploadsAreRefusedAsSpamRisk) {
 }
 
 }  // namespace
-}  // namespace tiktok_sandbox::test
+}  // namespace vekta::test

@@ -5,7 +5,9 @@
 #include "sandbox/HeadlessBrowser.h"
 #include "sandbox/Url.h"
 
-namespace tiktok_sandbox::test {
+namespace vekta::test {
+
+using namespace vekta::sandbox;
 namespace {
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
@@ -184,4 +186,4 @@ TEST(AuthEndpointsTest, RefreshKeepsTheRefreshTokenUnlessRotatingAndRefusesRotat
 }
 
 }  // namespace
-}  // namespace tiktok_sandbox::test
+}  // namespace vekta::test

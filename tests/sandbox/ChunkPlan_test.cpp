@@ -6,7 +6,7 @@
 #include "sandbox/UploadEndpoint.h"
 #include "sandbox/Url.h"
 
-namespace tiktok_sandbox {
+namespace vekta::sandbox {
 namespace {
 
 TEST(ChunkPlanTest, SourceNumbersAreIntegersOrDigitStrings) {
@@ -49,4 +49,4 @@ TEST(RedirectUriTest, OnlyLoopbackHttpWithPortAndPath) {
 }
 
 }  // namespace
-}  // namespace tiktok_sandbox
+}  // namespace vekta::sandbox

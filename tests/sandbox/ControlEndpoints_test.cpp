@@ -10,7 +10,9 @@
 
 #include "SandboxTestSupport.h"
 
-namespace tiktok_sandbox::test {
+namespace vekta::test {
+
+using namespace vekta::sandbox;
 namespace {
 
 // Each control request once; what the uploads listing and fault queueing answer is left to the
@@ -115,4 +117,4 @@ TEST(ControlEndpointsTest, ListensOnLoopbackOnly) {
 }
 
 }  // namespace
-}  // namespace tiktok_sandbox::test
+}  // namespace vekta::test

@@ -12,7 +12,9 @@
 
 #include "SandboxTestSupport.h"
 
-namespace tiktok_sandbox::test {
+namespace vekta::test {
+
+using namespace vekta::sandbox;
 namespace {
 
 using std::chrono::milliseconds;
@@ -157,4 +159,4 @@ TEST(FaultInjectorTest, UploadFaultReadsTheChunkAwaySoTheConnectionStaysUsable) 
 }
 
 }  // namespace
-}  // namespace tiktok_sandbox::test
+}  // namespace vekta::test

@@ -12,7 +12,9 @@
 
 #include "SandboxTestSupport.h"
 
-namespace tiktok_sandbox::test {
+namespace vekta::test {
+
+using namespace vekta::sandbox;
 namespace {
 
 // Polls `ready` every 10 ms until it gives a value or `timeout` passes.
@@ -71,4 +73,4 @@ TEST(ProgramTest, ServesOnThePortItWroteAndExitsCleanlyOnSigterm) {
 }
 
 }  // namespace
-}  // namespace tiktok_sandbox::test
+}  // namespace vekta::test

@@ -14,7 +14,9 @@
 #include "sandbox/Url.h"
 #include "sandbox/UrlCodec.h"
 
-namespace tiktok_sandbox::test {
+namespace vekta::test {
+
+using namespace vekta::sandbox;
 
 using Json = nlohmann::json;
 inline constexpr auto kTimeout = std::chrono::seconds(10);
@@ -148,4 +150,4 @@ inline httplib::Result PutChunk(httplib::Client& client, const std::string& targ
     return client.Put(target, {{"Content-Range", range}}, body, contentType);
 }
 
-}  // namespace tiktok_sandbox::test
+}  // namespace vekta::test

@@ -10,7 +10,9 @@
 #include "SandboxTestSupport.h"
 #include "sandbox/Sha256.h"
 
-namespace tiktok_sandbox::test {
+namespace vekta::test {
+
+using namespace vekta::sandbox;
 namespace {
 
 struct UploadFixture {
@@ -131,4 +133,4 @@ TEST(UploadEndpointTest, ChunkThatBrokeOffCanBeSentAgain) {
 }
 
 }  // namespace
-}  // namespace tiktok_sandbox::test
+}  // namespace vekta::test

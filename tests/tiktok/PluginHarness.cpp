@@ -75,7 +75,7 @@ void OpenInBrowser(const std::string& address) {
         if (action) {
             action(address);
         } else {
-            tiktok_sandbox::HeadlessBrowser().Open(address);
+            vekta::sandbox::HeadlessBrowser().Open(address);
         }
     });
 }
@@ -99,8 +99,8 @@ std::uint32_t NextInstanceID() {
 
 }  // namespace
 
-tiktok_sandbox::SandboxConfig DefaultSandboxConfig() {
-    tiktok_sandbox::SandboxConfig config;
+vekta::sandbox::SandboxConfig DefaultSandboxConfig() {
+    vekta::sandbox::SandboxConfig config;
     config.autoApprove = false;
     config.keepUploadBytesInMemory = false;
     config.maxPendingUploads = 0;
@@ -117,8 +117,8 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
     return true;
 }
 
-PluginHarness::PluginHarness(tiktok_sandbox::SandboxConfig config)
-    : sandbox_(std::make_unique<tiktok_sandbox::Sandbox>(std::move(config))) {
+PluginHarness::PluginHarness(vekta::sandbox::SandboxConfig config)
+    : sandbox_(std::make_unique<vekta::sandbox::Sandbox>(std::move(config))) {
     InstallPersonOnce();
     {
         auto& p = ThePerson();
@@ -136,7 +136,7 @@ PluginHarness::PluginHarness(tiktok_sandbox::SandboxConfig config)
     host::StatusRecorder::Get().SetStatusObserver({});
 }
 
-PluginHarness::PluginHarness(const PostProcessCallbacks& linkedTable, tiktok_sandbox::SandboxConfig config)
+PluginHarness::PluginHarness(const PostProcessCallbacks& linkedTable, vekta::sandbox::SandboxConfig config)
     : PluginHarness(std::move(config)) {
     linkedTable_ = linkedTable;
 }

@@ -23,21 +23,21 @@
 
 namespace vekta::test {
 
-tiktok_sandbox::SandboxConfig DefaultSandboxConfig();
+vekta::sandbox::SandboxConfig DefaultSandboxConfig();
 
 class PluginHarness {
 public:
-    explicit PluginHarness(tiktok_sandbox::SandboxConfig config = DefaultSandboxConfig());
+    explicit PluginHarness(vekta::sandbox::SandboxConfig config = DefaultSandboxConfig());
     // Drives the plug-in's code linked into the test program through `linkedTable` (what
     // FillCallbackTable writes) instead of loading the module, for tests that reach into the
     // uploader itself. A program must not do both.
     explicit PluginHarness(const PostProcessCallbacks& linkedTable,
-                           tiktok_sandbox::SandboxConfig config = DefaultSandboxConfig());
+                           vekta::sandbox::SandboxConfig config = DefaultSandboxConfig());
     ~PluginHarness();
     PluginHarness(const PluginHarness&) = delete;
     PluginHarness& operator=(const PluginHarness&) = delete;
 
-    tiktok_sandbox::Sandbox& Sandbox() { return *sandbox_; }
+    vekta::sandbox::Sandbox& Sandbox() { return *sandbox_; }
     const PostProcessCallbacks& Table() const;
     HostInstanceRecord& Record() { return record_; }
     std::uint32_t InstanceID() const { return record_.instanceID; }
@@ -78,7 +78,7 @@ public:
     bool PressPromptCancel();
 
 private:
-    std::unique_ptr<tiktok_sandbox::Sandbox> sandbox_;
+    std::unique_ptr<vekta::sandbox::Sandbox> sandbox_;
     HostInstanceRecord record_{};
     std::optional<PostProcessCallbacks> linkedTable_;
 };

@@ -50,7 +50,7 @@ inline std::string WriteRandomFile(const std::filesystem::path& path, std::uint6
     std::string bytes(static_cast<std::size_t>(size), '\0');
     for (auto& b : bytes) b = static_cast<char>(random());
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-    return tiktok_sandbox::Sha256Hex(bytes);
+    return vekta::sandbox::Sha256Hex(bytes);
 }
 
 // A file of `size` bytes that takes no room on disk.
@@ -118,8 +118,8 @@ inline std::int32_t Finish(std::future<std::int32_t>& run, std::chrono::seconds 
     return run.get();
 }
 
-inline std::vector<tiktok_sandbox::RequestRecord> ChunkRequests(tiktok_sandbox::Sandbox& sandbox) {
-    std::vector<tiktok_sandbox::RequestRecord> puts;
+inline std::vector<vekta::sandbox::RequestRecord> ChunkRequests(vekta::sandbox::Sandbox& sandbox) {
+    std::vector<vekta::sandbox::RequestRecord> puts;
     for (auto& record : sandbox.Requests())
         if (record.endpoint == "upload") puts.push_back(std::move(record));
     return puts;

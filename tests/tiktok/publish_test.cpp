@@ -15,8 +15,8 @@ namespace {
 
 using namespace vekta::test;
 namespace host = vekta::host;
-using tiktok_sandbox::Endpoint;
-using tiktok_sandbox::Fault;
+using vekta::sandbox::Endpoint;
+using vekta::sandbox::Fault;
 
 class Publish : public ::testing::Test {
 protected:
@@ -105,7 +105,7 @@ TEST_F(Publish, DirectPostSendsThePostSettingsStringSizesAndTheCoverInWholeMilli
     h.SetInteger("VOXATikTokStitchPermission", 1);
     ASSERT_EQ(h.Table().execute(&h.Record(), 5), 0);
     const auto upload = h.Sandbox().Uploads().back();
-    EXPECT_EQ(upload.kind, tiktok_sandbox::InitKind::DirectPost);
+    EXPECT_EQ(upload.kind, vekta::sandbox::InitKind::DirectPost);
     EXPECT_EQ(upload.sourceInfo, nlohmann::json::parse(R"({"source":"FILE_UPLOAD","video_size":"1000",
                                                            "chunk_size":"1000","total_chunk_count":"1"})"));
     EXPECT_EQ(upload.postInfo, nlohmann::json::parse(R"({"privacy_level":"PUBLIC_TO_EVERYONE",

@@ -12,8 +12,8 @@
 
 namespace {
 
-using tiktok_sandbox::Endpoint;
-using tiktok_sandbox::Fault;
+using vekta::sandbox::Endpoint;
+using vekta::sandbox::Fault;
 using vekta::test::ChoosePrivacy;
 using vekta::test::PluginHarness;
 
@@ -187,7 +187,7 @@ TEST(SettingsBehaviour, AfterAPrivateAccountEndsTheNextPublicAccountIsOfferedEve
         EXPECT_FALSE(h.SignIn());
         EXPECT_EQ(h.ChoiceLabels("VOXATikTokPrivacy"), kSignedOutChoices);
 
-        tiktok_sandbox::CreatorSettings other;
+        vekta::sandbox::CreatorSettings other;
         other.nickname = "Public Creator";
         h.Sandbox().SetCreator(other);
         h.SetBrowserAction(nullptr);

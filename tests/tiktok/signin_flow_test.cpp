@@ -26,17 +26,17 @@
 namespace {
 
 using namespace std::chrono_literals;
-using tiktok_sandbox::Endpoint;
-using tiktok_sandbox::Fault;
-using tiktok_sandbox::HeadlessBrowser;
+using vekta::sandbox::Endpoint;
+using vekta::sandbox::Fault;
+using vekta::sandbox::HeadlessBrowser;
 using vekta::test::PluginHarness;
 using vekta::test::PollUntil;
 
 // The query pairs of `url`, decoded; a repeated name keeps its first.
 std::map<std::string, std::string> QueryOf(const std::string& url) {
     std::map<std::string, std::string> pairs;
-    const auto fields = tiktok_sandbox::ParseUrlEncoded(tiktok_sandbox::QueryOf(url));
-    for (const auto& field : fields.value_or(tiktok_sandbox::FormFields{})) pairs.emplace(field.name, field.value);
+    const auto fields = vekta::sandbox::ParseUrlEncoded(vekta::sandbox::QueryOf(url));
+    for (const auto& field : fields.value_or(vekta::sandbox::FormFields{})) pairs.emplace(field.name, field.value);
     return pairs;
 }
 
@@ -47,7 +47,7 @@ int PortOf(const std::string& url) {
 }
 
 // One GET of a loopback address, as the person's browser would make it.
-tiktok_sandbox::BrowserResult Visit(const std::string& url) {
+vekta::sandbox::BrowserResult Visit(const std::string& url) {
     return HeadlessBrowser(HeadlessBrowser::Choice::Authorize, 5s).Open(url);
 }
 
@@ -57,14 +57,14 @@ std::string AuthorizationBehind(const std::string& startAddress) {
     return first.page.status == 302 ? first.page.Header("Location") : std::string();
 }
 
-std::size_t CountRequests(tiktok_sandbox::Sandbox& sandbox, const std::string& endpoint) {
+std::size_t CountRequests(vekta::sandbox::Sandbox& sandbox, const std::string& endpoint) {
     const auto requests = sandbox.Requests();
     return static_cast<std::size_t>(
         std::count_if(requests.begin(), requests.end(), [&](const auto& r) { return r.endpoint == endpoint; }));
 }
 
 // Code exchanges are the token requests that carry a "code" field.
-std::size_t CodeExchanges(tiktok_sandbox::Sandbox& sandbox) {
+std::size_t CodeExchanges(vekta::sandbox::Sandbox& sandbox) {
     const auto requests = sandbox.Requests();
     return static_cast<std::size_t>(std::count_if(requests.begin(), requests.end(), [](const auto& r) {
         return r.endpoint == "token" && std::ranges::count(r.formFieldNames, "code") > 0;
@@ -152,7 +152,7 @@ protected:
 };
 
 TEST_F(SignIn, BrowserSignInEndsSignedInWithTheListenerGone) {
-    tiktok_sandbox::BrowserResult landing;
+    vekta::sandbox::BrowserResult landing;
     h.SetBrowserAction([&](const std::string& address) { landing = HeadlessBrowser().Open(address); });
     ASSERT_TRUE(h.SignIn());
 
@@ -187,7 +187,7 @@ TEST_F(SignIn, BrowserSignInEndsSignedInWithTheListenerGone) {
 // The browser's command line is readable by every local user: it carries a single-use address of
 // the listener, never the state or the code challenge, which only the redirect from it reveals.
 TEST_F(SignIn, TheBrowserGetsASingleUseStartAddressThatCarriesNoSecret) {
-    std::vector<tiktok_sandbox::BrowserResult> visits;
+    std::vector<vekta::sandbox::BrowserResult> visits;
     h.SetBrowserAction([&](const std::string& start) {
         const HeadlessBrowser browser(HeadlessBrowser::Choice::Authorize, 5s);
         std::string otherToken = start;
@@ -393,7 +393,7 @@ TEST_F(Tokens, TracesCarryNoTokenCodeOrSecret) {
     talcore::debug::SetTraceConfig("*:10", traceFile.string());
     std::string code;
     h.SetBrowserAction([&](const std::string& address) {
-        code = QueryOf(tiktok_sandbox::HeadlessBrowser().Open(address).page.url)["code"];
+        code = QueryOf(vekta::sandbox::HeadlessBrowser().Open(address).page.url)["code"];
     });
     ASSERT_TRUE(h.SignIn());
     const std::string refreshToken = talcore::string::UTF16to8(h.ArrayText("VOXATikTokRefreshToken"));

@@ -12,8 +12,8 @@
 namespace {
 
 using namespace vekta::test;
-using tiktok_sandbox::Endpoint;
-using tiktok_sandbox::Fault;
+using vekta::sandbox::Endpoint;
+using vekta::sandbox::Fault;
 
 TEST(UploadURL, AnAddressInClearOutsideTheMappedLoopbackTargetFailsTheJobUnsentAndUntraced) {
     PluginHarness h;

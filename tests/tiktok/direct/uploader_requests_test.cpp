@@ -12,11 +12,11 @@
 
 namespace {
 
-using tiktok_sandbox::Endpoint;
-using tiktok_sandbox::Fault;
+using vekta::sandbox::Endpoint;
+using vekta::sandbox::Fault;
 
 TEST(UploaderRequests, TokensReadOnOtherThreadsWhileRefreshesWriteThem) {
-    tiktok_sandbox::Sandbox sandbox;
+    vekta::sandbox::Sandbox sandbox;
     ASSERT_TRUE(sandbox.Start(0));
     talnet::http::SetOriginMapping("https://open.tiktokapis.com", sandbox.Origin());
     HostInstanceRecord record{};

@@ -25,8 +25,8 @@
 
 namespace vekta::test::faults {
 
-using tiktok_sandbox::Endpoint;
-using tiktok_sandbox::Fault;
+using vekta::sandbox::Endpoint;
+using vekta::sandbox::Fault;
 
 // The shortened limits: a single request's answer, and a chunk's answer before it is given up.
 // Loopback answers take milliseconds, so these leave ample room under a sanitizer.
@@ -47,8 +47,8 @@ inline const std::string kMalformedJson = R"({"data":{"upload_url":"http://127.0
 // A refresh token of the sandbox's creator, obtained as any client obtains one, with a redirect
 // address of its own: what a host hands the plug-in from a saved preset. The plug-in's listener and
 // its fixed ports stay out of it, so these rows may run side by side.
-inline std::string PresetRefreshToken(tiktok_sandbox::Sandbox& sandbox) {
-    const tiktok_sandbox::SandboxConfig config = sandbox.Config();
+inline std::string PresetRefreshToken(vekta::sandbox::Sandbox& sandbox) {
+    const vekta::sandbox::SandboxConfig config = sandbox.Config();
     const std::string redirectUri = "http://127.0.0.1:1/preset";
     const std::string verifier = "preset-verifier-" + std::string(40, 'v');
     httplib::Client client("127.0.0.1", sandbox.Port());
@@ -57,19 +57,19 @@ inline std::string PresetRefreshToken(tiktok_sandbox::Sandbox& sandbox) {
     sandbox.SetAutoApprove(true);
     const auto authorized = client.Get(
         "/v2/auth/authorize/?" +
-        tiktok_sandbox::EncodeUrlEncoded({{"client_key", config.clientKey},
+        vekta::sandbox::EncodeUrlEncoded({{"client_key", config.clientKey},
                                           {"scope", "user.info.basic,user.info.profile,video.publish,video.upload"},
                                           {"response_type", "code"},
                                           {"redirect_uri", redirectUri},
                                           {"state", "preset"},
-                                          {"code_challenge", tiktok_sandbox::CodeChallengeFor(verifier)},
+                                          {"code_challenge", vekta::sandbox::CodeChallengeFor(verifier)},
                                           {"code_challenge_method", "S256"}}));
     sandbox.SetAutoApprove(config.autoApprove);
-    const auto location = tiktok_sandbox::ParseHttpUrl(authorized ? authorized->get_header_value("Location") : "");
-    const auto query = location ? tiktok_sandbox::ParseUrlEncoded(location->query) : std::nullopt;
-    const std::string code = query ? tiktok_sandbox::SingleValue(*query, "code").value_or("") : "";
+    const auto location = vekta::sandbox::ParseHttpUrl(authorized ? authorized->get_header_value("Location") : "");
+    const auto query = location ? vekta::sandbox::ParseUrlEncoded(location->query) : std::nullopt;
+    const std::string code = query ? vekta::sandbox::SingleValue(*query, "code").value_or("") : "";
     const auto tokens = client.Post("/v2/oauth/token/",
-                                    tiktok_sandbox::EncodeUrlEncoded({{"client_key", config.clientKey},
+                                    vekta::sandbox::EncodeUrlEncoded({{"client_key", config.clientKey},
                                                                       {"client_secret", config.clientSecret},
                                                                       {"code", code},
                                                                       {"grant_type", "authorization_code"},
@@ -95,7 +95,7 @@ inline void SignInFromPreset(PluginHarness& h) {
 // What TikTok's side received since the log was last cleared: "endpoint:status" per request, in
 // order (status 0: the connection went without an answer). The consent page's own form, which is
 // the browser's business, is left out.
-inline std::vector<std::string> Received(tiktok_sandbox::Sandbox& sandbox) {
+inline std::vector<std::string> Received(vekta::sandbox::Sandbox& sandbox) {
     std::vector<std::string> received;
     for (const auto& request : sandbox.Requests())
         if (!request.endpoint.empty()) received.push_back(request.endpoint + ":" + std::to_string(request.status));
@@ -141,7 +141,7 @@ inline std::u16string Expected(Text text, const std::filesystem::path& file) {
 // What a fault leaves in the sandbox's log for the request it hits; a hang leaves nothing while it
 // lasts.
 inline std::string Logged(Endpoint endpoint, const Fault& fault) {
-    const std::string name(tiktok_sandbox::ToString(endpoint));
+    const std::string name(vekta::sandbox::ToString(endpoint));
     switch (fault.action) {
         case Fault::Action::Drop:
         case Fault::Action::Reset:

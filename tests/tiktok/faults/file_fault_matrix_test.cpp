@@ -62,7 +62,7 @@ std::vector<FileRow> Rows() {
 std::string Sha256Of(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(in)), {});
-    return tiktok_sandbox::Sha256Hex(bytes);
+    return vekta::sandbox::Sha256Hex(bytes);
 }
 
 class FileFaults : public LinkedSignedIn, public ::testing::TestWithParam<FileRow> {

@@ -148,7 +148,7 @@ Expectation Expect(const PublishRow& row) {
     const std::string faulted = Logged(EndpointOf(row.call), row.fault);
     // What TikTok receives up to the faulted request: the clean run's requests before it.
     const auto clean = CleanRun(row.call);
-    const std::string endpoint(tiktok_sandbox::ToString(EndpointOf(row.call)));
+    const std::string endpoint(vekta::sandbox::ToString(EndpointOf(row.call)));
     std::size_t at = 0;
     while (clean[at].rfind(endpoint + ":", 0) != 0) ++at;
     e.received.assign(clean.begin(), clean.begin() + static_cast<std::ptrdiff_t>(at));

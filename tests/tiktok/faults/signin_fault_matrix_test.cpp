@@ -13,7 +13,7 @@ namespace {
 using namespace vekta::test;
 using namespace vekta::test::faults;
 using namespace std::chrono_literals;
-using tiktok_sandbox::HeadlessBrowser;
+using vekta::sandbox::HeadlessBrowser;
 
 enum class Call { Authorize, CodeExchange };
 
@@ -107,9 +107,9 @@ TEST_P(SignInFaults, EndSignedOutWithTheListenerGone) {
         const auto first = browser.Open(start);
         if (first.visited.size() >= 2) {
             // Where the start address sent the browser: TikTok's page, whose query names the listener.
-            const auto fields = tiktok_sandbox::ParseUrlEncoded(tiktok_sandbox::QueryOf(first.visited[1]));
+            const auto fields = vekta::sandbox::ParseUrlEncoded(vekta::sandbox::QueryOf(first.visited[1]));
             redirectUri =
-                tiktok_sandbox::SingleValue(fields.value_or(tiktok_sandbox::FormFields{}), "redirect_uri").value_or("");
+                vekta::sandbox::SingleValue(fields.value_or(vekta::sandbox::FormFields{}), "redirect_uri").value_or("");
         }
         if (row.call == Call::Authorize && row.retried && first.visited.size() >= 2) {
             // The person reloads TikTok's page, which works now; the exchange then ends the prompt.

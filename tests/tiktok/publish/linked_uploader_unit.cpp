@@ -16,8 +16,8 @@
 namespace {
 
 using namespace vekta::test;
-using tiktok_sandbox::Endpoint;
-using tiktok_sandbox::Fault;
+using vekta::sandbox::Endpoint;
+using vekta::sandbox::Fault;
 
 using talcore::filesupport::IPlatformByteStream;
 
@@ -85,7 +85,7 @@ TEST_F(LinkedUploader, ADraftRunKeepsTheLastPostsSettingsWithoutSendingThem) {
     EXPECT_TRUE(settings.disableStitch);
     const auto uploads = h.Sandbox().Uploads();
     ASSERT_EQ(uploads.size(), 2u);
-    EXPECT_EQ(uploads[1].kind, tiktok_sandbox::InitKind::Inbox);
+    EXPECT_EQ(uploads[1].kind, vekta::sandbox::InitKind::Inbox);
     EXPECT_TRUE(uploads[1].postInfo.is_null());
     EXPECT_EQ(uploads[1].sourceInfo.value("video_size", ""), "12000000");
 }

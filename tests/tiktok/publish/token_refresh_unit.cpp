@@ -19,10 +19,10 @@ namespace {
 
 using namespace vekta::test;
 using namespace std::chrono_literals;
-using tiktok_sandbox::Endpoint;
-using tiktok_sandbox::Fault;
+using vekta::sandbox::Endpoint;
+using vekta::sandbox::Fault;
 
-std::size_t CountRequests(tiktok_sandbox::Sandbox& sandbox, const std::string& endpoint) {
+std::size_t CountRequests(vekta::sandbox::Sandbox& sandbox, const std::string& endpoint) {
     const auto requests = sandbox.Requests();
     return static_cast<std::size_t>(
         std::count_if(requests.begin(), requests.end(), [&](const auto& r) { return r.endpoint == endpoint; }));
