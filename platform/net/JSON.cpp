@@ -1,11 +1,9 @@
 // JSON trees of shared std::any nodes. nlohmann-json does the lexing (strict, UTF-8 checked) through
 // its SAX interface, so the tree is built directly, without an intermediate document, and the
-// nesting limit is enforced while parsing. Printing is our own: it writes straight from the nodes.
+// nesting limit is enforced while parsing. nlohmann-json prints as well, from a copy of the tree.
 #include "talcore/serialization/JSON.h"
 
 #include <any>
-#include <charconv>
-#include <cmath>
 #include <cstddef>
 #include <stdexcept>
 #include <string>
@@ -114,175 +112,48 @@ private:
     std::string error_;
 };
 
-// Length of the valid UTF-8 sequence at text[i], or 0 when it is not one (overlong forms,
-// surrogates and values beyond U+10FFFF are invalid).
-std::size_t ValidUTF8Length(std::string_view text, std::size_t i) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char lead = byte(i);
-    std::size_t length = 0;
-    unsigned char low = 0x80, high = 0xBF;
-    if (lead < 0x80) return 1;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        if (lead == 0xE0) low = 0xA0;
-        if (lead == 0xED) high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        if (lead == 0xF0) low = 0x90;
-        if (lead == 0xF4) high = 0x8F;
-    } else {
-        return 0;
-    }
-    if (i + length > text.size()) return 0;
-    if (byte(i + 1) < low || byte(i + 1) > high) return 0;
-    for (std::size_t k = 2; k < length; ++k) {
-        if (byte(i + k) < 0x80 || byte(i + k) > 0xBF) return 0;
-    }
-    return length;
-}
+using OrderedJSON = nlohmann::ordered_json;
 
-void PrintString(std::string_view text, std::string& out) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    out.push_back('"');
-    for (std::size_t i = 0; i < text.size();) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c >= 0x80) {
-            const std::size_t length = ValidUTF8Length(text, i);
-            if (length == 0) {
-                out += "\xEF\xBF\xBD";  // U+FFFD keeps the output valid UTF-8
-                ++i;
-            } else {
-                out.append(text.substr(i, length));
-                i += length;
-            }
-            continue;
-        }
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\b':
-                out += "\\b";
-                break;
-            case '\f':
-                out += "\\f";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (c < 0x20) {
-                    out += "\\u00";
-                    out.push_back(kHex[c >> 4]);
-                    out.push_back(kHex[c & 0xF]);
-                } else {
-                    out.push_back(static_cast<char>(c));
-                }
-        }
-        ++i;
-    }
-    out.push_back('"');
-}
-
-template <class T>
-void PrintInteger(T value, std::string& out) {
-    char buffer[24];
-    auto result = std::to_chars(std::begin(buffer), std::end(buffer), value);
-    out.append(buffer, result.ptr);
-}
-
-void PrintDouble(double value, std::string& out) {
-    if (!std::isfinite(value)) {
-        out += "null";  // JSON has no NaN or infinity
-        return;
-    }
-    char buffer[32];
-    auto result = std::to_chars(std::begin(buffer), std::end(buffer), value);
-    const std::string_view text(buffer, static_cast<std::size_t>(result.ptr - buffer));
-    out += text;
-    // Keep a double a double when the text is read back.
-    if (text.find_first_of(".e") == std::string_view::npos) out += ".0";
-}
-
-void Print(const JSONNode& node, std::size_t depth, std::string& out) {
-    if (IsNull(node)) {
-        out += "null";
-        return;
-    }
+// The node tree as nlohmann's (members in the order they were added), for its printer.
+OrderedJSON ToPrintable(const JSONNode& node, std::size_t depth) {
+    if (IsNull(node)) return nullptr;
     const std::any& value = *node;
     const std::type_info& type = value.type();
     if (type == typeid(JSONObject) || type == typeid(JSONArray)) {
         // Also what stops a tree that contains itself.
         if (depth >= kMaxDepth) throw std::runtime_error("GetJSONUTF8String: nesting is deeper than 256 levels");
         if (type == typeid(JSONObject)) {
-            out.push_back('{');
-            bool first = true;
+            OrderedJSON object = OrderedJSON::object();
             for (const auto& [key, member] : std::any_cast<const JSONObject&>(value)) {
-                if (!first) out.push_back(',');
-                first = false;
-                PrintString(key, out);
-                out.push_back(':');
-                Print(member, depth + 1, out);
+                object[key] = ToPrintable(member, depth + 1);
             }
-            out.push_back('}');
-        } else {
-            out.push_back('[');
-            bool first = true;
-            for (const auto& element : std::any_cast<const JSONArray&>(value)) {
-                if (!first) out.push_back(',');
-                first = false;
-                Print(element, depth + 1, out);
-            }
-            out.push_back(']');
+            return object;
         }
-    } else if (type == typeid(std::string)) {
-        PrintString(std::any_cast<const std::string&>(value), out);
-    } else if (type == typeid(bool)) {
-        out += std::any_cast<bool>(value) ? "true" : "false";
-    } else if (type == typeid(std::int64_t)) {
-        PrintInteger(std::any_cast<std::int64_t>(value), out);
-    } else if (type == typeid(std::uint64_t)) {
-        PrintInteger(std::any_cast<std::uint64_t>(value), out);
-    } else if (type == typeid(double)) {
-        PrintDouble(std::any_cast<double>(value), out);
+        OrderedJSON array = OrderedJSON::array();
+        for (const auto& element : std::any_cast<const JSONArray&>(value)) {
+            array.push_back(ToPrintable(element, depth + 1));
+        }
+        return array;
     }
+    if (type == typeid(std::string)) return std::any_cast<const std::string&>(value);
+    if (type == typeid(bool)) return std::any_cast<bool>(value);
+    if (type == typeid(std::int64_t)) return std::any_cast<std::int64_t>(value);
+    if (type == typeid(std::uint64_t)) return std::any_cast<std::uint64_t>(value);
+    if (type == typeid(double)) return std::any_cast<double>(value);
     // Callers build nodes with MakeJSONNode, which keeps whatever type they passed.
-    else if (type == typeid(int)) {
-        PrintInteger(std::any_cast<int>(value), out);
-    } else if (type == typeid(unsigned)) {
-        PrintInteger(std::any_cast<unsigned>(value), out);
-    } else if (type == typeid(long long)) {
-        PrintInteger(std::any_cast<long long>(value), out);
-    } else if (type == typeid(unsigned long long)) {
-        PrintInteger(std::any_cast<unsigned long long>(value), out);
-    } else if (type == typeid(float)) {
-        PrintDouble(static_cast<double>(std::any_cast<float>(value)), out);
-    } else if (type == typeid(const char*)) {
+    if (type == typeid(int)) return std::any_cast<int>(value);
+    if (type == typeid(unsigned)) return std::any_cast<unsigned>(value);
+    if (type == typeid(long long)) return std::any_cast<long long>(value);
+    if (type == typeid(unsigned long long)) return std::any_cast<unsigned long long>(value);
+    if (type == typeid(float)) return static_cast<double>(std::any_cast<float>(value));
+    if (type == typeid(const char*)) {
         const char* text = std::any_cast<const char*>(value);
-        if (text) {
-            PrintString(text, out);
-        } else {
-            out += "null";
-        }
-    } else if (type == typeid(std::string_view)) {
-        PrintString(std::any_cast<std::string_view>(value), out);
-    } else if (type == typeid(std::nullptr_t)) {
-        out += "null";
-    } else {
-        throw std::runtime_error(std::string("GetJSONUTF8String: a node holds a type that JSON cannot express: ") +
-                                 type.name());
+        return text ? OrderedJSON(text) : OrderedJSON(nullptr);
     }
+    if (type == typeid(std::string_view)) return std::string(std::any_cast<std::string_view>(value));
+    if (type == typeid(std::nullptr_t)) return nullptr;
+    throw std::runtime_error(std::string("GetJSONUTF8String: a node holds a type that JSON cannot express: ") +
+                             type.name());
 }
 
 }  // namespace
@@ -319,9 +190,8 @@ void AddToObject(const JSONNode& object, std::string key, JSONNode value) {
 }
 
 std::string GetJSONUTF8String(const JSONNode& node) {
-    std::string out;
-    Print(node, 0, out);
-    return out;
+    // Text that is not valid UTF-8 is printed with U+FFFD in its place, so the output always is.
+    return ToPrintable(node, 0).dump(-1, ' ', false, OrderedJSON::error_handler_t::replace);
 }
 
 }  // namespace talcore::serialization
