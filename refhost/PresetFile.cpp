@@ -8,14 +8,16 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include <boost/algorithm/hex.hpp>
+
 #include "refhost/PrivateFile.h"
+#include "talcore/string/Unicode.h"
 
 namespace vekta::host {
 namespace {
 
 constexpr std::string_view kMagic = "VektaExportPreset";
 constexpr std::uintmax_t kMaxPresetBytes = 512u << 20;  // hex of the largest byte arrays the suite keeps
-constexpr char kHexDigits[] = "0123456789abcdef";
 
 bool IsValidIdentifier(std::string_view id) {
     return !id.empty() && id.size() < kParamIdentifierSize &&
@@ -24,58 +26,57 @@ bool IsValidIdentifier(std::string_view id) {
 
 // ---- writing ----
 
-void AppendUTF8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-}
-
 void AppendUnitEscape(std::string& out, char16_t unit) {
     out += "\\u";
-    for (int shift = 12; shift >= 0; shift -= 4) out.push_back(kHexDigits[(unit >> shift) & 0xF]);
+    boost::algorithm::hex_lower(&unit, &unit + 1, std::back_inserter(out));
 }
 
 bool IsHighSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
 bool IsLowSurrogate(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
-// UTF-16 to quoted UTF-8. Unpaired surrogates are escaped, not replaced, so they survive.
+const char* ShortEscape(char16_t u) {
+    switch (u) {
+        case u'"':
+            return "\\\"";
+        case u'\\':
+            return "\\\\";
+        case u'\n':
+            return "\\n";
+        case u'\r':
+            return "\\r";
+        case u'\t':
+            return "\\t";
+        default:
+            return nullptr;
+    }
+}
+
+// UTF-16 to quoted UTF-8. Unpaired surrogates are escaped, not replaced, so they survive; runs of
+// plain text go through the platform's conversion.
 void AppendQuotedText(std::string& out, std::u16string_view text) {
     out.push_back('"');
+    std::size_t plain = 0;  // start of the run not yet written
+    const auto flush = [&](std::size_t end) {
+        out += talcore::string::UTF16to8(text.substr(plain, end - plain));
+        plain = end + 1;
+    };
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char16_t u = text[i];
         if (IsHighSurrogate(u) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
-            AppendUTF8(out, 0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (text[i + 1] - 0xDC00));
             ++i;
-        } else if (IsHighSurrogate(u) || IsLowSurrogate(u)) {
-            AppendUnitEscape(out, u);
-        } else if (u == u'"') {
-            out += "\\\"";
-        } else if (u == u'\\') {
-            out += "\\\\";
-        } else if (u == u'\n') {
-            out += "\\n";
-        } else if (u == u'\r') {
-            out += "\\r";
-        } else if (u == u'\t') {
-            out += "\\t";
-        } else if (u < 0x20 || u == 0x7F) {
-            AppendUnitEscape(out, u);
+            continue;
+        }
+        const char* escape = ShortEscape(u);
+        const bool unitEscape = !escape && (IsHighSurrogate(u) || IsLowSurrogate(u) || u < 0x20 || u == 0x7F);
+        if (!escape && !unitEscape) continue;
+        flush(i);
+        if (escape) {
+            out += escape;
         } else {
-            AppendUTF8(out, u);
+            AppendUnitEscape(out, u);
         }
     }
+    if (plain < text.size()) flush(text.size());
     out.push_back('"');
 }
 
@@ -97,10 +98,7 @@ void AppendValue(std::string& out, const ParameterValue& value) {
         AppendQuotedText(out, *s);
     } else if (const auto* b = std::get_if<std::vector<std::uint8_t>>(&value)) {
         if (b->empty()) out.push_back('-');
-        for (const std::uint8_t byte : *b) {
-            out.push_back(kHexDigits[byte >> 4]);
-            out.push_back(kHexDigits[byte & 0xF]);
-        }
+        boost::algorithm::hex_lower(b->begin(), b->end(), std::back_inserter(out));
     }
 }
 

@@ -3,6 +3,7 @@
 #include <sddl.h>
 
 #include <array>
+#include <boost/algorithm/hex.hpp>
 #include <cstdint>
 #include <string>
 
@@ -37,12 +38,8 @@ private:
 std::wstring RandomSuffix() {
     std::array<std::uint8_t, 6> bytes{};
     talcore::crypto::FillSecureRandom(bytes.data(), bytes.size());
-    static constexpr wchar_t kHex[] = L"0123456789abcdef";
     std::wstring suffix;
-    for (const auto b : bytes) {
-        suffix.push_back(kHex[b >> 4]);
-        suffix.push_back(kHex[b & 0x0F]);
-    }
+    boost::algorithm::hex_lower(bytes.begin(), bytes.end(), std::back_inserter(suffix));
     return suffix;
 }
 

@@ -3,6 +3,7 @@
 #include <openssl/evp.h>
 
 #include <array>
+#include <boost/algorithm/hex.hpp>
 #include <stdexcept>
 
 namespace vekta::sandbox {
@@ -40,13 +41,8 @@ std::string Sha256::FinishHex() {
     if (EVP_DigestFinal_ex(ctx_.get(), digest.data(), &length) != 1) {
         throw std::runtime_error("SHA-256 final failed");
     }
-    static constexpr char kHex[] = "0123456789abcdef";
     std::string hex;
-    hex.reserve(length * 2);
-    for (unsigned i = 0; i < length; ++i) {
-        hex.push_back(kHex[digest[i] >> 4]);
-        hex.push_back(kHex[digest[i] & 0xF]);
-    }
+    boost::algorithm::hex_lower(digest.begin(), digest.begin() + length, std::back_inserter(hex));
     return hex;
 }
 

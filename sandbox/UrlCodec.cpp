@@ -1,5 +1,6 @@
 #include "sandbox/UrlCodec.h"
 
+#include <boost/algorithm/hex.hpp>
 #include <set>
 
 namespace vekta::sandbox {
@@ -20,7 +21,6 @@ bool IsUnreserved(unsigned char c) {
 }  // namespace
 
 std::string PercentEncode(std::string_view text) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(text.size() * 3);
     for (unsigned char c : text) {
@@ -28,8 +28,7 @@ std::string PercentEncode(std::string_view text) {
             out.push_back(static_cast<char>(c));
         } else {
             out.push_back('%');
-            out.push_back(kHex[c >> 4]);
-            out.push_back(kHex[c & 0xF]);
+            boost::algorithm::hex(&c, &c + 1, std::back_inserter(out));
         }
     }
     return out;

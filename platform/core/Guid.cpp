@@ -1,4 +1,5 @@
 #include "talcore/utility/Guid.h"
+#include <boost/algorithm/hex.hpp>
 
 #include "talcore/crypto/SecureRandom.h"
 
@@ -13,13 +14,13 @@ Guid Guid::CreateUnique() {
 }
 
 std::string Guid::AsUTF8String() const {
-    static constexpr char kHex[] = "0123456789abcdef";
     std::string out;
     out.reserve(36);
-    for (std::size_t i = 0; i < bytes_.size(); ++i) {
-        if (i == 4 || i == 6 || i == 8 || i == 10) out.push_back('-');
-        out.push_back(kHex[bytes_[i] >> 4]);
-        out.push_back(kHex[bytes_[i] & 0x0F]);
+    std::size_t start = 0;
+    for (const std::size_t end : {4, 6, 8, 10, 16}) {
+        if (start > 0) out.push_back('-');
+        boost::algorithm::hex_lower(bytes_.begin() + start, bytes_.begin() + end, std::back_inserter(out));
+        start = end;
     }
     return out;
 }

@@ -1,6 +1,7 @@
 #include "talcore/debug/Trace.h"
 
 #include <atomic>
+#include <boost/algorithm/hex.hpp>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -59,15 +60,13 @@ std::string EscapeControlCharacters(std::string_view text) {
     std::size_t body = text.size();
     if (body > 0 && text[body - 1] == '\n') --body;
     if (body > 0 && text[body - 1] == '\r' && body < text.size()) --body;
-    static constexpr char kHex[] = "0123456789abcdef";
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < body; ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
         if (c < 0x20 || c == 0x7F) {
             out += "\\x";
-            out.push_back(kHex[c >> 4]);
-            out.push_back(kHex[c & 0xF]);
+            boost::algorithm::hex_lower(&c, &c + 1, std::back_inserter(out));
         } else {
             out.push_back(static_cast<char>(c));
         }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <any>
+#include <boost/algorithm/hex.hpp>
 #include <chrono>
 
 #include "talcore/string/Unicode.h"
@@ -25,7 +26,6 @@ bool PassGateTimeout(const std::shared_ptr<talcore::threads::Gate>& gate, int ti
 }
 
 std::string QuoteURL(const std::vector<std::pair<std::string, std::string>>& pairs) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
     const auto append = [](std::string& out, const std::string& text) {
         for (const char ch : text) {
             const auto c = static_cast<unsigned char>(ch);
@@ -36,8 +36,7 @@ std::string QuoteURL(const std::vector<std::pair<std::string, std::string>>& pai
                 out.push_back('+');
             } else {
                 out.push_back('%');
-                out.push_back(kHex[c >> 4]);
-                out.push_back(kHex[c & 0xF]);
+                boost::algorithm::hex(&c, &c + 1, std::back_inserter(out));
             }
         }
     };

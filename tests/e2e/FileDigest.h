@@ -1,6 +1,7 @@
 // The SHA-256 of a file, as lower-case hex: what the sandbox reports of an upload it received.
 #pragma once
 
+#include <boost/algorithm/hex.hpp>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -17,11 +18,9 @@ inline std::string Sha256Hex(const std::filesystem::path& file) {
     while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0) {
         talcore::crypto::UpdateHashState(state, buffer.data(), static_cast<std::size_t>(in.gcount()));
     }
+    const auto digest = talcore::crypto::GetHashResult(state);
     std::string hex;
-    for (const unsigned char b : talcore::crypto::GetHashResult(state)) {
-        static constexpr char kDigits[] = "0123456789abcdef";
-        hex += {kDigits[b >> 4], kDigits[b & 0xF]};
-    }
+    boost::algorithm::hex_lower(digest.begin(), digest.end(), std::back_inserter(hex));
     return hex;
 }
 

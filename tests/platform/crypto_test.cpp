@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <boost/algorithm/hex.hpp>
 #include <tuple>
 
 #include "talcore/crypto/ConstantTimeCompare.h"
@@ -22,8 +23,9 @@ TEST(SHA256Test, KnownVectorsFedInUnevenPieces) {
     for (const auto& [input, digest] : cases) {
         for (std::size_t at = 0, piece = 1; at < input.size(); at += piece, piece = piece * 3 % 4099 + 1)
             UpdateHashState(state, input.data() + at, std::min(piece, input.size() - at));
+        const auto result = GetHashResult(state);
         std::string hex;
-        for (const auto b : GetHashResult(state)) hex += {"0123456789abcdef"[b >> 4], "0123456789abcdef"[b & 0xF]};
+        boost::algorithm::hex_lower(result.begin(), result.end(), std::back_inserter(hex));
         EXPECT_EQ(hex, digest) << input.substr(0, 60);
     }
 }
