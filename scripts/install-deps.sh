@@ -24,6 +24,10 @@ if [[ "${1:-}" == "--fuzz" ]]; then
   # clang with libFuzzer and the sanitizers' runtimes; llvm for the symbolizer of crash reports.
   packages+=(clang libclang-rt-14-dev llvm)
 fi
+if [[ "${1:-}" == "--style" ]]; then
+  # The formatter and the static checks of scripts/check-style.sh.
+  packages+=(clang-format clang-tidy)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
