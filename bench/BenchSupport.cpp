@@ -1,5 +1,5 @@
 // What the benchmarks share; see BenchSupport.h.
-#include "BenchSupport.h"
+#include "bench/BenchSupport.h"
 
 #include <fcntl.h>
 #include <sched.h>

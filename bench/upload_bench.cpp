@@ -24,7 +24,7 @@
 #include <thread>
 #include <vector>
 
-#include "BenchSupport.h"
+#include "bench/BenchSupport.h"
 #include "talcore/serialization/JSON.h"
 #include "talnet/http/RequestProcessor.h"
 

@@ -189,7 +189,8 @@ void ConnectionRegistry::Reset(const Connection& connection) {
     // first; the descriptor stays open for the connection loop to close.
     sockaddr unspecified{};
     unspecified.sa_family = AF_UNSPEC;
-    ::connect(connection.Socket(), &unspecified, sizeof(unspecified));
+    // Its result says nothing useful: the association is gone either way, or was never there.
+    (void)::connect(connection.Socket(), &unspecified, sizeof(unspecified));
 }
 
 void ConnectionRegistry::ShutdownAll() {

@@ -27,7 +27,7 @@
 #include <thread>
 #include <vector>
 
-#include "BenchSupport.h"
+#include "bench/BenchSupport.h"
 #include "refhost/BasicSuiteHost.h"
 #include "refhost/ExportParamHost.h"
 #include "refhost/HostRecord.h"

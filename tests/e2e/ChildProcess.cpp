@@ -1,4 +1,4 @@
-#include "ChildProcess.h"
+#include "tests/e2e/ChildProcess.h"
 
 #include <fstream>
 #include <sstream>

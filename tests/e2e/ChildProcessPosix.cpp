@@ -7,7 +7,7 @@
 #include <atomic>
 #include <thread>
 
-#include "ChildProcess.h"
+#include "tests/e2e/ChildProcess.h"
 
 extern char** environ;
 
@@ -34,7 +34,7 @@ ChildProcess::ChildProcess(std::vector<std::string> argv, std::map<std::string, 
         const std::string entry(*e);
         if (!environment.count(entry.substr(0, entry.find('=')))) envStrings.push_back(entry);
     }
-    for (auto& [name, value] : environment) envStrings.push_back(name + "=" + value);
+    for (auto& [name, value] : environment) envStrings.emplace_back(name).append("=").append(value);
     std::vector<char*> envp, args;
     for (auto& s : envStrings) envp.push_back(s.data());
     envp.push_back(nullptr);

@@ -2,9 +2,9 @@
 
 #include <atomic>
 
-#include "ChildProcess.h"
 #include "talcore/string/Unicode.h"
 #include "talcore/utility/Guid.h"
+#include "tests/e2e/ChildProcess.h"
 
 namespace vekta::test {
 namespace {

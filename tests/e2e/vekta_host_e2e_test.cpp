@@ -10,8 +10,8 @@
 #include <regex>
 #include <sstream>
 
-#include "ChildProcess.h"
-#include "FileDigest.h"
+#include "tests/e2e/ChildProcess.h"
+#include "tests/e2e/FileDigest.h"
 
 namespace {
 

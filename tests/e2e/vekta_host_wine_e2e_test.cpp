@@ -14,10 +14,10 @@
 #include <sstream>
 #include <thread>
 
-#include "ChildProcess.h"
-#include "FileDigest.h"
 #include "talcore/string/Unicode.h"
 #include "talcore/utility/Guid.h"
+#include "tests/e2e/ChildProcess.h"
+#include "tests/e2e/FileDigest.h"
 
 namespace {
 

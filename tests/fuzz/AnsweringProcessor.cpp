@@ -1,4 +1,4 @@
-#include "AnsweringProcessor.h"
+#include "tests/fuzz/AnsweringProcessor.h"
 
 #include <algorithm>
 #include <cstdio>

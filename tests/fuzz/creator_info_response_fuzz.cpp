@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "AnsweringProcessor.h"
-#include "FuzzCheck.h"
+#include "tests/fuzz/AnsweringProcessor.h"
+#include "tests/fuzz/FuzzCheck.h"
 
 using namespace vekta::fuzz;
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "FuzzCheck.h"
 #include "talcore/serialization/JSON.h"
+#include "tests/fuzz/FuzzCheck.h"
 
 namespace json = talcore::serialization;
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "FuzzCheck.h"
 #include "talnet/http/OriginMap.h"
+#include "tests/fuzz/FuzzCheck.h"
 
 namespace http = talnet::http;
 

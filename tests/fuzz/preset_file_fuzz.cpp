@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "FuzzCheck.h"
 #include "refhost/PresetFile.h"
+#include "tests/fuzz/FuzzCheck.h"
 
 using namespace vekta::host;
 

@@ -12,9 +12,9 @@
 #include <string>
 #include <string_view>
 
-#include "FuzzCheck.h"
 #include "ServerHead.h"
 #include "ServerRequest.h"
+#include "tests/fuzz/FuzzCheck.h"
 
 using talnet::http::server::detail::HeadReader;
 using talnet::http::server::detail::kMaxHeadBytes;

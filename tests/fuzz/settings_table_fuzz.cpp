@@ -6,7 +6,6 @@
 #include <string>
 #include <string_view>
 
-#include "FuzzCheck.h"
 #include "refhost/BasicSuiteHost.h"
 #include "refhost/ExportParamHost.h"
 #include "refhost/HostRecord.h"
@@ -15,6 +14,7 @@
 #include "settings/ParameterAccess.h"
 #include "settings/TikTokParameterTables.h"
 #include "settings/TikTokParameters.h"
+#include "tests/fuzz/FuzzCheck.h"
 
 using namespace vekta::host;
 

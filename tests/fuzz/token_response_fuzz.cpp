@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "AnsweringProcessor.h"
-#include "FuzzCheck.h"
+#include "tests/fuzz/AnsweringProcessor.h"
+#include "tests/fuzz/FuzzCheck.h"
 
 using namespace vekta::fuzz;
 

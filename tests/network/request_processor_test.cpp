@@ -5,11 +5,11 @@
 #include <fstream>
 #include <random>
 
-#include "local_servers.h"
 #include "talcore/debug/Trace.h"
 #include "talcore/threads/Gate.h"
 #include "talnet/Headers.h"
 #include "talnet/http/OriginMap.h"
+#include "tests/network/LocalServers.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "server_test_support.h"
 #include "tests/network/ProcessResources.h"
+#include "tests/network/ServerTestSupport.h"
 
 namespace {
 

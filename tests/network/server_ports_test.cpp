@@ -7,9 +7,9 @@
 #include <memory>
 #include <vector>
 
-#include "server_test_support.h"
 #include "tests/network/PortHolders.h"
 #include "tests/network/ProcessResources.h"
+#include "tests/network/ServerTestSupport.h"
 #include "tiktok/AuthServer.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <map>
 #include <thread>
 
-#include "server_test_support.h"
+#include "tests/network/ServerTestSupport.h"
 
 namespace {
 

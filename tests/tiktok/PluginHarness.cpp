@@ -1,4 +1,4 @@
-#include "PluginHarness.h"
+#include "tests/tiktok/PluginHarness.h"
 
 #include <gtest/gtest.h>
 

@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "PluginHarness.h"
 #include "sandbox/Sha256.h"
 #include "talcore/string/Unicode.h"
+#include "tests/tiktok/PluginHarness.h"
 
 namespace vekta::test {
 

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <limits>
 
-#include "PublishTestSupport.h"
+#include "tests/tiktok/PublishTestSupport.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <limits>
 #include <thread>
 
-#include "PublishTestSupport.h"
 #include "refhost/BasicSuiteHost.h"
 #include "refhost/HostRecord.h"
+#include "tests/tiktok/PublishTestSupport.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <limits>
 #include <thread>
 
-#include "PublishTestSupport.h"
+#include "tests/tiktok/PublishTestSupport.h"
 
 namespace {
 

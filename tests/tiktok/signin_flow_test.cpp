@@ -15,13 +15,13 @@
 #include <regex>
 #include <thread>
 
-#include "PluginHarness.h"
 #include "brimkit/IdleCountdownTimer.h"
 #include "sandbox/UrlCodec.h"
 #include "talcore/debug/Trace.h"
 #include "talcore/string/Unicode.h"
 #include "talcore/threads/Executor.h"
 #include "talcore/threads/MainThread.h"
+#include "tests/tiktok/PluginHarness.h"
 
 namespace {
 

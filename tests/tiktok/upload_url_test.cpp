@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "PublishTestSupport.h"
 #include "talcore/debug/Trace.h"
+#include "tests/tiktok/PublishTestSupport.h"
 
 namespace {
 

@@ -15,12 +15,12 @@
 #include <string>
 #include <vector>
 
-#include "../PublishTestSupport.h"
-#include "../publish/LinkedTable.h"
 #include "plugin/InstanceLookup.h"
 #include "sandbox/Pkce.h"
 #include "sandbox/Url.h"
 #include "sandbox/UrlCodec.h"
+#include "tests/tiktok/PublishTestSupport.h"
+#include "tests/tiktok/publish/LinkedTable.h"
 #include "uploader/UploadRegistries.h"
 
 namespace vekta::test::faults {

@@ -1,7 +1,7 @@
 // The creator-info query of a settings refresh meeting every fault. The creator has been renamed at
 // TikTok meanwhile, so an answer that is taken in shows; a failed query leaves every fact as the last
 // good answer left it, the account signed in, and the refresh answered.
-#include "FaultMatrix.h"
+#include "tests/tiktok/faults/FaultMatrix.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // through the one handle it opens as it starts: what the path names afterwards does not change what
 // is sent, while a handle whose size no longer matches what TikTok was told ends the job before a
 // byte that does not belong goes out.
-#include "FaultMatrix.h"
+#include "tests/tiktok/faults/FaultMatrix.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // checks how the job ended (Execute's result, the status callback's states, the last code and
 // text), that the busy flag is clear, whether the account is still signed in, and what TikTok
 // received; a one-time fault is followed by a publish that succeeds.
-#include "FaultMatrix.h"
+#include "tests/tiktok/faults/FaultMatrix.h"
 
 namespace {
 

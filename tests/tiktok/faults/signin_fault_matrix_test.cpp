@@ -5,8 +5,8 @@
 // works. These rows sign in through the listener's fixed ports, so they run one at a time.
 #include <thread>
 
-#include "FaultMatrix.h"
 #include "sandbox/HeadlessBrowser.h"
+#include "tests/tiktok/faults/FaultMatrix.h"
 
 namespace {
 

@@ -6,11 +6,11 @@
 #include <atomic>
 #include <stdexcept>
 
-#include "../PublishTestSupport.h"
-#include "LinkedTable.h"
 #include "plugin/CallbackTable.h"
 #include "plugin/InstanceLookup.h"
 #include "talcore/filesupport/ByteStream.h"
+#include "tests/tiktok/PublishTestSupport.h"
+#include "tests/tiktok/publish/LinkedTable.h"
 #include "uploader/UploadRegistries.h"
 
 namespace {

@@ -7,13 +7,13 @@
 #include <atomic>
 #include <thread>
 
-#include "../PublishTestSupport.h"
-#include "LinkedTable.h"
 #include "plugin/CallbackTable.h"
 #include "plugin/InstanceLookup.h"
 #include "refhost/BasicSuiteHost.h"
 #include "refhost/HostRecord.h"
 #include "talcore/threads/MainThread.h"
+#include "tests/tiktok/PublishTestSupport.h"
+#include "tests/tiktok/publish/LinkedTable.h"
 
 namespace {
 

@@ -14,9 +14,9 @@
 #include <iostream>
 #include <nlohmann/json.hpp>
 
-#include "../PublishTestSupport.h"
 #include "talnet/http/OriginMap.h"
 #include "tests/e2e/ChildProcess.h"
+#include "tests/tiktok/PublishTestSupport.h"
 
 namespace {
 

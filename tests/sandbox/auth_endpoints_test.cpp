@@ -1,9 +1,9 @@
 // Sign-in: the authorize page, consent, the loopback redirect and the token endpoint.
 #include <gtest/gtest.h>
 
-#include "SandboxTestSupport.h"
 #include "sandbox/HeadlessBrowser.h"
 #include "sandbox/Url.h"
+#include "tests/sandbox/SandboxTestSupport.h"
 
 namespace vekta::test {
 

@@ -1,7 +1,7 @@
 // The bearer-token API: user info, creator info and the two kinds of upload init.
 #include <gtest/gtest.h>
 
-#include "SandboxTestSupport.h"
+#include "tests/sandbox/SandboxTestSupport.h"
 
 namespace vekta::test {
 

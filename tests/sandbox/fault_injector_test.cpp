@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <future>
 
-#include "SandboxTestSupport.h"
+#include "tests/sandbox/SandboxTestSupport.h"
 
 namespace vekta::test {
 

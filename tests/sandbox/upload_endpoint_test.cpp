@@ -7,8 +7,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "SandboxTestSupport.h"
 #include "sandbox/Sha256.h"
+#include "tests/sandbox/SandboxTestSupport.h"
 
 namespace vekta::test {
 

@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "SandboxTestSupport.h"
+#include "tests/sandbox/SandboxTestSupport.h"
 
 namespace vekta::test {
 

@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "SandboxTestSupport.h"
+#include "tests/sandbox/SandboxTestSupport.h"
 
 namespace vekta::test {
 
