@@ -1,5 +1,7 @@
-// Free functions over the host's export-parameter suite, used instead of calling the suite
-// directly. They turn the suite's fixed records into UTF-16 strings, booleans and descriptors.
+// The one way the plug-in reads and writes its parameters: free functions over the host's
+// export-parameter suite, and InstanceParameters, which binds the suite to one instance for the
+// settings behaviour and the publish run. They turn the suite's fixed records into UTF-16 strings,
+// integers, booleans and descriptors.
 //
 // Every function takes the acquired suite, which may be null: then it does nothing and returns its
 // empty result. None reports an error: a failing suite call gives empty text, false or no change.
