@@ -3,9 +3,9 @@
  *
  * Acquired through the basic suite as kExportParamSuiteName, version kExportParamSuiteVersion. Every
  * operation takes first the post-process instance identifier (HostInstanceRecord.instanceID) and a
- * group index, always 0. Identifiers are NUL-terminated ASCII, at most 255 characters; texts are
+ * group index, always kParamGroupIndex. Identifiers are NUL-terminated ASCII, at most 255 characters; texts are
  * NUL-terminated UTF-16. Pointers passed in are read during the call only; the suite keeps copies.
- * Results: 0 success, negative failure (unknown instance, parameter or group, bad argument).
+ * Results: kSuiteSuccess, or negative failure (unknown instance, parameter or group, bad argument).
  * [main-thread] for the settings callbacks; the suite itself may be called from any thread.
  */
 #ifndef VEKTA_HOST_EXPORT_PARAM_SUITE_H
@@ -30,6 +30,9 @@ enum {
 
 enum { kParamIdentifierSize = 256, kParamInlineTextUnits = 256 };
 
+/* The structure version of ParamValue and ParamInfo; the only group index. */
+enum { kParamStructVersion = 1, kParamGroupIndex = 0 };
+
 /* One value; which member holds depends on the parameter's type. */
 typedef union ParamValueUnion {
     int32_t intValue;  /* checkbox (0/1), integer, popup */
@@ -39,7 +42,7 @@ typedef union ParamValueUnion {
 
 /* A parameter's value record. Zero it before GetValue; edit it and pass it to ChangeValue. */
 typedef struct ParamValue {
-    int32_t structVersion; /* 1 */
+    int32_t structVersion; /* kParamStructVersion */
     int32_t reserved;
     ParamValueUnion minimum;
     ParamValueUnion maximum;
@@ -55,7 +58,7 @@ typedef struct ParamValue {
 
 /* A parameter's description for AddParameter. */
 typedef struct ParamInfo {
-    int32_t structVersion;                 /* 1 */
+    int32_t structVersion;                 /* kParamStructVersion */
     char identifier[kParamIdentifierSize]; /* NUL-terminated ASCII */
     int32_t type;                          /* kParamType... */
     int32_t flags;                         /* host flags, passed through */

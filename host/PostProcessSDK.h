@@ -48,10 +48,13 @@ typedef uint16_t VektaUTF16Char;
 
 #pragma pack(push, 1)
 
+/* The result of every suite operation that succeeded; failures are negative. */
+enum { kSuiteSuccess = 0 };
+
 /* The host's basic suite: the door to every other suite. */
 typedef struct BasicSuite {
     /* [any-thread] Acquires the suite `name` (NUL-terminated ASCII) at `version`. On success writes
-     * the suite's function table to *suite and returns 0; an unknown name or version returns a
+     * the suite's function table to *suite and returns kSuiteSuccess; an unknown name or version returns a
      * negative value and writes null. Suite tables are owned by the host and live as long as it. */
     int32_t (*AcquireSuite)(const char* name, int32_t version, const void** suite);
     /* [any-thread] Gives back a suite acquired before. Optional for the caller. */
@@ -61,6 +64,8 @@ typedef struct BasicSuite {
 /* [any-thread] Returns the host's basic suite; never null while the host lives. */
 typedef const BasicSuite* (*BasicSuiteAccessor)(void);
 
+enum { kHostGroupIDSize = 260 };
+
 /* The host's record for one plug-in instance, 284 bytes, passed by pointer as the first argument of
  * every callback. The host owns it; it lives from CreateInstance until after DestroyInstance. */
 typedef struct HostInstanceRecord {
@@ -68,7 +73,7 @@ typedef struct HostInstanceRecord {
     /* Post-process instance identifier: the first argument of every export-parameter operation. */
     uint32_t instanceID;
     /* NUL-terminated ASCII identifier of the host group under which the plug-in adds its own. */
-    char parentGroupID[260];
+    char parentGroupID[kHostGroupIDSize];
     /* Unaligned. Private to the plug-in: it keeps the weak key of its instance here. */
     uint64_t pluginPrivate;
     /* Unaligned. Returns the host's basic suite. */
@@ -113,13 +118,21 @@ VEKTA_STATIC_ASSERT(offsetof(OutputFileEntry, path) == 4, "path at 4");
 
 #pragma pack(pop)
 
+/* The description's version the plug-in writes and the host expects; the display name's room and
+ * the most units the plug-in copies into it. */
+enum {
+    kPostProcessDescriptionVersion = 1,
+    kPostProcessDisplayNameUnits = 256,
+    kPostProcessDisplayNameMaxCopied = kPostProcessDisplayNameUnits - 1
+};
+
 /* Written by the plug-in into memory the host provides. */
 typedef struct PostProcessDescription {
-    uint32_t version;    /* 1 */
+    uint32_t version;    /* kPostProcessDescriptionVersion */
     uint32_t identifier; /* four-character code of the plug-in */
     /* UTF-16 display name. The plug-in copies at most 255 units and writes no terminator, so a host
      * that wants one zero-fills the record before the call. */
-    VektaUTF16Char displayName[256];
+    VektaUTF16Char displayName[kPostProcessDisplayNameUnits];
 } PostProcessDescription;
 
 VEKTA_STATIC_ASSERT(offsetof(PostProcessDescription, identifier) == 4, "identifier at 4");
@@ -159,54 +172,70 @@ enum {
 typedef void (*PostProcessStatusCallback)(const HostInstanceRecord* record, uint32_t uploadState, float progress,
                                           const VektaUTF16Char* text, uint16_t textLength, const uint32_t* resultCode);
 
-/* [any-thread] Host callback: the account changed (kind 0, text null) or has a message (kind 1).
+/* What an account notification carries. */
+enum { kAccountStatusChanged = 0, kAccountStatusMessage = 1 };
+
+/* [any-thread] Host callback: the account changed (kAccountStatusChanged, text null) or has a message
+ * (kAccountStatusMessage).
  * `signedIn` is 1 when the plug-in holds credentials. Pointers are valid only during the call. */
 typedef void (*AccountStatusCallback)(const HostInstanceRecord* record, uint8_t signedIn, uint8_t kind,
                                       const VektaUTF16Char* text);
 
-/* Callback results: 0 handled (or nothing to do), 1 failure (no instance behind the record, or the
- * export-parameter suite is unavailable). QueryStatus returns the upload state instead. The record
- * pointer is the host's and stays valid for the call only; no callback keeps it. */
+/* Callback results: kCallbackDone handled (or nothing to do), kCallbackFailed failure (no instance
+ * behind the record, or the export-parameter suite is unavailable). QueryStatus returns the upload
+ * state instead, and kCallbackFailed when there is no instance. The record pointer is the host's and
+ * stays valid for the call only; no callback keeps it. */
+enum { kCallbackDone = 0, kCallbackFailed = 1 };
+
+/* SendCommand's commands; any other value is ignored. */
+enum { kSendCommandAbort = 1, kSendCommandArm = 3, kSendCommandIdle = 4 };
+
+/* Execute's selectors; any other value is nothing to do. */
+enum { kExecuteSelectorPublish = 5 };
 
 /* [main-thread] Makes the instance for `record` and keeps its key in record->pluginPrivate. Both
- * callbacks may be null. Returns 0. */
+ * callbacks may be null. Returns kCallbackDone. */
 typedef int32_t (*PostProcessCreateInstance)(HostInstanceRecord* record, PostProcessStatusCallback status,
                                              AccountStatusCallback account);
-/* [main-thread] Stops a running upload (bounded wait) and releases the instance. Returns 0 always. */
+/* [main-thread] Stops a running upload (bounded wait) and releases the instance. Returns kCallbackDone always. */
 typedef int32_t (*PostProcessDestroyInstance)(HostInstanceRecord* record);
-/* [main-thread] Adds the plug-in's parameter group. 0 done, 1 no export-parameter suite. */
+/* [main-thread] Adds the plug-in's parameter group. Done, or failed: no export-parameter suite. */
 typedef int32_t (*PostProcessAddParameters)(HostInstanceRecord* record);
 /* [any-thread] Writes 1 to *hasCredentials when signed in, else 0 (0 first, on every path).
- * 0 done, 1 no instance. */
+ * Done, or failed: no instance. */
 typedef int32_t (*PostProcessQueryHasCredentials)(HostInstanceRecord* record, uint8_t* hasCredentials);
 /* [main-thread] Brings the parameters in step with the instance and account. May block on the
- * network. 0 done, 1 failure. */
+ * network. Done or failed. */
 typedef int32_t (*PostProcessRefreshParameters)(HostInstanceRecord* record);
 /* [main-thread] The parameter `parameterID` (NUL-terminated ASCII) changed or its button was
- * pressed. A sign-in runs a modal prompt inside this call. 0 done, 1 failure. */
+ * pressed. A sign-in runs a modal prompt inside this call. Done or failed. */
 typedef int32_t (*PostProcessParameterChanged)(HostInstanceRecord* record, const char* parameterID);
 /* [any-thread] The exported files, `count` entries; the plug-in copies the paths during the call.
- * The two host values are not read. 0 done, 1 no instance. */
+ * The two host values are not read. Done, or failed: no instance. */
 typedef int32_t (*PostProcessReceiveOutputFiles)(HostInstanceRecord* record, uint64_t hostValue1, uint64_t hostValue2,
                                                  uint32_t count, const OutputFileEntry* entries);
-/* [any-thread, blocking] Runs the post-process `selector`; 5 publishes, synchronously, until the
- * upload has ended. 0 published or nothing to do, 1 failure. */
+/* [any-thread, blocking] Runs the post-process `selector`; kExecuteSelectorPublish publishes,
+ * synchronously, until the upload has ended. Done: published or nothing to do; else failed. */
 typedef int32_t (*PostProcessExecute)(HostInstanceRecord* record, int32_t selector);
-/* [any-thread] Does nothing. Returns 0. */
+/* [any-thread] Does nothing. Returns kCallbackDone. */
 typedef int32_t (*PostProcessNoOperation)(HostInstanceRecord* record);
 /* [any-thread] Tells the plug-in the export's file type (only `fileType` is read).
- * 0 done, 1 no instance. */
+ * Done, or failed: no instance. */
 typedef int32_t (*PostProcessCheckOutputFormat)(HostInstanceRecord* record, const ExportVideoInfo* format);
-/* [any-thread] 1 abort the upload, 3 arm, 4 idle; others are ignored. 0 done, 1 no instance. */
+/* [any-thread] kSendCommandAbort aborts the upload, kSendCommandArm arms, kSendCommandIdle makes it
+ * idle; others are ignored. Done, or failed: no instance. */
 typedef int32_t (*PostProcessSendCommand)(HostInstanceRecord* record, uint32_t command);
-/* [any-thread] The instance's upload state; 1 when there is no instance. */
+/* [any-thread] The instance's upload state; kCallbackFailed when there is no instance. */
 typedef int32_t (*PostProcessQueryStatus)(HostInstanceRecord* record);
-/* [any-thread] The exported video's description, copied during the call. 0 done or not
- * applicable, 1 failure. */
+/* [any-thread] The exported video's description, copied during the call. Done (also when
+ * not applicable) or failed. */
 typedef int32_t (*PostProcessReceiveVideoInfo)(HostInstanceRecord* record, const ExportVideoInfo* info);
 
-/* A host-provided table of pointer-sized slots. The plug-in writes slots 0 to 11 and 13; slot 12 is
- * the host's and is left exactly as the host provided it. */
+/* The table's slots: the plug-in writes every one but kPostProcessHostSlot, which is the host's and
+ * is left exactly as the host provided it. */
+enum { kPostProcessCallbackSlotCount = 14, kPostProcessHostSlot = 12 };
+
+/* A host-provided table of pointer-sized slots. */
 typedef struct PostProcessCallbacks {
     PostProcessCreateInstance createInstance;           /* 0 */
     PostProcessDestroyInstance destroyInstance;         /* 1 */
@@ -224,13 +253,14 @@ typedef struct PostProcessCallbacks {
     PostProcessReceiveVideoInfo receiveVideoInfo;       /* 13 */
 } PostProcessCallbacks;
 
-VEKTA_STATIC_ASSERT(sizeof(PostProcessCallbacks) == 14 * sizeof(void*), "14 pointer-sized slots");
-VEKTA_STATIC_ASSERT(offsetof(PostProcessCallbacks, hostSlot12) == 12 * sizeof(void*), "slot 12");
+VEKTA_STATIC_ASSERT(sizeof(PostProcessCallbacks) == kPostProcessCallbackSlotCount * sizeof(void*),
+                    "14 pointer-sized slots");
+VEKTA_STATIC_ASSERT(offsetof(PostProcessCallbacks, hostSlot12) == kPostProcessHostSlot * sizeof(void*), "slot 12");
 VEKTA_STATIC_ASSERT(offsetof(PostProcessCallbacks, receiveVideoInfo) == 13 * sizeof(void*), "slot 13");
 
 /* [main-thread] The module's one exported function, looked up by this name. The three host values
  * are not read. Fills *description and the callback table; may be called again and writes the same
- * values. Returns 0. */
+ * values. Returns kCallbackDone. */
 typedef int32_t (*PostProcessEntryFunction)(uint64_t hostValue1, uint64_t hostValue2, uint64_t hostValue3,
                                             PostProcessDescription* description, PostProcessCallbacks* callbacks);
 #define VEKTA_POSTPROCESS_ENTRY_NAME "PostProcessEntry"

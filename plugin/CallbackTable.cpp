@@ -12,8 +12,6 @@
 namespace Vekta {
 namespace {
 
-constexpr std::int32_t kFailure = 1;
-
 template <class Body>
 std::int32_t Guarded(const char* name, Body&& body) noexcept {
     try {
@@ -29,7 +27,7 @@ std::int32_t Guarded(const char* name, Body&& body) noexcept {
         } catch (...) {
         }
     }
-    return kFailure;
+    return kCallbackFailed;
 }
 
 std::int32_t OnCreateInstance(HostInstanceRecord* record, PostProcessStatusCallback status,
@@ -39,7 +37,7 @@ std::int32_t OnCreateInstance(HostInstanceRecord* record, PostProcessStatusCallb
 std::int32_t OnDestroyInstance(HostInstanceRecord* record) noexcept {
     // Destroying never fails from the host's point of view.
     Guarded("DestroyInstance", [&] { return DestroyInstance(record); });
-    return 0;
+    return kCallbackDone;
 }
 std::int32_t OnAddParameters(HostInstanceRecord* record) noexcept {
     return Guarded("AddParameters", [&] { return AddParameters(record); });
@@ -60,7 +58,7 @@ std::int32_t OnReceiveOutputFiles(HostInstanceRecord* record, std::uint64_t, std
 std::int32_t OnExecute(HostInstanceRecord* record, std::int32_t selector) noexcept {
     return Guarded("Execute", [&] { return Execute(record, selector); });
 }
-std::int32_t OnNoOperation(HostInstanceRecord*) noexcept { return 0; }
+std::int32_t OnNoOperation(HostInstanceRecord*) noexcept { return kCallbackDone; }
 std::int32_t OnCheckOutputFormat(HostInstanceRecord* record, const ExportVideoInfo* format) noexcept {
     return Guarded("CheckOutputFormat", [&] { return CheckOutputFormat(record, format); });
 }

@@ -1,26 +1,19 @@
 #include "plugin/InstanceCallbacks.h"
 
-#include "plugin/HostRecordAccess.h"
 #include "plugin/InstanceLookup.h"
+#include "settings/HostRecordAccess.h"
 #include "settings/ParameterAccess.h"
+#include "settings/TikTokParameterTables.h"
 
 namespace Vekta {
-namespace {
-
-constexpr std::int32_t kDone = 0;
-constexpr std::int32_t kFailure = 1;
-
-enum HostCommand : std::uint32_t { kCommandAbort = 1, kCommandArm = 3, kCommandIdle = 4 };
-
-}  // namespace
 
 std::int32_t CreateInstance(HostInstanceRecord* record, PostProcessStatusCallback status,
                             AccountStatusCallback account) {
-    if (!record) return kFailure;
+    if (!record) return kCallbackFailed;
     talcore::utility::RefCountedPtr<TikTokUploader> uploader(new TikTokUploader(*record, status, account));
     uploader->AddUseCount();
     WriteInstanceKey(record, uploader->GetWeakKey());
-    return kDone;
+    return kCallbackDone;
 }
 
 std::int32_t DestroyInstance(HostInstanceRecord* record) {
@@ -28,55 +21,55 @@ std::int32_t DestroyInstance(HostInstanceRecord* record) {
         uploader->StopAndWait(false);
         uploader->ReleaseUseCount();
     }
-    return kDone;
+    return kCallbackDone;
 }
 
 std::int32_t QueryHasCredentials(HostInstanceRecord* record, std::uint8_t* hasCredentials) {
     if (hasCredentials) *hasCredentials = 0;
     const auto uploader = LookupInstance(record);
-    if (!uploader) return kFailure;
+    if (!uploader) return kCallbackFailed;
     if (hasCredentials) *hasCredentials = uploader->HasCredentials() ? 1 : 0;
-    return kDone;
+    return kCallbackDone;
 }
 
 std::int32_t ReceiveOutputFiles(HostInstanceRecord* record, std::uint32_t count, const OutputFileEntry* entries) {
     const auto uploader = LookupInstance(record);
-    if (!uploader) return kFailure;
+    if (!uploader) return kCallbackFailed;
     uploader->SetOutputFiles(entries ? count : 0, entries);
-    return kDone;
+    return kCallbackDone;
 }
 
 std::int32_t SendCommand(HostInstanceRecord* record, std::uint32_t command) {
     const auto uploader = LookupInstance(record);
-    if (!uploader) return kFailure;
+    if (!uploader) return kCallbackFailed;
     switch (command) {
-        case kCommandAbort:
+        case kSendCommandAbort:
             uploader->Abort();
             break;
-        case kCommandArm:
+        case kSendCommandArm:
             uploader->SetArmed(true);
             break;
-        case kCommandIdle:
+        case kSendCommandIdle:
             uploader->SetArmed(false);
             break;
         default:
             break;
     }
-    return kDone;
+    return kCallbackDone;
 }
 
 std::int32_t QueryStatus(HostInstanceRecord* record) {
     const auto uploader = LookupInstance(record);
-    if (!uploader) return 1;
+    if (!uploader) return kCallbackFailed;
     return static_cast<std::int32_t>(uploader->GetState());
 }
 
 std::int32_t ReceiveVideoInfo(HostInstanceRecord* record, const ExportVideoInfo* info) {
-    if (!record || !IsGroupEnabled(record, "VOXATikTokGroup")) return kDone;
+    if (!record || !IsGroupEnabled(record, kTikTokGroupID)) return kCallbackDone;
     const auto uploader = LookupInstance(record);
-    if (!uploader) return kFailure;
+    if (!uploader) return kCallbackFailed;
     if (info) uploader->SetVideoInfo(*info);
-    return AcquireExportParamSuite(record) ? kDone : kFailure;
+    return AcquireExportParamSuite(record) ? kCallbackDone : kCallbackFailed;
 }
 
 }  // namespace Vekta

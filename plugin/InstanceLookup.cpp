@@ -1,6 +1,6 @@
 #include "plugin/InstanceLookup.h"
 
-#include "plugin/HostRecordAccess.h"
+#include "settings/HostRecordAccess.h"
 
 namespace Vekta {
 

@@ -8,9 +8,11 @@ namespace Vekta {
 
 std::int32_t CheckOutputFormat(HostInstanceRecord* record, const ExportVideoInfo* format) {
     const auto uploader = LookupInstance(record);
-    if (!uploader) return 1;
+    if (!uploader) return kCallbackFailed;
     std::uint32_t fileType = 0;
-    if (format) std::memcpy(&fileType, reinterpret_cast<const std::uint8_t*>(format) + 4, sizeof fileType);
+    if (format)
+        std::memcpy(&fileType, reinterpret_cast<const std::uint8_t*>(format) + offsetof(ExportVideoInfo, fileType),
+                    sizeof fileType);
     bool supported = false;
     switch (fileType) {
         case VEKTA_FOURCC('H', '2', '6', '4'):
@@ -23,7 +25,7 @@ std::int32_t CheckOutputFormat(HostInstanceRecord* record, const ExportVideoInfo
             break;
     }
     uploader->SetFormatSupported(supported);
-    return 0;
+    return kCallbackDone;
 }
 
 }  // namespace Vekta

@@ -9,9 +9,7 @@
 
 namespace {
 
-constexpr std::uint32_t kDescriptionVersion = 1;
 constexpr std::uint32_t kPluginIdentifier = VEKTA_FOURCC('Q', 'V', 'R', 'X');
-constexpr std::size_t kMaxDisplayNameUnits = 255;
 
 }  // namespace
 
@@ -23,15 +21,15 @@ VEKTA_PLUGIN_EXPORT int32_t PostProcessEntry(uint64_t, uint64_t, uint64_t, PostP
             const std::u16string name =
                 talcore::config::Localizer::Get().Localize("$$$/Vekta/PostProcess/TikTok/PluginName=TikTok");
             // No terminator is written after the copied units.
-            const std::size_t units = std::min(name.size(), kMaxDisplayNameUnits);
+            const std::size_t units = std::min<std::size_t>(name.size(), kPostProcessDisplayNameMaxCopied);
             std::memcpy(description->displayName, name.data(), units * sizeof(char16_t));
             description->identifier = kPluginIdentifier;
-            description->version = kDescriptionVersion;
+            description->version = kPostProcessDescriptionVersion;
         }
         if (callbacks) Vekta::FillCallbackTable(*callbacks);
     } catch (...) {
         // The entry has no failure result: the description and the table stay as the host gave
-        // them, so the host finds no version 1 and no callbacks and does not go on.
+        // them, so the host finds no version it knows and no callbacks and does not go on.
     }
-    return 0;
+    return kCallbackDone;
 }

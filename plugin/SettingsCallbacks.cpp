@@ -12,18 +12,18 @@ std::int32_t AddParameters(HostInstanceRecord* record) { return AddTikTokParamet
 
 std::int32_t RefreshParameters(HostInstanceRecord* record) {
     const LuSDKExportParamSuite* suite = AcquireExportParamSuite(record);
-    if (!suite) return 1;
+    if (!suite) return kCallbackFailed;
     const auto uploader = LookupInstance(record);
     return RefreshTikTokParameters(*suite, *record, uploader.Get());
 }
 
 std::int32_t ParameterChanged(HostInstanceRecord* record, const char* parameterID) {
     const auto uploader = LookupInstance(record);
-    if (!uploader) return 1;
+    if (!uploader) return kCallbackFailed;
     const LuSDKExportParamSuite* suite = AcquireExportParamSuite(record);
-    if (!suite) return 1;
+    if (!suite) return kCallbackFailed;
     if (parameterID) TikTokParameterChanged(*suite, *record, *uploader, parameterID);
-    return 0;
+    return kCallbackDone;
 }
 
 }  // namespace Vekta

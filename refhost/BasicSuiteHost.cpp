@@ -22,7 +22,7 @@ bool IsExportParamSuite(const char* name, std::int32_t version) {
 }
 
 std::int32_t ReleaseSuite(const char* name, std::int32_t version) noexcept {
-    return IsExportParamSuite(name, version) ? 0 : kUnknownSuite;
+    return IsExportParamSuite(name, version) ? kSuiteSuccess : kUnknownSuite;
 }
 
 }  // namespace
@@ -32,7 +32,7 @@ std::int32_t AcquireSuite(const char* name, std::int32_t version, const void** s
     *suite = nullptr;
     if (!IsExportParamSuite(name, version) || !exportParamSuiteAvailable.load()) return kUnknownSuite;
     *suite = ExportParamHost::Suite();
-    return 0;
+    return kSuiteSuccess;
 }
 
 const BasicSuite* GetBasicSuite() noexcept {

@@ -319,7 +319,7 @@ struct ExportParamHost::Operations {
                 return host.Refuse(kSuiteBadArgument, "AddParameter", "", "identifier not terminated");
             const std::string_view id(info->identifier);
             if (!IsValidIdentifier(id)) return host.Refuse(kSuiteBadArgument, "AddParameter", id, "bad identifier");
-            if (info->structVersion != 1 || info->value.structVersion != 1)
+            if (info->structVersion != kParamStructVersion || info->value.structVersion != kParamStructVersion)
                 return host.Refuse(kSuiteBadArgument, "AddParameter", id, "record version is not 1");
             if (info->type < kParamTypeCheckbox || info->type > kParamTypeByteArray)
                 return host.Refuse(kSuiteBadArgument, "AddParameter", id, "unknown type code");
@@ -395,7 +395,7 @@ struct ExportParamHost::Operations {
             EntrySnapshot* entry = nullptr;
             if (const auto refused = host.Lookup(instanceID, parameterID, "ChangeValue", entry)) return refused;
             if (value == nullptr) return host.Refuse(kSuiteBadArgument, "ChangeValue", entry->id, "no value record");
-            if (value->structVersion != 1)
+            if (value->structVersion != kParamStructVersion)
                 return host.Refuse(kSuiteBadArgument, "ChangeValue", entry->id, "record version is not 1");
             if (entry->kind == EntryKind::Parameter) {
                 if (HasNumericValue(entry->type)) {
@@ -430,7 +430,7 @@ struct ExportParamHost::Operations {
             if (const auto refused = host.Lookup(instanceID, parameterID, "GetValue", entry)) return refused;
             if (value == nullptr) return host.Refuse(kSuiteBadArgument, "GetValue", entry->id, "no value record");
             std::memset(value, 0, sizeof *value);
-            value->structVersion = 1;
+            value->structVersion = kParamStructVersion;
             value->disabled = entry->disabled ? 1 : 0;
             value->hidden = entry->hidden ? 1 : 0;
             if (entry->kind == EntryKind::Group) return kSuiteOK;

@@ -40,7 +40,7 @@ namespace vekta::host {
 
 // Results of the suite's operations.
 enum : std::int32_t {
-    kSuiteOK = 0,
+    kSuiteOK = kSuiteSuccess,
     kSuiteUnknownInstance = -1,
     kSuiteUnknownID = -2,
     kSuiteBadArgument = -3,

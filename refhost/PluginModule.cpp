@@ -8,14 +8,16 @@
 namespace vekta::host {
 namespace {
 
-constexpr const char* kSlotNames[14] = {
+constexpr const char* kSlotNames[kPostProcessCallbackSlotCount] = {
     "CreateInstance",   "DestroyInstance",    "AddParameters",  "QueryHasCredentials", "RefreshParameters",
     "ParameterChanged", "ReceiveOutputFiles", "Execute",        "NoOperation",         "CheckOutputFormat",
     "SendCommand",      "QueryStatus",        "(host slot 12)", "ReceiveVideoInfo"};
 
 }  // namespace
 
-const char* CallbackSlotName(int slot) { return slot >= 0 && slot < 14 ? kSlotNames[slot] : "?"; }
+const char* CallbackSlotName(int slot) {
+    return slot >= 0 && slot < kPostProcessCallbackSlotCount ? kSlotNames[slot] : "?";
+}
 
 PluginModule::~PluginModule() {
     if (handle_) CloseSharedLibrary(handle_);
@@ -37,16 +39,16 @@ std::unique_ptr<PluginModule> PluginModule::Load(const std::string& path, std::s
     table.hostSlot12 = reinterpret_cast<void*>(kHostSlot12Marker);
     std::memset(&module->description_, 0, sizeof module->description_);
     const std::int32_t result = module->entry_(0, 0, 0, &module->description_, &table);
-    if (result != 0) module->warnings_.push_back("PostProcessEntry returned " + std::to_string(result));
-    if (module->description_.version != 1) {
+    if (result != kCallbackDone) module->warnings_.push_back("PostProcessEntry returned " + std::to_string(result));
+    if (module->description_.version != kPostProcessDescriptionVersion) {
         error = "unsupported description version " + std::to_string(module->description_.version);
         return nullptr;
     }
-    void* slots[14];
+    void* slots[kPostProcessCallbackSlotCount];
     std::memcpy(slots, &table, sizeof slots);
-    for (int slot = 0; slot < 14; ++slot) {
-        if (slot == 12) {
-            if (slots[12] != reinterpret_cast<void*>(kHostSlot12Marker)) {
+    for (int slot = 0; slot < kPostProcessCallbackSlotCount; ++slot) {
+        if (slot == kPostProcessHostSlot) {
+            if (slots[kPostProcessHostSlot] != reinterpret_cast<void*>(kHostSlot12Marker)) {
                 module->warnings_.push_back("the module wrote into host slot 12");
             }
         } else if (!slots[slot]) {
@@ -63,7 +65,7 @@ std::unique_ptr<PluginModule> PluginModule::Load(const std::string& path, std::s
 
 std::string PluginModule::DisplayName() const {
     std::size_t units = 0;
-    while (units < 255 && description_.displayName[units] != 0) ++units;
+    while (units < kPostProcessDisplayNameMaxCopied && description_.displayName[units] != 0) ++units;
     return talcore::string::UTF16to8(std::u16string_view(description_.displayName, units));
 }
 

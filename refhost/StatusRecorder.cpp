@@ -19,7 +19,9 @@ namespace {
 
 std::uint32_t InstanceOf(const HostInstanceRecord* record) {
     std::uint32_t id = 0;
-    if (record) std::memcpy(&id, reinterpret_cast<const std::uint8_t*>(record) + 4, sizeof id);
+    if (record)
+        std::memcpy(&id, reinterpret_cast<const std::uint8_t*>(record) + offsetof(HostInstanceRecord, instanceID),
+                    sizeof id);
     return id;
 }
 

@@ -6,12 +6,11 @@
 #include <optional>
 #include <vector>
 
+#include "settings/HostRecordAccess.h"
 #include "talcore/config/Localizer.h"
 
 namespace Vekta {
 namespace {
-
-constexpr std::int32_t kGroupIndex = 0;
 
 bool IsTerminated(const char (&field)[kParamIdentifierSize]) {
     return std::memchr(field, '\0', sizeof field) != nullptr;
@@ -48,11 +47,13 @@ std::optional<std::u16string> ReadArrayUnits(const LuSDKExportParamSuite* suite,
         buffer.assign(static_cast<std::size_t>(units) + 1, u'\0');
         const std::int32_t offered = (units + 1) * 2;
         std::int32_t size = offered;
-        if (suite->GetArrayValue(instanceID, kGroupIndex, parameterID, &size, buffer.data()) != 0) return std::nullopt;
+        if (suite->GetArrayValue(instanceID, kParamGroupIndex, parameterID, &size, buffer.data()) != 0)
+            return std::nullopt;
         copied = std::clamp(size, 0, offered);
         if (copied < offered) return std::u16string(buffer.data(), static_cast<std::size_t>(copied / 2));
         const std::int32_t expected = storedBytes;
-        if (suite->GetArrayValue(instanceID, kGroupIndex, parameterID, &storedBytes, nullptr) != 0) return std::nullopt;
+        if (suite->GetArrayValue(instanceID, kParamGroupIndex, parameterID, &storedBytes, nullptr) != 0)
+            return std::nullopt;
         sizeChanged = sizeChanged || storedBytes != expected;
     }
     // A suite that fills whatever it is offered and never says how much it copied, while the size
@@ -71,15 +72,12 @@ void DropTrailingNul(std::u16string& text) {
 
 const LuSDKExportParamSuite* AcquireExportParamSuite(const HostInstanceRecord* record) noexcept {
     if (record == nullptr) return nullptr;
-    // The accessor sits unaligned in the packed record.
-    BasicSuiteAccessor accessor = nullptr;
-    std::memcpy(&accessor, reinterpret_cast<const unsigned char*>(record) + offsetof(HostInstanceRecord, getBasicSuite),
-                sizeof accessor);
+    const BasicSuiteAccessor accessor = ReadBasicSuiteAccessor(record);
     if (accessor == nullptr) return nullptr;
     const BasicSuite* basic = accessor();
     if (basic == nullptr || basic->AcquireSuite == nullptr) return nullptr;
     const void* suite = nullptr;
-    if (basic->AcquireSuite(kExportParamSuiteName, kExportParamSuiteVersion, &suite) != 0) return nullptr;
+    if (basic->AcquireSuite(kExportParamSuiteName, kExportParamSuiteVersion, &suite) != kSuiteSuccess) return nullptr;
     return static_cast<const LuSDKExportParamSuite*>(suite);
 }
 
@@ -91,8 +89,8 @@ void AddParameterFromDescriptor(const LuSDKExportParamSuite* suite, std::uint32_
 
     ParamInfo info;
     std::memset(&info, 0, sizeof info);
-    info.structVersion = 1;
-    info.value.structVersion = 1;
+    info.structVersion = kParamStructVersion;
+    info.value.structVersion = kParamStructVersion;
     std::memcpy(info.identifier, descriptor.identifier, std::strlen(descriptor.identifier) + 1);
     info.type = descriptor.type;
     info.flags = descriptor.flags;
@@ -121,7 +119,7 @@ void AddParameterFromDescriptor(const LuSDKExportParamSuite* suite, std::uint32_
         default:
             break;
     }
-    suite->AddParameter(instanceID, kGroupIndex, descriptor.parentGroupID, &info);
+    suite->AddParameter(instanceID, kParamGroupIndex, descriptor.parentGroupID, &info);
 }
 
 void ApplyParameterTexts(const LuSDKExportParamSuite* suite, std::uint32_t instanceID, std::size_t position,
@@ -134,14 +132,14 @@ void ApplyParameterTexts(const LuSDKExportParamSuite* suite, std::uint32_t insta
     const std::u16string label = descriptor.label != nullptr ? localizer.Localize(descriptor.label) : std::u16string();
     const std::u16string tooltip =
         descriptor.tooltip != nullptr ? localizer.Localize(descriptor.tooltip) : std::u16string();
-    suite->SetName(instanceID, kGroupIndex, descriptor.identifier, label.c_str());
-    suite->SetDescription(instanceID, kGroupIndex, descriptor.identifier, tooltip.c_str());
+    suite->SetName(instanceID, kParamGroupIndex, descriptor.identifier, label.c_str());
+    suite->SetDescription(instanceID, kParamGroupIndex, descriptor.identifier, tooltip.c_str());
 }
 
 std::u16string GetArrayText(const LuSDKExportParamSuite* suite, std::uint32_t instanceID, const char* parameterID) {
     if (suite == nullptr || suite->GetArrayValue == nullptr || parameterID == nullptr) return {};
     std::int32_t storedBytes = 0;
-    if (suite->GetArrayValue(instanceID, kGroupIndex, parameterID, &storedBytes, nullptr) != 0) return {};
+    if (suite->GetArrayValue(instanceID, kParamGroupIndex, parameterID, &storedBytes, nullptr) != 0) return {};
     if (storedBytes < 1) return {};
     std::u16string text = ReadArrayUnits(suite, instanceID, parameterID, storedBytes).value_or(std::u16string());
     DropTrailingNul(text);
@@ -156,20 +154,20 @@ void SetArrayText(const std::u16string& text, const LuSDKExportParamSuite* suite
     if (text.size() > kMaxUnits) return;
     const auto size = text.empty() ? 0 : static_cast<std::int32_t>(2 * text.size() + 2);
     // c_str() ends in the NUL that the stored form carries.
-    suite->SetArrayValue(instanceID, kGroupIndex, parameterID, size, text.c_str());
+    suite->SetArrayValue(instanceID, kParamGroupIndex, parameterID, size, text.c_str());
 }
 
 void ClearArrayValue(const LuSDKExportParamSuite* suite, std::uint32_t instanceID, const char* parameterID) {
     if (suite == nullptr || suite->SetArrayValue == nullptr || parameterID == nullptr) return;
     const char16_t empty[1] = {u'\0'};
-    suite->SetArrayValue(instanceID, kGroupIndex, parameterID, 0, empty);
+    suite->SetArrayValue(instanceID, kParamGroupIndex, parameterID, 0, empty);
 }
 
 std::u16string GetTextValue(const LuSDKExportParamSuite* suite, std::uint32_t instanceID, const char* parameterID) {
     if (suite == nullptr || suite->GetValue == nullptr || parameterID == nullptr) return {};
     ParamValue record;
     std::memset(&record, 0, sizeof record);
-    if (suite->GetValue(instanceID, kGroupIndex, parameterID, &record) < 0) return {};
+    if (suite->GetValue(instanceID, kParamGroupIndex, parameterID, &record) < 0) return {};
 
     // The inline text need not be terminated: it then fills the whole field and no more.
     std::size_t inlineUnits = 0;
@@ -186,14 +184,101 @@ std::u16string GetTextValue(const LuSDKExportParamSuite* suite, std::uint32_t in
 }
 
 bool IsGroupEnabled(const HostInstanceRecord* record, const char* groupID) {
-    const LuSDKExportParamSuite* suite = AcquireExportParamSuite(record);
-    if (suite == nullptr || suite->GetValue == nullptr || groupID == nullptr) return false;
-    std::uint32_t instanceID = 0;
-    std::memcpy(&instanceID, reinterpret_cast<const unsigned char*>(record) + offsetof(HostInstanceRecord, instanceID),
-                sizeof instanceID);
+    return InstanceParameters::ForRecord(record).IsEnabled(groupID);
+}
+
+InstanceParameters InstanceParameters::ForRecord(const HostInstanceRecord* record,
+                                                 std::span<const ParamDescriptor> table) noexcept {
+    if (record == nullptr) return InstanceParameters(nullptr, 0, table);
+    return InstanceParameters(AcquireExportParamSuite(record), ReadInstanceID(record), table);
+}
+
+ParamValue InstanceParameters::Read(const char* id) const {
     ParamValue value;
     std::memset(&value, 0, sizeof value);
-    return suite->GetValue(instanceID, kGroupIndex, groupID, &value) == 0 && value.disabled == 0;
+    if (suite_ == nullptr || suite_->GetValue == nullptr || id == nullptr) return value;
+    if (suite_->GetValue(instanceID_, kParamGroupIndex, id, &value) < 0) std::memset(&value, 0, sizeof value);
+    return value;
+}
+
+bool InstanceParameters::IsEnabled(const char* id) const {
+    if (suite_ == nullptr || suite_->GetValue == nullptr || id == nullptr) return false;
+    ParamValue value;
+    std::memset(&value, 0, sizeof value);
+    return suite_->GetValue(instanceID_, kParamGroupIndex, id, &value) == kSuiteSuccess && value.disabled == 0;
+}
+
+template <class Change>
+void InstanceParameters::Update(const char* id, Change&& change) const {
+    if (suite_ == nullptr || suite_->GetValue == nullptr || suite_->ChangeValue == nullptr || id == nullptr) return;
+    ParamValue value;
+    std::memset(&value, 0, sizeof value);
+    if (suite_->GetValue(instanceID_, kParamGroupIndex, id, &value) < 0) return;
+    change(value);
+    suite_->ChangeValue(instanceID_, kParamGroupIndex, id, &value);
+}
+
+template <class Change>
+void InstanceParameters::UpdateFlag(const char* id, Change&& change) const {
+    std::optional<std::u16string> wholeText;
+    Update(id, [&](ParamValue& value) {
+        if (value.arraySize > 0 && IsTextParameter(id)) wholeText = ReadText(id);
+        change(value);
+    });
+    if (wholeText) SetArrayText(id, *wholeText);
+}
+
+bool InstanceParameters::IsTextParameter(const char* id) const {
+    return std::any_of(table_.begin(), table_.end(), [id](const ParamDescriptor& descriptor) {
+        return descriptor.type == kParamTypeText && std::strcmp(id, descriptor.identifier) == 0;
+    });
+}
+
+void InstanceParameters::SetInteger(const char* id, std::int32_t v) const {
+    Update(id, [v](ParamValue& value) { value.value.intValue = v; });
+}
+
+void InstanceParameters::SetTime(const char* id, std::int64_t v) const {
+    Update(id, [v](ParamValue& value) { value.value.timeValue = v; });
+}
+
+void InstanceParameters::SetInlineText(const char* id, const std::u16string& text) const {
+    Update(id, [&text](ParamValue& value) {
+        const std::size_t units = std::min<std::size_t>(text.size(), kParamInlineTextUnits - 1);
+        std::memset(value.textValue, 0, sizeof value.textValue);
+        std::memcpy(value.textValue, text.data(), units * sizeof(char16_t));
+    });
+}
+
+void InstanceParameters::SetDisabled(const char* id, bool disabled) const {
+    UpdateFlag(id, [disabled](ParamValue& value) { value.disabled = disabled ? 1 : 0; });
+}
+
+void InstanceParameters::SetHidden(const char* id, bool hidden) const {
+    UpdateFlag(id, [hidden](ParamValue& value) { value.hidden = hidden ? 1 : 0; });
+}
+
+void InstanceParameters::SetName(const char* id, const std::u16string& text) const {
+    if (suite_ == nullptr || suite_->SetName == nullptr || id == nullptr) return;
+    suite_->SetName(instanceID_, kParamGroupIndex, id, text.c_str());
+}
+
+void InstanceParameters::SetDescription(const char* id, const std::u16string& text) const {
+    if (suite_ == nullptr || suite_->SetDescription == nullptr || id == nullptr) return;
+    suite_->SetDescription(instanceID_, kParamGroupIndex, id, text.c_str());
+}
+
+void InstanceParameters::ClearChoices(const char* id) const {
+    if (suite_ == nullptr || suite_->ClearChoices == nullptr || id == nullptr) return;
+    suite_->ClearChoices(instanceID_, kParamGroupIndex, id);
+}
+
+void InstanceParameters::AddChoice(const char* id, std::int32_t v, const std::u16string& label) const {
+    if (suite_ == nullptr || suite_->AddChoice == nullptr || id == nullptr) return;
+    ParamValueUnion value;
+    std::memset(&value, 0, sizeof value);
+    value.intValue = v;
+    suite_->AddChoice(instanceID_, kParamGroupIndex, id, value, label.c_str());
 }
 
 }  // namespace Vekta

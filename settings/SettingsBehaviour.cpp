@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 
+#include "settings/HostRecordAccess.h"
 #include "settings/ParameterAccess.h"
 #include "settings/TikTokParameterTables.h"
 #include "talcore/config/Localizer.h"
@@ -22,89 +23,14 @@ namespace {
 
 std::u16string Localized(std::string_view key) { return talcore::config::Localizer::Get().Localize(key); }
 
-bool IsTextParameter(std::string_view id) {
-    return std::any_of(kTikTokParamDescriptors.begin(), kTikTokParamDescriptors.end(),
-                       [id](const ParamDescriptor& d) { return d.type == kParamTypeText && id == d.identifier; });
+// The parameters of the instance behind `record`, with the TikTok table telling which are texts.
+InstanceParameters ParametersOf(const LuSDKExportParamSuite& suite, const HostInstanceRecord& record) {
+    return InstanceParameters(&suite, ReadInstanceID(&record), kTikTokParamDescriptors);
 }
-
-// The parameters of one instance, with the read-change-write steps every setting goes through.
-class TikTokParameters {
-public:
-    TikTokParameters(const LuSDKExportParamSuite& suite, std::uint32_t instanceID)
-        : suite_(suite), instanceID_(instanceID) {}
-
-    ParamValue Read(const char* id) const {
-        ParamValue value;
-        std::memset(&value, 0, sizeof value);
-        if (suite_.GetValue(instanceID_, 0, id, &value) < 0) std::memset(&value, 0, sizeof value);
-        return value;
-    }
-    std::int32_t ReadInteger(const char* id) const { return Read(id).value.intValue; }
-    std::int64_t ReadTime(const char* id) const { return Read(id).value.timeValue; }
-
-    template <class Change>
-    void Update(const char* id, Change&& change) {
-        ParamValue value;
-        std::memset(&value, 0, sizeof value);
-        if (suite_.GetValue(instanceID_, 0, id, &value) < 0) return;
-        change(value);
-        suite_.ChangeValue(instanceID_, 0, id, &value);
-    }
-    void SetInteger(const char* id, std::int32_t v) {
-        Update(id, [v](ParamValue& value) { value.value.intValue = v; });
-    }
-    void SetTime(const char* id, std::int64_t v) {
-        Update(id, [v](ParamValue& value) { value.value.timeValue = v; });
-    }
-    // Changes a flag only. A text longer than the record's inline field comes back cut there, and a
-    // host may store the record's text as given; the whole text is then written again.
-    template <class Change>
-    void UpdateFlag(const char* id, Change&& change) {
-        ParamValue value;
-        std::memset(&value, 0, sizeof value);
-        if (suite_.GetValue(instanceID_, 0, id, &value) < 0) return;
-        std::optional<std::u16string> wholeText;
-        if (value.arraySize > 0 && IsTextParameter(id)) wholeText = GetTextValue(&suite_, instanceID_, id);
-        change(value);
-        suite_.ChangeValue(instanceID_, 0, id, &value);
-        if (wholeText) SetArrayText(*wholeText, &suite_, instanceID_, id);
-    }
-    void SetDisabled(const char* id, bool disabled) {
-        UpdateFlag(id, [disabled](ParamValue& value) { value.disabled = disabled ? 1 : 0; });
-    }
-    void SetHidden(const char* id, bool hidden) {
-        UpdateFlag(id, [hidden](ParamValue& value) { value.hidden = hidden ? 1 : 0; });
-    }
-    void SetInlineText(const char* id, const std::u16string& text) {
-        Update(id, [&text](ParamValue& value) {
-            const std::size_t units = std::min<std::size_t>(text.size(), kParamInlineTextUnits - 1);
-            std::memset(value.textValue, 0, sizeof value.textValue);
-            std::memcpy(value.textValue, text.data(), units * sizeof(char16_t));
-        });
-    }
-    void SetName(const char* id, const std::u16string& text) { suite_.SetName(instanceID_, 0, id, text.c_str()); }
-    void SetDescription(const char* id, const std::u16string& text) {
-        suite_.SetDescription(instanceID_, 0, id, text.c_str());
-    }
-    void ClearChoices(const char* id) { suite_.ClearChoices(instanceID_, 0, id); }
-    void AddChoice(const char* id, std::int32_t v, const std::u16string& label) {
-        ParamValueUnion value;
-        std::memset(&value, 0, sizeof value);
-        value.intValue = v;
-        suite_.AddChoice(instanceID_, 0, id, value, label.c_str());
-    }
-
-    const LuSDKExportParamSuite* Suite() const { return &suite_; }
-    std::uint32_t InstanceID() const { return instanceID_; }
-
-private:
-    const LuSDKExportParamSuite& suite_;
-    std::uint32_t instanceID_;
-};
 
 // A Draft greys out what only a post uses; going back to Post enables it again, except the
 // permissions that the creator has turned off.
-void ApplyPublishTypeDisabling(TikTokParameters& p) {
+void ApplyPublishTypeDisabling(const InstanceParameters& p) {
     const bool draft = p.ReadInteger(kTikTokPublishTypeID) != kPublishTypePost;
     for (const char* id : kPublishTypeAffectedParameters) {
         const std::string_view name(id);
@@ -124,7 +50,7 @@ constexpr std::array<std::uint32_t, 2> kSignedOutPrivacyCodes = {kPrivacyCodeUns
 // position). A choice that is not among them any more (another account, a private one) goes back
 // to "Select an option...", and the stored privacy level follows the choice, so a post cannot go
 // out with a level that this account may not use.
-void FillPrivacyChoices(TikTokParameters& p, std::span<const std::uint32_t> codes) {
+void FillPrivacyChoices(const InstanceParameters& p, std::span<const std::uint32_t> codes) {
     p.ClearChoices(kTikTokPrivacyID);
     for (const std::uint32_t code : codes) {
         p.AddChoice(kTikTokPrivacyID, static_cast<std::int32_t>(code), Localized(kPrivacyOptions[code].label));
@@ -135,15 +61,15 @@ void FillPrivacyChoices(TikTokParameters& p, std::span<const std::uint32_t> code
     const std::size_t position = offered ? static_cast<std::size_t>(chosen) : kPrivacyDefaultIndex;
     if (!offered && chosen != static_cast<std::int32_t>(position))
         p.SetInteger(kTikTokPrivacyID, static_cast<std::int32_t>(position));
-    SetArrayText(std::u16string(kPrivacyOptions[position].apiString), p.Suite(), p.InstanceID(), kTikTokPrivacyTokenID);
+    p.SetArrayText(kTikTokPrivacyTokenID, std::u16string(kPrivacyOptions[position].apiString));
 }
 
-void RefillPrivacyOptions(TikTokParameters& p) {
+void RefillPrivacyOptions(const InstanceParameters& p) {
     const bool privateAccount = p.ReadInteger(kTikTokPrivateAccountID) == 1;
     FillPrivacyChoices(p, privateAccount ? kPrivateAccountPrivacyCodes : kPublicAccountPrivacyCodes);
 }
 
-void UpdateStatus(TikTokParameters& p, const TikTokUploader* uploader) {
+void UpdateStatus(const InstanceParameters& p, const TikTokUploader* uploader) {
     if (!uploader) return;
     std::u16string tooltip;
     const std::u16string text = uploader->GetStatusText(tooltip);
@@ -153,20 +79,19 @@ void UpdateStatus(TikTokParameters& p, const TikTokUploader* uploader) {
     if (!tooltip.empty()) p.SetDescription(kTikTokStatusTextID, tooltip);
 }
 
-// Both are bound to the suite and the instance, not to the uploader: they only write parameters.
-TikTokUploader::LoginCallback MakeLoginCompletion(const LuSDKExportParamSuite& suite, std::uint32_t instanceID) {
-    return [&suite, instanceID](bool signedIn, const std::u16string& refreshToken) {
-        TikTokParameters p(suite, instanceID);
+// Both are bound to the instance's parameters, not to the uploader: they only write parameters.
+TikTokUploader::LoginCallback MakeLoginCompletion(const InstanceParameters& p) {
+    return [p](bool signedIn, const std::u16string& refreshToken) {
         if (!refreshToken.empty()) {
-            SetArrayText(refreshToken, &suite, instanceID, kTikTokRefreshTokenID);
+            p.SetArrayText(kTikTokRefreshTokenID, refreshToken);
         } else {
-            ClearArrayValue(&suite, instanceID, kTikTokRefreshTokenID);
+            p.ClearArray(kTikTokRefreshTokenID);
         }
         p.SetName(kTikTokLoginID, Localized(signedIn ? kSignOutKey : kSignInKey));
     };
 }
 
-void WriteCreatorInfo(TikTokParameters& p, const TikTokCreatorInfo& info) {
+void WriteCreatorInfo(const InstanceParameters& p, const TikTokCreatorInfo& info) {
     p.SetInteger(kTikTokPrivateAccountID, info.privateAccount ? 1 : 0);
     const struct {
         bool off;
@@ -182,18 +107,14 @@ void WriteCreatorInfo(TikTokParameters& p, const TikTokCreatorInfo& info) {
     p.SetInteger(kTikTokAccountMaxDurationID, info.maxVideoPostDurationSec);
 }
 
-TikTokUploader::CreatorInfoCallback MakeCreatorInfoCompletion(const LuSDKExportParamSuite& suite,
-                                                              std::uint32_t instanceID) {
-    return [&suite, instanceID](const TikTokCreatorInfo& info) {
-        TikTokParameters p(suite, instanceID);
-        WriteCreatorInfo(p, info);
-    };
+TikTokUploader::CreatorInfoCallback MakeCreatorInfoCompletion(const InstanceParameters& p) {
+    return [p](const TikTokCreatorInfo& info) { WriteCreatorInfo(p, info); };
 }
 
 // The account facts of no account, in the uploader and in the hidden parameters: what one account
 // allowed must not carry over to the next (a private account's flag would keep "Everyone" away,
 // and a permission that creator had turned off would stay greyed out).
-void ForgetAccount(TikTokParameters& p, TikTokUploader& uploader) {
+void ForgetAccount(const InstanceParameters& p, TikTokUploader& uploader) {
     uploader.ForgetCreatorInfo();
     WriteCreatorInfo(p, uploader.GetCreatorInfo());
     ApplyPublishTypeDisabling(p);
@@ -203,11 +124,10 @@ void ForgetAccount(TikTokParameters& p, TikTokUploader& uploader) {
 // creator's capabilities while signed in; no account's after a sign-out or a sign-in that was
 // cancelled, timed out or refused, and when the query itself finds the account gone (TikTok
 // refused the refresh token).
-void FollowAccount(TikTokParameters& p, TikTokUploader& uploader, const LuSDKExportParamSuite& suite,
-                   std::uint32_t instanceID) {
+void FollowAccount(const InstanceParameters& p, TikTokUploader& uploader) {
     if (uploader.HasCredentials()) {
         p.SetName(kTikTokLoginID, Localized(kSignOutKey));
-        uploader.QueryCreatorInfo(MakeCreatorInfoCompletion(suite, instanceID));
+        uploader.QueryCreatorInfo(MakeCreatorInfoCompletion(p));
     }
     if (uploader.HasCredentials()) {
         RefillPrivacyOptions(p);
@@ -222,15 +142,13 @@ void FollowAccount(TikTokParameters& p, TikTokUploader& uploader, const LuSDKExp
 // `takenBack` (what the refresh gave to the uploader), then given the token that TikTok rotated in
 // since the last hand-over, if any. One lock for every such write, so that a hand-over from an
 // upload on another thread is never emptied by a refresh that has not seen it.
-void SettleRefreshTokenParameter(const LuSDKExportParamSuite& suite, std::uint32_t instanceID, TikTokUploader& uploader,
+void SettleRefreshTokenParameter(const InstanceParameters& p, TikTokUploader& uploader,
                                  const std::u16string* takenBack) {
     static std::mutex writers;
     std::lock_guard lock(writers);
-    if (takenBack && GetArrayText(&suite, instanceID, kTikTokRefreshTokenID) == *takenBack) {
-        ClearArrayValue(&suite, instanceID, kTikTokRefreshTokenID);
-    }
+    if (takenBack && p.ReadArrayText(kTikTokRefreshTokenID) == *takenBack) p.ClearArray(kTikTokRefreshTokenID);
     std::u16string rotated;
-    if (uploader.TakeRefreshTokenHandOver(rotated)) SetArrayText(rotated, &suite, instanceID, kTikTokRefreshTokenID);
+    if (uploader.TakeRefreshTokenHandOver(rotated)) p.SetArrayText(kTikTokRefreshTokenID, rotated);
 }
 
 // frames * ticksPerFrame, held at the ends of the range instead of overflowing.
@@ -246,7 +164,7 @@ std::int64_t SaturatingMultiply(std::int64_t a, std::int64_t b) {
     return a * b;
 }
 
-void UpdateCover(TikTokParameters& p, TikTokUploader& uploader, bool fromButton) {
+void UpdateCover(const InstanceParameters& p, TikTokUploader& uploader, bool fromButton) {
     std::int64_t ticks = p.ReadTime(kTikTokCoverImageThumbnailTimeTokenID);
     const std::int64_t frames = p.ReadTime(kTikTokCoverImageThumbnailTimeID);
     const std::int64_t ticksPerFrame = p.ReadTime(kHostTicksPerFrameID);
@@ -261,7 +179,7 @@ void UpdateCover(TikTokParameters& p, TikTokUploader& uploader, bool fromButton)
             p.SetTime(kTikTokCoverImageThumbnailTimeTokenID, ticks);
         }
     }
-    ClearArrayValue(p.Suite(), p.InstanceID(), kTikTokCoverImageFileTokenID);
+    p.ClearArray(kTikTokCoverImageFileTokenID);
     uploader.SetCoverTime(ticks);
 }
 
@@ -269,7 +187,7 @@ void UpdateCover(TikTokParameters& p, TikTokUploader& uploader, bool fromButton)
 
 std::int32_t RefreshTikTokParameters(const LuSDKExportParamSuite& suite, const HostInstanceRecord& record,
                                      TikTokUploader* uploader) {
-    TikTokParameters p(suite, record.instanceID);
+    const InstanceParameters p = ParametersOf(suite, record);
     p.ClearChoices(kTikTokPublishTypeID);
     for (std::size_t position = 0; position < kPublishTypeOptions.size(); ++position) {
         p.AddChoice(kTikTokPublishTypeID, static_cast<std::int32_t>(position),
@@ -278,51 +196,50 @@ std::int32_t RefreshTikTokParameters(const LuSDKExportParamSuite& suite, const H
     ApplyPublishTypeDisabling(p);
     p.SetName(kTikTokGroupID, TikTokGroupTitle());
     p.SetName(kTikTokPermissionsSubGroupID, TikTokPermissionsTitle());
-    if (!uploader) return 1;
+    if (!uploader) return kCallbackFailed;
 
     p.SetHidden(kTikTokGroupID, !uploader->IsFormatSupported());
     if (!uploader->IsFormatSupported()) {
         uploader->SetArmed(false);
-        return 0;
+        return kCallbackDone;
     }
     for (std::size_t position = 0; position < kTikTokParamDescriptors.size(); ++position) {
-        ApplyParameterTexts(&suite, record.instanceID, position, kTikTokParamDescriptors);
+        ApplyParameterTexts(p.Suite(), p.InstanceID(), position, kTikTokParamDescriptors);
     }
-    if (GetTextValue(&suite, record.instanceID, kTikTokCaptionID).empty() &&
-        p.ReadInteger(kTikTokCaptionChangedID) == 0) {
+    if (p.ReadText(kTikTokCaptionID).empty() && p.ReadInteger(kTikTokCaptionChangedID) == 0) {
         p.SetInlineText(kTikTokCaptionID, TikTokDefaultCaption());
     }
     uploader->SetArmed(IsGroupEnabled(&record, kTikTokGroupID));
 
-    const std::u16string handedOver = GetArrayText(&suite, record.instanceID, kTikTokRefreshTokenID);
+    const std::u16string handedOver = p.ReadArrayText(kTikTokRefreshTokenID);
     if (!handedOver.empty()) uploader->SetRefreshToken(handedOver);
-    FollowAccount(p, *uploader, suite, record.instanceID);
+    FollowAccount(p, *uploader);
     uploader->SetCoverTime(p.ReadTime(kTikTokCoverImageThumbnailTimeTokenID));
     UpdateStatus(p, uploader);
     // From here on the refresh token lives only in the uploader, unless TikTok has rotated it.
-    SettleRefreshTokenParameter(suite, record.instanceID, *uploader, &handedOver);
-    return 0;
+    SettleRefreshTokenParameter(p, *uploader, &handedOver);
+    return kCallbackDone;
 }
 
 void HandOverRotatedRefreshToken(const LuSDKExportParamSuite& suite, const HostInstanceRecord& record,
                                  TikTokUploader& uploader) {
-    SettleRefreshTokenParameter(suite, record.instanceID, uploader, nullptr);
+    SettleRefreshTokenParameter(ParametersOf(suite, record), uploader, nullptr);
 }
 
 void TikTokParameterChanged(const LuSDKExportParamSuite& suite, const HostInstanceRecord& record,
                             TikTokUploader& uploader, std::string_view parameterID) {
-    TikTokParameters p(suite, record.instanceID);
+    const InstanceParameters p = ParametersOf(suite, record);
     if (parameterID == kTikTokLoginID) {
         if (!uploader.HasCredentials()) {
             // What the uploader still knows belongs to an account that is gone (signed out, or
             // refused by TikTok during an upload), not to the one signing in now.
             ForgetAccount(p, uploader);
-            uploader.LoginBrowser(MakeLoginCompletion(suite, record.instanceID));
+            uploader.LoginBrowser(MakeLoginCompletion(p));
         } else {
-            ClearArrayValue(&suite, record.instanceID, kTikTokRefreshTokenID);
+            p.ClearArray(kTikTokRefreshTokenID);
             uploader.SignOut(true);
         }
-        FollowAccount(p, uploader, suite, record.instanceID);
+        FollowAccount(p, uploader);
         UpdateStatus(p, &uploader);
     } else if (parameterID == kTikTokPublishTypeID) {
         ApplyPublishTypeDisabling(p);
@@ -332,7 +249,7 @@ void TikTokParameterChanged(const LuSDKExportParamSuite& suite, const HostInstan
         const std::u16string level = position >= 0 && static_cast<std::size_t>(position) < kPrivacyOptions.size()
                                          ? std::u16string(kPrivacyOptions[static_cast<std::size_t>(position)].apiString)
                                          : std::u16string();
-        SetArrayText(level, &suite, record.instanceID, kTikTokPrivacyTokenID);
+        p.SetArrayText(kTikTokPrivacyTokenID, level);
     } else if (parameterID == kTikTokCoverImageThumbnailTimeBtnID) {
         UpdateCover(p, uploader, true);
     } else if (parameterID == kTikTokCoverImageThumbnailTimeID) {
@@ -344,7 +261,7 @@ void TikTokParameterChanged(const LuSDKExportParamSuite& suite, const HostInstan
             "$$$/VektaSettingsUI/TikTokFormatRequirementsURL=" + TikTokEndpoints::FormatRequirementsURL();
         talcore::utility::OpenFileInDefaultApplication(talcore::string::UTF16to8(Localized(key)));
     }
-    HandOverRotatedRefreshToken(suite, record, uploader);
+    SettleRefreshTokenParameter(p, uploader, nullptr);
 }
 
 }  // namespace Vekta

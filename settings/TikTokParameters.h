@@ -7,7 +7,7 @@
 
 namespace Vekta {
 
-// [main-thread] Adds "VOXATikTokGroup" under the host group named in `record`, its sub-groups and
+// [main-thread] Adds kTikTokGroupID under the host group named in `record`, its sub-groups and
 // the parameters of kTikTokParamDescriptors, in table order; each sub-group is created right before
 // its first member. Returns 1 without adding anything when the export-parameter suite cannot be
 // acquired (or `record` is null), else 0. Individual suite refusals (for instance a group that

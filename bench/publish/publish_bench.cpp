@@ -83,8 +83,8 @@ public:
         host::ExportParamHost::Get().ResetInstance(kInstanceID);
         record_ = host::MakeHostInstanceRecord(kInstanceID, host::kDefaultHostGroupID, host::kBasicSuiteAccessor);
         if (T().createInstance(&record_, &host::StatusRecorder::StatusCallback,
-                               &host::StatusRecorder::AccountCallback) != 0 ||
-            T().addParameters(&record_) != 0 || T().refreshParameters(&record_) != 0)
+                               &host::StatusRecorder::AccountCallback) != kCallbackDone ||
+            T().addParameters(&record_) != kCallbackDone || T().refreshParameters(&record_) != kCallbackDone)
             Fail("the instance could not be set up");
         T().parameterChanged(&record_, "VOXATikTokLogin");
         person.JoinBrowsers();
@@ -113,13 +113,14 @@ public:
         info.frameHeight = 1920;
         info.frameRate = 30.0f;
         info.durationMs = 60'000;
-        if (T().receiveOutputFiles(&record_, 0, 0, 1, &entry) != 0 || T().checkOutputFormat(&record_, &info) != 0 ||
-            T().receiveVideoInfo(&record_, &info) != 0)
+        if (T().receiveOutputFiles(&record_, 0, 0, 1, &entry) != kCallbackDone ||
+            T().checkOutputFormat(&record_, &info) != kCallbackDone ||
+            T().receiveVideoInfo(&record_, &info) != kCallbackDone)
             Fail("the export could not be described");
     }
 
     void Publish() {
-        if (T().execute(&record_, 5) != 0) Fail("Execute failed");
+        if (T().execute(&record_, kExecuteSelectorPublish) != kCallbackDone) Fail("Execute failed");
         const auto events = host::StatusRecorder::Get().StatusEvents(kInstanceID);
         if (events.empty() || events.back().state != kUploadStateSucceeded)
             Fail("the publish did not succeed: " +

@@ -115,21 +115,22 @@ bool HostSession::Open(const GlobalOptions& options, std::string& error) {
     // The host's own hidden parameter: ticks per frame of the export (30 fps until a file says otherwise).
     ParamInfo ticks;
     std::memset(&ticks, 0, sizeof ticks);
-    ticks.structVersion = 1;
-    ticks.value.structVersion = 1;
+    ticks.structVersion = kParamStructVersion;
+    ticks.value.structVersion = kParamStructVersion;
     std::strncpy(ticks.identifier, kTicksPerFrame, sizeof ticks.identifier - 1);
     ticks.type = kParamTypeHiddenInt64;
     ticks.value.value.timeValue = static_cast<std::int64_t>(kTicksPerSecond / 30.0);
     ticks.value.hidden = 1;
-    ExportParamHost::Suite()->AddParameter(kInstanceID, 0, kDefaultHostGroupID, &ticks);
+    ExportParamHost::Suite()->AddParameter(kInstanceID, kParamGroupIndex, kDefaultHostGroupID, &ticks);
 
     const auto& table = module_->Callbacks();
-    if (table.createInstance(&record_, &StatusRecorder::StatusCallback, &StatusRecorder::AccountCallback) != 0) {
+    if (table.createInstance(&record_, &StatusRecorder::StatusCallback, &StatusRecorder::AccountCallback) !=
+        kCallbackDone) {
         error = "the plug-in did not create an instance";
         return false;
     }
     instanceCreated_ = true;
-    if (table.addParameters(&record_) != 0) {
+    if (table.addParameters(&record_) != kCallbackDone) {
         error = "the plug-in could not add its settings";
         return false;
     }
@@ -140,7 +141,7 @@ bool HostSession::Open(const GlobalOptions& options, std::string& error) {
             return false;
         }
     }
-    if (table.refreshParameters(&record_) != 0) {
+    if (table.refreshParameters(&record_) != kCallbackDone) {
         error = "the plug-in could not refresh its settings";
         return false;
     }
@@ -335,7 +336,7 @@ int HostSession::Publish(const PublishOptions& options) {
     }
     table.receiveVideoInfo(&record_, &info);
     table.receiveOutputFiles(&record_, 0, 0, 1, &entry);
-    table.sendCommand(&record_, 3);
+    table.sendCommand(&record_, kSendCommandArm);
 
     std::error_code sizeError;
     const auto fileSize = std::filesystem::file_size(file, sizeError);
@@ -348,7 +349,7 @@ int HostSession::Publish(const PublishOptions& options) {
     std::atomic<bool> done{false};
     InterruptRequested() = false;
     std::thread exporter([&] {
-        table.execute(&record_, 5);
+        table.execute(&record_, kExecuteSelectorPublish);
         done = true;
         talcore::threads::WakeMainThread();
     });
@@ -362,7 +363,7 @@ int HostSession::Publish(const PublishOptions& options) {
             view.Finish();
             std::printf("Aborting...\n");
             std::fflush(stdout);
-            table.sendCommand(&record_, 1);
+            table.sendCommand(&record_, kSendCommandAbort);
         }
     }
     exporter.join();

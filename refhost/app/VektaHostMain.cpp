@@ -70,14 +70,15 @@ int Describe(const vekta::host::PluginModule& module) {
     std::printf("Module description\n  version     %u\n  identifier  '%s' (0x%08X)\n  name        %s\n", d.version,
                 module.IdentifierText().c_str(), d.identifier, module.DisplayName().c_str());
     std::puts("Callback table");
-    void* slots[14];
+    void* slots[kPostProcessCallbackSlotCount];
     std::memcpy(slots, &module.Callbacks(), sizeof slots);
-    for (int slot = 0; slot < 14; ++slot) {
-        const char* state = slot == 12
-                                ? (slots[12] == reinterpret_cast<void*>(vekta::host::PluginModule::kHostSlot12Marker)
-                                       ? "left to the host"
-                                       : "CHANGED by the module")
-                                : (slots[slot] ? "set" : "EMPTY");
+    for (int slot = 0; slot < kPostProcessCallbackSlotCount; ++slot) {
+        const char* state =
+            slot == kPostProcessHostSlot
+                ? (slots[kPostProcessHostSlot] == reinterpret_cast<void*>(vekta::host::PluginModule::kHostSlot12Marker)
+                       ? "left to the host"
+                       : "CHANGED by the module")
+                : (slots[slot] ? "set" : "EMPTY");
         std::printf("  %2d  %-20s %s\n", slot, vekta::host::CallbackSlotName(slot), state);
     }
     for (const auto& warning : module.Warnings()) std::printf("warning: %s\n", warning.c_str());

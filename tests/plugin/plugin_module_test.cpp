@@ -89,25 +89,26 @@ TEST_F(InstanceLifecycle, CreateCommandsAndDestroy) {
     EXPECT_NE(vekta::host::ReadPluginPrivate(record_), 0u);
     EXPECT_EQ(table_.queryStatus(&record_), kUploadStateIdle);
     std::uint8_t signedIn = 7;
-    EXPECT_EQ(table_.queryHasCredentials(&record_, &signedIn), 0);
+    EXPECT_EQ(table_.queryHasCredentials(&record_, &signedIn), kCallbackDone);
     EXPECT_EQ(signedIn, 0);
 
-    EXPECT_EQ(table_.sendCommand(&record_, 3), 0);
+    EXPECT_EQ(table_.sendCommand(&record_, kSendCommandArm), kCallbackDone);
     EXPECT_EQ(table_.queryStatus(&record_), kUploadStateArmed);
-    for (const std::uint32_t ignored : {0u, 2u, 5u, 0xFFFFFFFFu}) EXPECT_EQ(table_.sendCommand(&record_, ignored), 0);
+    for (const std::uint32_t ignored : {0u, 2u, 5u, 0xFFFFFFFFu})
+        EXPECT_EQ(table_.sendCommand(&record_, ignored), kCallbackDone);
     EXPECT_EQ(table_.queryStatus(&record_), kUploadStateArmed);
-    EXPECT_EQ(table_.sendCommand(&record_, 4), 0);
+    EXPECT_EQ(table_.sendCommand(&record_, kSendCommandIdle), kCallbackDone);
     EXPECT_EQ(table_.queryStatus(&record_), kUploadStateIdle);
 
-    EXPECT_EQ(table_.destroyInstance(&record_), 0);
+    EXPECT_EQ(table_.destroyInstance(&record_), kCallbackDone);
     talcore::threads::PumpMainThreadTasks();
     signedIn = 7;
-    EXPECT_EQ(table_.queryHasCredentials(&record_, &signedIn), 1);
+    EXPECT_EQ(table_.queryHasCredentials(&record_, &signedIn), kCallbackFailed);
     EXPECT_EQ(signedIn, 0);
-    EXPECT_EQ(table_.queryStatus(&record_), 1);
-    EXPECT_EQ(table_.sendCommand(&record_, 3), 1);
-    EXPECT_EQ(table_.receiveOutputFiles(&record_, 0, 0, 0, nullptr), 1);
-    EXPECT_EQ(table_.destroyInstance(&record_), 0) << "destroying twice is harmless";
+    EXPECT_EQ(table_.queryStatus(&record_), kCallbackFailed);
+    EXPECT_EQ(table_.sendCommand(&record_, kSendCommandArm), kCallbackFailed);
+    EXPECT_EQ(table_.receiveOutputFiles(&record_, 0, 0, 0, nullptr), kCallbackFailed);
+    EXPECT_EQ(table_.destroyInstance(&record_), kCallbackDone) << "destroying twice is harmless";
 }
 
 TEST_F(InstanceLifecycle, LookupsOnOtherThreadsRaceSafelyWithDestroy) {
@@ -125,12 +126,12 @@ TEST_F(InstanceLifecycle, LookupsOnOtherThreadsRaceSafelyWithDestroy) {
         });
     }
     while (found.load() < 100) std::this_thread::yield();
-    EXPECT_EQ(table_.destroyInstance(&record_), 0);
+    EXPECT_EQ(table_.destroyInstance(&record_), kCallbackDone);
     // Lookups still running may hold the last reference; the object then dies on the main thread.
     stop = true;
     for (auto& h : hosts) h.join();
     talcore::threads::PumpMainThreadTasks();
-    EXPECT_EQ(table_.queryStatus(&record_), 1);
+    EXPECT_EQ(table_.queryStatus(&record_), kCallbackFailed);
 }
 
 }  // namespace

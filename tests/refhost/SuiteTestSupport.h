@@ -37,7 +37,7 @@ public:
                               const char* parentID = host::kDefaultHostGroupID) const {
         ParamInfo info;
         std::memset(&info, 0, sizeof info);
-        info.structVersion = info.value.structVersion = 1;
+        info.structVersion = info.value.structVersion = kParamStructVersion;
         std::strncpy(info.identifier, parameterID, sizeof info.identifier - 1);
         info.type = type;
         return suite->AddParameter(id, 0, parentID, &info);

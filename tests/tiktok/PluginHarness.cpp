@@ -157,7 +157,7 @@ void PluginHarness::CreateAddAndRefresh() {
     ASSERT_EQ(
         Table().createInstance(&record_, &host::StatusRecorder::StatusCallback, &host::StatusRecorder::AccountCallback),
         0);
-    ASSERT_EQ(Table().addParameters(&record_), 0);
+    ASSERT_EQ(Table().addParameters(&record_), kCallbackDone);
     ASSERT_EQ(Refresh(), 0);
 }
 

@@ -84,9 +84,10 @@ inline void DescribeExport(PluginHarness& h, const std::vector<std::filesystem::
         std::memcpy(reinterpret_cast<std::uint8_t*>(&entries[i]) + offsetof(OutputFileEntry, path), &p, sizeof p);
     }
     ASSERT_EQ(
-        h.Table().receiveOutputFiles(&h.Record(), 0, 0, static_cast<std::uint32_t>(entries.size()), entries.data()), 0);
-    ASSERT_EQ(h.Table().checkOutputFormat(&h.Record(), &info), 0);
-    ASSERT_EQ(h.Table().receiveVideoInfo(&h.Record(), &info), 0);
+        h.Table().receiveOutputFiles(&h.Record(), 0, 0, static_cast<std::uint32_t>(entries.size()), entries.data()),
+        kCallbackDone);
+    ASSERT_EQ(h.Table().checkOutputFormat(&h.Record(), &info), kCallbackDone);
+    ASSERT_EQ(h.Table().receiveVideoInfo(&h.Record(), &info), kCallbackDone);
 }
 
 // Chooses the privacy option at `position` as the user does in the popup.
@@ -104,7 +105,7 @@ inline void SignedInForPost(PluginHarness& h) {
 
 // Execute(5) on a thread of its own, as the host's export thread runs it.
 inline std::future<std::int32_t> ExecuteAsync(PluginHarness& h) {
-    return std::async(std::launch::async, [&h] { return h.Table().execute(&h.Record(), 5); });
+    return std::async(std::launch::async, [&h] { return h.Table().execute(&h.Record(), kExecuteSelectorPublish); });
 }
 
 // Waits, bounded, for an Execute started by ExecuteAsync; -1 when it did not end in time. A run

@@ -95,7 +95,7 @@ TEST(Limits, EachExportIsRefusedByItsFirstFailingCheckOrPassesToTheCredentials) 
         DescribeExport(h, {file}, c.info);
         const auto before = h.StatusEvents().size();
 
-        const std::int32_t result = h.Table().execute(&h.Record(), 5);
+        const std::int32_t result = h.Table().execute(&h.Record(), kExecuteSelectorPublish);
 
         const auto events = h.StatusEvents();
         if (c.outcome == Outcome::NotRun) {

@@ -38,7 +38,7 @@ protected:
         h.Sandbox().Faults().Add(Endpoint::UploadChunk, Fault::Hang());
         auto run = ExecuteAsync(h);
         EXPECT_TRUE(h.Sandbox().Faults().WaitUntilHanging(1, std::chrono::seconds(20)));
-        EXPECT_EQ(h.Table().sendCommand(&h.Record(), 1), 0);
+        EXPECT_EQ(h.Table().sendCommand(&h.Record(), kSendCommandAbort), kCallbackDone);
         // Nothing happens before the chunk is answered.
         EXPECT_EQ(h.Table().queryStatus(&h.Record()), kUploadStateUploading);
         h.Sandbox().Faults().ReleaseHangs();
@@ -69,7 +69,7 @@ TEST_F(Publish, EverySizeArrivesWholeInThePlannedRangesWithProgressPerChunk) {
         const std::string sha256 = Export(plan.size, VideoInfo(plan.fileType));
         const auto before = h.StatusEvents().size();
 
-        ASSERT_EQ(h.Table().execute(&h.Record(), 5), 0);
+        ASSERT_EQ(h.Table().execute(&h.Record(), kExecuteSelectorPublish), kCallbackDone);
 
         const auto upload = h.Sandbox().Uploads().back();
         EXPECT_EQ(upload.sourceInfo.value("video_size", ""), std::to_string(plan.size));
@@ -103,7 +103,7 @@ TEST_F(Publish, DirectPostSendsThePostSettingsStringSizesAndTheCoverInWholeMilli
     h.SetInteger("VOXATikTokCommentPermission", 1);
     h.SetInteger("VOXATikTokDuetPermission", 0);
     h.SetInteger("VOXATikTokStitchPermission", 1);
-    ASSERT_EQ(h.Table().execute(&h.Record(), 5), 0);
+    ASSERT_EQ(h.Table().execute(&h.Record(), kExecuteSelectorPublish), kCallbackDone);
     const auto upload = h.Sandbox().Uploads().back();
     EXPECT_EQ(upload.kind, vekta::sandbox::InitKind::DirectPost);
     EXPECT_EQ(upload.sourceInfo, nlohmann::json::parse(R"({"source":"FILE_UPLOAD","video_size":"1000",
@@ -124,7 +124,7 @@ TEST_F(Publish, DirectPostSendsThePostSettingsStringSizesAndTheCoverInWholeMilli
     for (const auto& c : covers) {
         h.SetTime("VOXATikTokCoverImageThumbnailTimeToken", c.ticks);
         ASSERT_EQ(h.Refresh(), 0);
-        ASSERT_EQ(h.Table().execute(&h.Record(), 5), 0);
+        ASSERT_EQ(h.Table().execute(&h.Record(), kExecuteSelectorPublish), kCallbackDone);
         EXPECT_EQ(h.Sandbox().Uploads().back().postInfo.value("video_cover_timestamp_ms", -1), c.ms) << c.ticks;
     }
 }
@@ -149,7 +149,8 @@ TEST_F(Publish, SecondChunkAnsweredWithAnErrorOrNotAtAllFailsAfterTheFirstChunks
         h.Sandbox().Faults().Add(Endpoint::UploadChunk, Fault::Delay(std::chrono::milliseconds(0)));
         h.Sandbox().Faults().Add(Endpoint::UploadChunk, c.fault);
 
-        EXPECT_EQ(h.Table().execute(&h.Record(), 5), 0);  // the transfer ran to its end
+        EXPECT_EQ(h.Table().execute(&h.Record(), kExecuteSelectorPublish),
+                  kCallbackDone);  // the transfer ran to its end
 
         const auto events = EventsSince(before);
         ASSERT_EQ(events.size(), 3u);
@@ -209,8 +210,8 @@ TEST_F(Publish, AbortDuringTheLastChunkCannotUndoACompleteUpload) {
 // TikTok is asked to open it, so no unfinished upload is left pending on the account.
 TEST_F(Publish, AnAbortSentBeforeTheUploadEndsItBeforeTikTokOpensOne) {
     Export(12'000'000);
-    EXPECT_EQ(h.Table().sendCommand(&h.Record(), 1), 0);
-    EXPECT_EQ(h.Table().execute(&h.Record(), 5), 0);
+    EXPECT_EQ(h.Table().sendCommand(&h.Record(), kSendCommandAbort), kCallbackDone);
+    EXPECT_EQ(h.Table().execute(&h.Record(), kExecuteSelectorPublish), kCallbackDone);
     EXPECT_EQ(h.StatusEvents().back().state, kUploadStateAborted);
     EXPECT_EQ(h.StatusEvents().back().resultCode, 2u);
     EXPECT_TRUE(h.Sandbox().Uploads().empty());
@@ -225,7 +226,7 @@ TEST_F(Publish, ArmAndIdleCommandsDuringAnUploadLeaveItsEndToIt) {
     auto run = ExecuteAsync(h);
     ASSERT_TRUE(h.Sandbox().Faults().WaitUntilHanging(1, std::chrono::seconds(20)));
     for (const std::uint32_t command : {3u, 4u, 3u}) {
-        EXPECT_EQ(h.Table().sendCommand(&h.Record(), command), 0);
+        EXPECT_EQ(h.Table().sendCommand(&h.Record(), command), kCallbackDone);
         EXPECT_EQ(h.Table().queryStatus(&h.Record()), kUploadStateUploading) << "after command " << command;
     }
     h.Sandbox().Faults().ReleaseHangs();
@@ -233,7 +234,7 @@ TEST_F(Publish, ArmAndIdleCommandsDuringAnUploadLeaveItsEndToIt) {
     EXPECT_EQ(h.StatusEvents().back().state, kUploadStateSucceeded);
     EXPECT_EQ(h.Table().queryStatus(&h.Record()), kUploadStateSucceeded);
     // Over, the job gives the state back to the host.
-    EXPECT_EQ(h.Table().sendCommand(&h.Record(), 3), 0);
+    EXPECT_EQ(h.Table().sendCommand(&h.Record(), kSendCommandArm), kCallbackDone);
     EXPECT_EQ(h.Table().queryStatus(&h.Record()), kUploadStateArmed);
 }
 
@@ -319,7 +320,7 @@ TEST_F(Publish, AnAnswerLargerThanAnyTikTokAnswerCountsAsNone) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         h.Sandbox().Faults().Add(c.endpoint, c.fault);
-        h.Table().execute(&h.Record(), 5);
+        h.Table().execute(&h.Record(), kExecuteSelectorPublish);
         const auto last = h.StatusEvents().back();
         EXPECT_EQ(last.state, kUploadStateFailed);
         EXPECT_EQ(last.resultCode, c.code);
@@ -335,7 +336,7 @@ TEST_F(Publish, DeletesTheExportWarnsAboutWhatCannotBeDeletedAndPostsTheProfileL
     h.SetInteger("VOXATikTokDeleteLocalFile", 1);
     DescribeExport(h, {file, sidecar});
 
-    EXPECT_EQ(h.Table().execute(&h.Record(), 5), 0);
+    EXPECT_EQ(h.Table().execute(&h.Record(), kExecuteSelectorPublish), kCallbackDone);
 
     EXPECT_FALSE(std::filesystem::exists(file));
     EXPECT_TRUE(std::filesystem::exists(sidecar));
@@ -352,17 +353,17 @@ TEST_F(Publish, DeletesTheExportWarnsAboutWhatCannotBeDeletedAndPostsTheProfileL
 TEST_F(Publish, OtherSelectorsAndADisabledGroupSendReportAndDeleteNothing) {
     h.SetInteger("VOXATikTokDeleteLocalFile", 1);
     Export(1000);
-    ASSERT_EQ(h.Table().sendCommand(&h.Record(), 3), 0);
+    ASSERT_EQ(h.Table().sendCommand(&h.Record(), kSendCommandArm), kCallbackDone);
 
     for (const std::int32_t selector : {0, 1, 4, 6, -5, 0x7fffffff})
-        EXPECT_EQ(h.Table().execute(&h.Record(), selector), 0);
+        EXPECT_EQ(h.Table().execute(&h.Record(), selector), kCallbackDone);
     // They do not even look for the instance: a record without one answers 0, where 5 answers 1.
     auto stranger =
         host::MakeHostInstanceRecord(h.InstanceID() + 100000, host::kDefaultHostGroupID, host::kBasicSuiteAccessor);
-    EXPECT_EQ(h.Table().execute(&stranger, 4), 0);
-    EXPECT_EQ(h.Table().execute(&stranger, 5), 1);
+    EXPECT_EQ(h.Table().execute(&stranger, 4), kCallbackDone);
+    EXPECT_EQ(h.Table().execute(&stranger, kExecuteSelectorPublish), kCallbackFailed);
     ASSERT_EQ(h.Settings().SetDisabled(h.InstanceID(), "VOXATikTokGroup", true), 0);
-    EXPECT_EQ(h.Table().execute(&h.Record(), 5), 0);
+    EXPECT_EQ(h.Table().execute(&h.Record(), kExecuteSelectorPublish), kCallbackDone);
 
     EXPECT_TRUE(h.StatusEvents().empty());
     EXPECT_TRUE(h.Sandbox().Uploads().empty());

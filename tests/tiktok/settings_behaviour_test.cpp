@@ -23,7 +23,7 @@ constexpr auto kMin = std::numeric_limits<std::int64_t>::min();
 // The host's own ticks-per-frame parameter, which the plug-in reads but does not add.
 void AddTicksPerFrame(PluginHarness& h) {
     ParamInfo info{};
-    info.structVersion = info.value.structVersion = 1;
+    info.structVersion = info.value.structVersion = kParamStructVersion;
     std::strcpy(info.identifier, "VOXAHiddenTicksPerFrame");
     info.type = kParamTypeHiddenInt64;
     info.value.hidden = info.value.disabled = 1;

@@ -304,12 +304,12 @@ TEST_F(SignIn, CodeReachingTheWorkerAfterTheInstanceIsDestroyedStartsNoExchange)
     });
     EXPECT_FALSE(h.SignIn());
     ASSERT_EQ(landed, 200);  // the code is queued behind the held workers
-    EXPECT_EQ(h.Table().destroyInstance(&h.Record()), 0);
+    EXPECT_EQ(h.Table().destroyInstance(&h.Record()), kCallbackDone);
     talcore::threads::PumpMainThreadTasks();
     ASSERT_TRUE(workers.ReleaseAndDrain());
     EXPECT_EQ(CountRequests(h.Sandbox(), "token"), 0u);
     std::uint8_t signedIn = 7;
-    EXPECT_EQ(h.Table().queryHasCredentials(&h.Record(), &signedIn), 1);
+    EXPECT_EQ(h.Table().queryHasCredentials(&h.Record(), &signedIn), kCallbackFailed);
 }
 
 const std::vector<std::u16string> kSignedIn{u"Signed in as Sandbox Creator"};

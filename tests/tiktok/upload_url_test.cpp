@@ -38,7 +38,7 @@ TEST(UploadURL, AnAddressInClearOutsideTheMappedLoopbackTargetFailsTheJobUnsentA
         h.Sandbox().Faults().Add(Endpoint::DirectPostInit,
                                  Fault::Respond(200, R"({"data":{"publish_id":"p.1","upload_url":")" + url +
                                                          R"("},"error":{"code":"ok","message":""}})"));
-        EXPECT_EQ(h.Table().execute(&h.Record(), 5), 1);
+        EXPECT_EQ(h.Table().execute(&h.Record(), kExecuteSelectorPublish), kCallbackFailed);
         const auto events = h.StatusEvents();
         ASSERT_GT(events.size(), before);
         EXPECT_EQ(events.back().state, kUploadStateFailed);
@@ -47,7 +47,7 @@ TEST(UploadURL, AnAddressInClearOutsideTheMappedLoopbackTargetFailsTheJobUnsentA
     EXPECT_TRUE(ChunkRequests(h.Sandbox()).empty());
 
     // The sandbox's own address is the target TikTok's origin is mapped to: that one is taken.
-    ASSERT_EQ(h.Table().execute(&h.Record(), 5), 0);
+    ASSERT_EQ(h.Table().execute(&h.Record(), kExecuteSelectorPublish), kCallbackDone);
     EXPECT_EQ(ChunkRequests(h.Sandbox()).size(), 1u);
 
     talcore::debug::SetTraceConfig("");

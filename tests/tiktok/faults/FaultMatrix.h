@@ -191,7 +191,7 @@ public:
             // Linux keeps the file-system identity per thread, and root's override of the permission
             // bits goes with it.
             if (dropRoot) ::setfsuid(65534);
-            const std::int32_t result = h.Table().execute(&h.Record(), 5);
+            const std::int32_t result = h.Table().execute(&h.Record(), kExecuteSelectorPublish);
             if (dropRoot) ::setfsuid(0);
             return result;
         });

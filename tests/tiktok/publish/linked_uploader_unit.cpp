@@ -69,13 +69,13 @@ TEST_F(LinkedUploader, ADraftRunKeepsTheLastPostsSettingsWithoutSendingThem) {
     h.SetInteger("VOXATikTokCommentPermission", 0);
     h.SetInteger("VOXATikTokDuetPermission", 1);
     h.SetInteger("VOXATikTokStitchPermission", 0);
-    ASSERT_EQ(h.Table().execute(&h.Record(), 5), 0);
+    ASSERT_EQ(h.Table().execute(&h.Record(), kExecuteSelectorPublish), kCallbackDone);
 
     h.SetInteger("VOXATikTokPublishType", 1);
     h.SetText("VOXATikTokCaption", u"changed for the draft");
     ChoosePrivacy(h, 3);
     h.SetInteger("VOXATikTokCommentPermission", 1);
-    ASSERT_EQ(h.Table().execute(&h.Record(), 5), 0);
+    ASSERT_EQ(h.Table().execute(&h.Record(), kExecuteSelectorPublish), kCallbackDone);
 
     const auto settings = uploader->GetPublishSettings();
     EXPECT_EQ(settings.privacyLevel, "PUBLIC_TO_EVERYONE");
@@ -176,7 +176,7 @@ TEST_F(LinkedUploader, AFailureAnywhereInTheJobEndsItAndClearsTheBusyFlag) {
         EXPECT_EQ(h.Sandbox().Uploads().size() - uploadsBefore, c.result == 1 ? 0u : 1u);
     }
     uploader->SetSourceOpenerForTesting({});
-    ASSERT_EQ(h.Table().execute(&h.Record(), 5), 0);
+    ASSERT_EQ(h.Table().execute(&h.Record(), kExecuteSelectorPublish), kCallbackDone);
     EXPECT_EQ(h.StatusEvents().back().state, kUploadStateSucceeded);
 }
 

@@ -90,7 +90,7 @@ TEST_F(RotatingRefresh, AnUploadsRotatedTokenIsHandedToTheHostWhenExecuteReturns
     ASSERT_EQ(h.Refresh(), 0);
     const std::u16string beforeUpload = h.ArrayText("VOXATikTokRefreshToken");
     ASSERT_FALSE(beforeUpload.empty());
-    ASSERT_EQ(h.Table().execute(&h.Record(), 5), 0);
+    ASSERT_EQ(h.Table().execute(&h.Record(), kExecuteSelectorPublish), kCallbackDone);
     const std::u16string afterUpload = h.ArrayText("VOXATikTokRefreshToken");
     EXPECT_FALSE(afterUpload.empty());
     EXPECT_NE(afterUpload, beforeUpload);
@@ -105,15 +105,15 @@ TEST_F(RotatingRefresh, AnUploadsRotatedTokenIsHandedToTheHostWhenExecuteReturns
     ASSERT_EQ(h.Table().createInstance(&next, &vekta::host::StatusRecorder::StatusCallback,
                                        &vekta::host::StatusRecorder::AccountCallback),
               0);
-    ASSERT_EQ(h.Table().addParameters(&next), 0);
+    ASSERT_EQ(h.Table().addParameters(&next), kCallbackDone);
     std::vector<std::uint8_t> kept(afterUpload.size() * 2 + 2, 0);
     std::memcpy(kept.data(), afterUpload.data(), afterUpload.size() * 2);
     ASSERT_EQ(h.Settings().SetValue(nextID, "VOXATikTokRefreshToken", vekta::host::ParameterValue(kept)), 0);
-    ASSERT_EQ(h.Table().refreshParameters(&next), 0);
+    ASSERT_EQ(h.Table().refreshParameters(&next), kCallbackDone);
     std::uint8_t signedIn = 0;
     h.Table().queryHasCredentials(&next, &signedIn);
     EXPECT_EQ(signedIn, 1);
-    EXPECT_EQ(h.Table().destroyInstance(&next), 0);
+    EXPECT_EQ(h.Table().destroyInstance(&next), kCallbackDone);
     talcore::threads::PumpMainThreadTasks();
     h.Settings().RemoveInstance(nextID);
 }

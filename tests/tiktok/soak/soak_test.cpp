@@ -87,7 +87,7 @@ TEST(Soak, PublishesAndSignInsLeaveNothingBehind) {
         for (int publish = 0; publish < kPublishesPerCycle; ++publish) {
             const std::string sha256 = WriteRandomFile(file, 64 * 1024, static_cast<unsigned>(cycle * 10 + publish));
             DescribeExport(h, {file});
-            ASSERT_EQ(h.Table().execute(&h.Record(), 5), 0);
+            ASSERT_EQ(h.Table().execute(&h.Record(), kExecuteSelectorPublish), kCallbackDone);
             ASSERT_EQ(h.StatusEvents().back().state, kUploadStateSucceeded);
             sha256s.push_back(sha256);
         }
