@@ -20,15 +20,15 @@ BaseUploader::BaseUploader(const HostInstanceRecord& record, PostProcessStatusCa
     : statusCallback_(statusCallback),
       accountCallback_(accountCallback),
       destination_(destination),
-      requestProcessor(talnet::http::GetGlobalRequestProcessor()) {
+      requestProcessor_(talnet::http::GetGlobalRequestProcessor()) {
     std::memcpy(&hostRecord_, &record, sizeof hostRecord_);
 }
 
 BaseUploader::~BaseUploader() = default;
 
 bool BaseUploader::HasCredentials() const {
-    std::lock_guard lock(tokenMutex);
-    return authorizedByRefreshToken ? !refreshToken.empty() : !accessToken.empty();
+    std::lock_guard lock(tokenMutex_);
+    return authorizedByRefreshToken_ ? !refreshToken_.empty() : !accessToken_.empty();
 }
 
 std::u16string BaseUploader::GetStatusText(std::u16string& tooltip) const {
@@ -157,9 +157,9 @@ void BaseUploader::SetBusy(bool busy) { UploadBusyRegistry::SetBusy(destination_
 
 void BaseUploader::SignOut(bool notify) {
     {
-        std::lock_guard lock(tokenMutex);
-        refreshToken.clear();
-        accessToken.clear();
+        std::lock_guard lock(tokenMutex_);
+        refreshToken_.clear();
+        accessToken_.clear();
     }
     SetPageID(u"");
     if (notify) NotifyAccountChanged();

@@ -108,9 +108,9 @@ protected:
     bool JobFormatSupported() const noexcept { return jobFormatSupported_; }
     std::int64_t JobCoverTime() const noexcept { return jobCoverTime_; }
 
-    std::int32_t requestTimeout = 60;     // seconds, for one request's gate
-    std::int32_t idleLimitSeconds = 240;  // longest silence of a chunk request
-    std::int32_t waitSliceSeconds = 15;   // one wait of the transfer loop
+    std::int32_t requestTimeout_ = 60;             // seconds, for one request's gate
+    std::int32_t idleLimitSeconds_ = 240;          // longest silence of a chunk request
+    std::int32_t waitSliceSeconds_ = 15;           // one wait of the transfer loop
 
 private:
     PostProcessStatusCallback statusCallback_;
@@ -131,18 +131,18 @@ private:
     std::int64_t jobCoverTime_ = 0;
 
 protected:
-    bool authorizedByRefreshToken = false;
+    bool authorizedByRefreshToken_ = false;
     // The tokens are written by response handlers and read by the host's threads; both go through
     // this lock.
-    mutable std::mutex tokenMutex;
-    std::u16string refreshToken;
-    std::u16string accessToken;
+    mutable std::mutex tokenMutex_;
+    std::u16string refreshToken_;
+    std::u16string accessToken_;
 
 private:
     std::u16string pageID_;
 
 protected:
-    std::shared_ptr<talnet::http::RequestProcessor> requestProcessor;
+    std::shared_ptr<talnet::http::RequestProcessor> requestProcessor_;
 
 private:
     // Guarded by handOverMutex_: the settings set them on the host's main thread.
