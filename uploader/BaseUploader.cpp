@@ -171,7 +171,7 @@ void BaseUploader::StopAndWait(bool /*fromRelease*/) {
     talcore::threads::Gate gate;
     gate.Close();
     for (int counter = 300;; --counter) {
-        const bool passed = gate.PassThroughUntil(std::chrono::steady_clock::now() + std::chrono::milliseconds(50));
+        const bool passed = gate.PassThroughUntil(std::chrono::steady_clock::now() + stopWaitSlice_);
         if (passed || counter <= 0) break;
         // Opening lets the next wait return at once.
         if (!UploadBusyRegistry::AnyBusy(UploadBusyRegistry::Snapshot())) gate.Open();

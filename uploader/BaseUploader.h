@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -71,6 +72,8 @@ public:
     // [main-thread] When any destination is busy: aborts and waits until none is, at most 301
     // slices of 50 ms. `fromRelease` is informational.
     void StopAndWait(bool fromRelease);
+    // For tests: StopAndWait's slice in place of the real 50 ms (the number of slices stays).
+    void SetStopWaitSliceForTesting(std::chrono::milliseconds slice) { stopWaitSlice_ = slice; }
     bool AbortRequested() const noexcept { return abortRequested_.load(std::memory_order_acquire) != 0; }
     DestinationIndex GetDestinationIndex() const noexcept { return destination_; }
     const HostInstanceRecord& GetHostRecord() const noexcept { return hostRecord_; }
@@ -111,6 +114,7 @@ protected:
     std::int32_t requestTimeout_ = 60;             // seconds, for one request's gate
     std::int32_t idleLimitSeconds_ = 240;          // longest silence of a chunk request
     std::int32_t waitSliceSeconds_ = 15;           // one wait of the transfer loop
+    std::chrono::milliseconds stopWaitSlice_{50};  // one wait of StopAndWait
 
 private:
     PostProcessStatusCallback statusCallback_;
