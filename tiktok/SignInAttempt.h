@@ -36,8 +36,8 @@ public:
 
     // [main-thread] A new attempt: its completion and a fresh OAuth state, which it returns.
     talcore::utility::Guid Begin(LoginCallback callback);
-    // [main-thread] Starts the listener with `service`, the one of an earlier attempt whose ports
-    // were all taken included; 200 when listening, -3 when no port could be bound.
+    // [main-thread] Starts the listener with `service`; a listener kept from an attempt that found
+    // no free port tries the ports again. 200 when listening, -3 when no port could be bound.
     int StartListener(const std::shared_ptr<AuthService>& service);
     bool AddService(const std::shared_ptr<AuthService>& service);
     std::uint32_t ListenerPort() const;
