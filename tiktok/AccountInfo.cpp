@@ -48,7 +48,7 @@ json::JSONNode AnswerData(const RequestID& id, const std::shared_ptr<talnet::htt
 
 bool TikTokUploader::QueryCreatorInfo(CreatorInfoCallback callback) {
     if (!RefreshAccessToken()) return false;
-    creatorInfoCallback = std::move(callback);
+    creatorInfoCallback_ = std::move(callback);
 
     talnet::http::HeaderMap headers = AuthorizationHeaders();
     headers.emplace(ImmutableString::Intern(talnet::kHEADER_CONTENT_TYPE),
@@ -59,15 +59,15 @@ bool TikTokUploader::QueryCreatorInfo(CreatorInfoCallback callback) {
                                          self.HandleQueryCreatorInfoResponse(id, r);
                                      });
     const RequestID id = RequestID::CreateUnique();
-    if (requestProcessor->Post(id, std::move(completion), TikTokEndpoints::CreatorInfoEndpoint(), nullptr, headers,
-                               BoundedRequestOptions())) {
+    if (requestProcessor_->Post(id, std::move(completion), TikTokEndpoints::CreatorInfoEndpoint(), nullptr, headers,
+                                BoundedRequestOptions())) {
         AwaitResponse(gate, id);
     }
-    if (creatorInfoCallback) creatorInfoCallback(creatorInfo);
+    if (creatorInfoCallback_) creatorInfoCallback_(creatorInfo_);
     return true;
 }
 
-void TikTokUploader::ForgetCreatorInfo() { creatorInfo = TikTokCreatorInfo{}; }
+void TikTokUploader::ForgetCreatorInfo() { creatorInfo_ = TikTokCreatorInfo{}; }
 
 void TikTokUploader::HandleQueryCreatorInfoResponse(const RequestID& id, const ResponsePtr& response) {
     try {
@@ -79,7 +79,7 @@ void TikTokUploader::HandleQueryCreatorInfoResponse(const RequestID& id, const R
                 if (!option) throw std::bad_any_cast();
                 const auto level = talcore::string::UTF8to16(std::any_cast<const std::string&>(*option));
                 if (level == u"FOLLOWER_OF_CREATOR") {
-                    creatorInfo.privateAccount = true;
+                    creatorInfo_.privateAccount = true;
                     break;
                 }
             }
@@ -92,13 +92,13 @@ void TikTokUploader::HandleQueryCreatorInfoResponse(const RequestID& id, const R
                      {"stitch_disabled", &TikTokCreatorInfo::stitchDisabled}};
         for (const auto& flag : flags) {
             const auto node = json::GetVariantInObject(data, flag.key);
-            if (!json::IsNull(node)) creatorInfo.*flag.field = TruthValue(node);
+            if (!json::IsNull(node)) creatorInfo_.*flag.field = TruthValue(node);
         }
         if (const auto node = json::GetVariantInObject(data, "max_video_post_duration_sec"); !json::IsNull(node)) {
-            creatorInfo.maxVideoPostDurationSec = LowBits32(node);
+            creatorInfo_.maxVideoPostDurationSec = LowBits32(node);
         }
         if (const auto node = json::GetVariantInObject(data, "creator_nickname"); !json::IsNull(node)) {
-            creatorInfo.creatorNickname = talcore::string::UTF8to16(std::any_cast<const std::string&>(*node));
+            creatorInfo_.creatorNickname = talcore::string::UTF8to16(std::any_cast<const std::string&>(*node));
         }
     } catch (const std::exception& e) {
         TraceHandlerError("HandleQueryCreatorInfoResponse", id, e);
@@ -114,8 +114,8 @@ void TikTokUploader::RequestUserInfo() {
                                          self.HandleUserInfoResponse(id, r);
                                      });
     const RequestID id = RequestID::CreateUnique();
-    if (!requestProcessor->Get(id, std::move(completion), ImmutableString(url), AuthorizationHeaders(),
-                               BoundedRequestOptions())) {
+    if (!requestProcessor_->Get(id, std::move(completion), ImmutableString(url), AuthorizationHeaders(),
+                                BoundedRequestOptions())) {
         return;
     }
     AwaitResponse(gate, id, "RequestUserInfo timeout: ");
@@ -129,7 +129,7 @@ void TikTokUploader::HandleUserInfoResponse(const RequestID& id, const ResponseP
             if (!json::IsNull(user)) {
                 const auto link = json::GetVariantInObject(user, "profile_deep_link");
                 if (!json::IsNull(link)) {
-                    profileDeepLink = talcore::string::UTF8to16(std::any_cast<const std::string&>(*link));
+                    profileDeepLink_ = talcore::string::UTF8to16(std::any_cast<const std::string&>(*link));
                 }
             }
         }
@@ -142,7 +142,7 @@ std::u16string TikTokUploader::GetStatusText(std::u16string& tooltip) const {
     tooltip.clear();
     if (HasCredentials()) {
         return LocalizeWithArgument("$$$/Vekta/TikTokUploader/StatusText/SignedInAs=Signed in as @0",
-                                    creatorInfo.creatorNickname);
+                                    creatorInfo_.creatorNickname);
     }
     return talcore::config::Localizer::Get().Localize(
         "$$$/Vekta/TikTokUploader/StatusText/NotAuthorized=Not logged in");

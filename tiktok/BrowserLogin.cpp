@@ -45,7 +45,7 @@ public:
     using CodeCallback = std::function<void(const std::string& code, const std::string& redirectURI)>;
 
     TikTokService(talcore::utility::Guid loginState, CodeCallback callback)
-        : codeCallback(std::move(callback)), state(loginState), stateText(loginState.AsUTF8String()) {}
+        : codeCallback_(std::move(callback)), state_(loginState), stateText_(loginState.AsUTF8String()) {}
 
     void Handle(const talnet::http::server::Request& request,
                 std::shared_ptr<talnet::http::server::MutableResponse> response,
@@ -53,13 +53,13 @@ public:
         std::string receivedState;
         std::string code = "ERROR! Code not found!";
         const bool valid = request.GetQueryParameter("state", receivedState) &&
-                           talcore::crypto::ConstantTimeEquals(receivedState, stateText) &&
+                           talcore::crypto::ConstantTimeEquals(receivedState, stateText_) &&
                            request.GetQueryParameter("code", code);
         // A state is good for one code: a reloaded or prefetched redirect must not start a second
         // exchange.
-        if (valid && !delivered.exchange(true)) {
-            if (codeCallback) {
-                const std::string redirectURI = MakeRedirectUri(port.load());
+        if (valid && !delivered_.exchange(true)) {
+            if (codeCallback_) {
+                const std::string redirectURI = MakeRedirectUri(port_.load());
                 // The queued call keeps this service alive until it has run.
                 talcore::threads::CallAsync(
                     talcore::threads::GetCPUBoundExecutor(),
@@ -78,18 +78,18 @@ public:
     std::string GetPath() const override { return TikTokEndpoints::RedirectPath().UTF8(); }
 
     void DeliverCode(const std::string& code, const std::string& redirectURI) {
-        if (codeCallback) codeCallback(code, redirectURI);
+        if (codeCallback_) codeCallback_(code, redirectURI);
     }
 
     // The port the listener bound, for the redirect URI that the code exchange repeats.
-    void SetPort(std::uint32_t boundPort) { port.store(boundPort); }
+    void SetPort(std::uint32_t boundPort) { port_.store(boundPort); }
 
 private:
-    CodeCallback codeCallback;
-    talcore::utility::Guid state;
-    std::string stateText;
-    std::atomic<std::uint32_t> port{0};
-    std::atomic<bool> delivered{false};
+    CodeCallback codeCallback_;
+    talcore::utility::Guid state_;
+    std::string stateText_;
+    std::atomic<std::uint32_t> port_{0};
+    std::atomic<bool> delivered_{false};
 };
 
 // The address the browser is opened with: a path of the listener that answers its first GET with
@@ -99,15 +99,15 @@ private:
 class TikTokStartService final : public AuthService {
 public:
     TikTokStartService(std::string startPath, std::string authorizationAddress)
-        : path(std::move(startPath)), location(std::move(authorizationAddress)) {}
+        : path_(std::move(startPath)), location_(std::move(authorizationAddress)) {}
 
     void Handle(const talnet::http::server::Request& request,
                 std::shared_ptr<talnet::http::server::MutableResponse> response,
                 talnet::http::server::ServiceCompletion completion) override {
         // Single use: after the first visit, a reload, a prefetch or a copy of the address gets nothing.
-        if (request.GetMethod() == "GET" && !used.exchange(true)) {
+        if (request.GetMethod() == "GET" && !used_.exchange(true)) {
             response->SetStatus(302);
-            response->SetHeader("Location", location);
+            response->SetHeader("Location", location_);
             response->SetHeader("Cache-Control", "no-store");
             response->SetHeader("Referrer-Policy", "no-referrer");
         } else {
@@ -116,12 +116,12 @@ public:
         completion(response);
     }
 
-    std::string GetPath() const override { return path; }
+    std::string GetPath() const override { return path_; }
 
 private:
-    const std::string path;
-    const std::string location;
-    std::atomic<bool> used{false};
+    const std::string path_;
+    const std::string location_;
+    std::atomic<bool> used_{false};
 };
 
 // "/VektaAuthTikTok/start/" and 128 bits from the secure generator in hex.
@@ -146,40 +146,30 @@ talcore::messaging::MessageID TimerExpiredMessageID() {
 }  // namespace
 
 bool TikTokUploader::LoginBrowser(LoginCallback callback) {
-    {
-        std::lock_guard lock(loginMutex);
-        loginCallback = std::move(callback);
-    }
-    oauthState = talcore::utility::Guid::CreateUnique();
+    const talcore::utility::Guid oauthState = signIn_.Begin(std::move(callback));
     auto service = std::make_shared<TikTokService>(
         oauthState, [key = GetWeakKey()](const std::string& code, const std::string& redirectURI) {
             auto locked = talcore::utility::RefCountedObjectWithWeakPtr::Lock(key);
             if (auto* self = dynamic_cast<TikTokUploader*>(locked.Get())) self->FetchRefreshToken(code, redirectURI);
         });
-    if (!authServer) authServer = std::make_shared<AuthServer>(AuthServer::kBasePort, AuthServer::kPortAttempts);
 
-    if (authServer->StartService(service) == 200) {
-        service->SetPort(authServer->GetPort());
+    if (signIn_.StartListener(service) == 200) {
+        const std::uint32_t port = signIn_.ListenerPort();
+        service->SetPort(port);
         std::string challenge, method;
-        {
-            std::lock_guard lock(loginMutex);
-            codeVerifier = GetCodeVerifier();
-            MakeCodeChallenge(codeVerifier, challenge, method);
-        }
-        const std::string authorizationAddress =
-            TikTokEndpoints::AuthorizationPage().UTF8() + "?" +
-            talnet::http::QuoteURL({{"client_key", TikTokEndpoints::ClientKey()},
-                                    {"scope", TikTokEndpoints::Scopes()},
-                                    {"response_type", "code"},
-                                    {"redirect_uri", MakeRedirectUri(authServer->GetPort())},
-                                    {"state", oauthState.AsUTF8String()},
-                                    {"code_challenge", challenge},
-                                    {"code_challenge_method", method}});
+        MakeCodeChallenge(signIn_.NewCodeVerifier(), challenge, method);
+        const std::string authorizationAddress = TikTokEndpoints::AuthorizationPage().UTF8() + "?" +
+                                                 talnet::http::QuoteURL({{"client_key", TikTokEndpoints::ClientKey()},
+                                                                         {"scope", TikTokEndpoints::Scopes()},
+                                                                         {"response_type", "code"},
+                                                                         {"redirect_uri", MakeRedirectUri(port)},
+                                                                         {"state", oauthState.AsUTF8String()},
+                                                                         {"code_challenge", challenge},
+                                                                         {"code_challenge_method", method}});
         const std::string startPath = MakeStartPath();
-        authServer->AddService(
+        signIn_.AddService(
             std::make_shared<TikTokStartService>(startPath, talcore::utility::BrowserAddress(authorizationAddress)));
-        const std::string startAddress =
-            TikTokEndpoints::LoopbackPrefix().UTF8() + std::to_string(authServer->GetPort()) + startPath;
+        const std::string startAddress = TikTokEndpoints::LoopbackPrefix().UTF8() + std::to_string(port) + startPath;
 
         const auto& localizer = talcore::config::Localizer::Get();
         const std::u16string cancel = localizer.Localize("$$$/Vekta/PostProcess/TikTok/LoginCancel=Cancel");
@@ -188,24 +178,18 @@ bool TikTokUploader::LoginBrowser(LoginCallback callback) {
         const std::u16string title = localizer.Localize("$$$/Vekta/PostProcess/TikTok/LoginTitle=Log in");
         auto* mainWindow = talworkspace::workspace::WorkspaceUtils::FindMainTopLevelWindow();
         const talui::ui::WindowVariant parent(mainWindow ? mainWindow->GetNode() : nullptr);
-        talcore::utility::RefCountedPtr<talui::dialogs::UI_MessageBox> prompt(new talui::dialogs::UI_MessageBox(
+        SignInAttempt::PromptPtr prompt(new talui::dialogs::UI_MessageBox(
             talui::ui::UI_NodeManager::Get(0).GetDefaultDrawSupplier(), title, message, parent, u"", cancel, u"", u"",
             2048, 2048, 0, 0u, 0.0f, 0.0f, {}, true, 5));
-        {
-            std::lock_guard lock(loginMutex);
-            loginPrompt = prompt;
-        }
+        signIn_.SetPrompt(prompt);
 
         talcore::utility::OpenFileInDefaultApplication(startAddress);
         StartLoginTimeout();
         if (talcore::threads::CurrentThreadIsMainThread()) prompt->RunModal();
         prompt.Reset();
-        {
-            std::lock_guard lock(loginMutex);
-            loginPrompt.Reset();
-        }
+        signIn_.ReleasePrompt();
         StopLoginTimeout();
-        authServer.reset();
+        signIn_.ReleaseListener();
         if (auto* window = talworkspace::workspace::WorkspaceUtils::FindMainTopLevelWindow()) {
             if (auto* workspace = window->GetWorkspace()) workspace->BringAppToFront();
         }
@@ -214,33 +198,13 @@ bool TikTokUploader::LoginBrowser(LoginCallback callback) {
     return true;
 }
 
-void TikTokUploader::CloseLoginPrompt() {
-    // Held while closing, so a prompt released at this moment by the sign-in stays valid.
-    talcore::utility::RefCountedPtr<talui::dialogs::UI_MessageBox> prompt;
-    {
-        std::lock_guard lock(loginMutex);
-        prompt = loginPrompt;
-    }
-    if (prompt) prompt->Close();
-}
+void TikTokUploader::StartLoginTimeout() { signIn_.StartTimeout(loginTimeoutMs_, *this, *this); }
 
-void TikTokUploader::StartLoginTimeout() {
-    StopLoginTimeout();
-    loginTimer = std::make_shared<Brim::IdleCountdownTimer>();
-    talcore::messaging::AddWeakListener(loginTimer->GetStationID(), *this, *this);
-    loginTimer->SetDuration(loginTimeoutMs);
-    loginTimer->ArmTimer();
-}
-
-void TikTokUploader::StopLoginTimeout() {
-    if (!loginTimer) return;
-    talcore::messaging::RemoveListener(loginTimer->GetStationID(), *this);
-    loginTimer.reset();
-}
+void TikTokUploader::StopLoginTimeout() { signIn_.StopTimeout(*this); }
 
 void TikTokUploader::ReleaseLoginListener() {
     StopLoginTimeout();
-    authServer.reset();
+    signIn_.ReleaseListener();
 }
 
 void TikTokUploader::ReceiveMessage(const talcore::messaging::Message& message) {

@@ -66,16 +66,16 @@ void TikTokUploader::RunGuarded(const char* name, const RequestID& id, GateOpene
     opener.KeepClosed(false);
     if (onFailure) {
         try {
-            (this->*onFailure)();
+            onFailure(*this);
         } catch (...) {
         }
     }
 }
 
 void TikTokUploader::AwaitResponse(const GatePtr& gate, const RequestID& id, const char* timeoutTrace) {
-    if (talnet::http::PassGateTimeout(gate, requestTimeout, 500)) return;
+    if (talnet::http::PassGateTimeout(gate, requestTimeout_, 500)) return;
     if (timeoutTrace) TraceTikTok(std::string(timeoutTrace) + id.AsUTF8String() + "\r\n");
-    requestProcessor->Cancel(id);
+    requestProcessor_->Cancel(id);
     // A cancelled request still completes; its handler's effects must be in before we go on.
     gate->PassThroughUntil(std::chrono::steady_clock::now() + std::chrono::seconds(86400));
 }
@@ -85,13 +85,13 @@ talnet::http::HeaderMap TikTokUploader::AuthorizationHeaders() {
     {
         // A refresh on another thread (settings and publish run) has emptied the token until its
         // answer comes; sending meanwhile would send an empty bearer.
-        std::unique_lock lock(tokenMutex);
-        if (refreshInFlight) {
-            ++refreshWaiters;
-            refreshFinished.wait(lock, [this] { return !refreshInFlight; });
-            --refreshWaiters;
+        std::unique_lock lock(tokenMutex_);
+        if (refreshInFlight_) {
+            ++refreshWaiters_;
+            refreshFinished_.wait(lock, [this] { return !refreshInFlight_; });
+            --refreshWaiters_;
         }
-        bearer += accessToken;
+        bearer += accessToken_;
     }
     talnet::http::HeaderMap headers;
     headers.emplace(ImmutableString::Intern(talnet::kHEADER_AUTHORIZATION), ImmutableString(bearer));
@@ -109,8 +109,8 @@ void TikTokUploader::PostForm(const std::string& url, const std::vector<std::pai
                                      [grant](TikTokUploader& self, const RequestID& id, const ResponsePtr& response,
                                              GateOpener&) { self.HandleTokenResponse(grant, id, response); });
     const RequestID id = RequestID::CreateUnique();
-    if (!requestProcessor->Post(id, std::move(completion), ImmutableString(url), std::move(body), headers,
-                                BoundedRequestOptions())) {
+    if (!requestProcessor_->Post(id, std::move(completion), ImmutableString(url), std::move(body), headers,
+                                 BoundedRequestOptions())) {
         return;  // not accepted: no completion will come
     }
     AwaitResponse(gate, id);

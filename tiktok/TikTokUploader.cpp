@@ -2,45 +2,39 @@
 
 #include <cstring>
 
-#include "brimkit/IdleCountdownTimer.h"
-#include "talcore/utility/HighPrecisionTime.h"
-#include "talui/MessageBox.h"
-#include "tiktok/AuthServer.h"
-
 namespace Vekta {
 
 TikTokUploader::TikTokUploader(const HostInstanceRecord& record, PostProcessStatusCallback statusCallback,
                                AccountStatusCallback accountCallback)
-    : BaseUploader(record, statusCallback, accountCallback, kTikTokDestination),
-      lastActivity(static_cast<double>(talcore::utility::HighPrecisionTime::NowNanoseconds()) / 1'000'000'000.0) {
-    requestTimeout = 30;
-    authorizedByRefreshToken = true;
+    : BaseUploader(record, statusCallback, accountCallback, kTikTokDestination) {
+    requestTimeout_ = 30;
+    authorizedByRefreshToken_ = true;
 }
 
 TikTokUploader::~TikTokUploader() {
     StopLoginTimeout();
-    authServer.reset();
+    signIn_.ReleaseListener();
 }
 
 bool TikTokUploader::IsLoginOffered() const { return !HasCredentials(); }
 
 void TikTokUploader::SetVideoInfo(const ExportVideoInfo& info) {
-    UnderHandOverLock([&] { std::memcpy(&videoInfo, &info, sizeof videoInfo); });
+    UnderHandOverLock([&] { std::memcpy(&videoInfo_, &info, sizeof videoInfo_); });
 }
 
 ExportVideoInfo TikTokUploader::GetVideoInfo() const {
     ExportVideoInfo copy{};
-    UnderHandOverLock([&] { copy = videoInfo; });
+    UnderHandOverLock([&] { copy = videoInfo_; });
     return copy;
 }
 
 void TikTokUploader::SetPublishSettings(std::string privacyLevel, std::string title, bool disableComment,
                                         bool disableDuet, bool disableStitch) {
-    publishSettings.privacyLevel = std::move(privacyLevel);
-    publishSettings.title = std::move(title);
-    publishSettings.disableComment = disableComment;
-    publishSettings.disableDuet = disableDuet;
-    publishSettings.disableStitch = disableStitch;
+    publishSettings_.privacyLevel = std::move(privacyLevel);
+    publishSettings_.title = std::move(title);
+    publishSettings_.disableComment = disableComment;
+    publishSettings_.disableDuet = disableDuet;
+    publishSettings_.disableStitch = disableStitch;
 }
 
 }  // namespace Vekta

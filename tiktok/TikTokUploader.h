@@ -21,25 +21,18 @@
 #include "talcore/utility/RefCounted.h"
 #include "talnet/http/RequestProcessor.h"
 #include "tiktok/PublishSettings.h"
+#include "tiktok/SignInAttempt.h"
 #include "tiktok/TikTokCreatorInfo.h"
+#include "tiktok/UploadSession.h"
 #include "uploader/BaseUploader.h"
 
-namespace Brim {
-class IdleCountdownTimer;
-}
-namespace talui::dialogs {
-class UI_MessageBox;
-}
-
 namespace Vekta {
-
-class AuthServer;
 
 enum class TokenGrant { AuthorizationCode = 0, Refresh = 1 };
 
 class TikTokUploader : public BaseUploader, public talcore::messaging::Listener {
 public:
-    using LoginCallback = std::function<void(bool authorized, const std::u16string& refreshToken)>;
+    using LoginCallback = SignInAttempt::LoginCallback;
     using CreatorInfoCallback = std::function<void(const TikTokCreatorInfo&)>;
 
     TikTokUploader(const HostInstanceRecord& record, PostProcessStatusCallback statusCallback,
@@ -72,11 +65,11 @@ public:
     bool QueryCreatorInfo(CreatorInfoCallback callback);
     // [blocking] Reads the profile link.
     void RequestUserInfo();
-    const TikTokCreatorInfo& GetCreatorInfo() const noexcept { return creatorInfo; }
+    const TikTokCreatorInfo& GetCreatorInfo() const noexcept { return creatorInfo_; }
     // [main-thread] Back to the facts of no account (all false, 0, empty), for a sign-out and
     // before another account's first query: a private account's flag must not carry over.
     void ForgetCreatorInfo();
-    const std::u16string& GetProfileDeepLink() const noexcept { return profileDeepLink; }
+    const std::u16string& GetProfileDeepLink() const noexcept { return profileDeepLink_; }
 
     // --- Publishing. ---
     // [any-thread] The description of the next export; a running job keeps the copy it took.
@@ -84,7 +77,7 @@ public:
     ExportVideoInfo GetVideoInfo() const;
     void SetPublishSettings(std::string privacyLevel, std::string title, bool disableComment, bool disableDuet,
                             bool disableStitch);
-    const PublishSettings& GetPublishSettings() const noexcept { return publishSettings; }
+    const PublishSettings& GetPublishSettings() const noexcept { return publishSettings_; }
     // [blocking] The whole upload of one export: checks, upload initialisation and transfer. False
     // for a refusal before the transfer (reported through the status callback as well). Works
     // from a copy of what the host handed over when it started, so the host may hand over the next
@@ -95,25 +88,24 @@ public:
     void ReceiveMessage(const talcore::messaging::Message& message) override;
 
     // For tests: time limits in place of the real ones (the defaults stay as they are).
-    void SetIdleLimitSecondsForTesting(std::int32_t seconds) { idleLimitSeconds = seconds; }
-    void SetWaitSliceSecondsForTesting(std::int32_t seconds) { waitSliceSeconds = seconds; }
-    void SetRequestTimeoutForTesting(std::int32_t seconds) { requestTimeout = seconds; }
-    void SetLoginTimeoutMillisecondsForTesting(std::int64_t ms) { loginTimeoutMs = ms; }
+    void SetIdleLimitSecondsForTesting(std::int32_t seconds) { idleLimitSeconds_ = seconds; }
+    void SetWaitSliceSecondsForTesting(std::int32_t seconds) { waitSliceSeconds_ = seconds; }
+    void SetRequestTimeoutForTesting(std::int32_t seconds) { requestTimeout_ = seconds; }
+    void SetLoginTimeoutMillisecondsForTesting(std::int64_t ms) { loginTimeoutMs_ = ms; }
     // Callers waiting for the refresh in flight (to refresh, or for the access token to send).
     std::size_t RefreshWaitersForTesting() const {
-        std::lock_guard lock(tokenMutex);
-        return refreshWaiters;
+        std::lock_guard lock(tokenMutex_);
+        return refreshWaiters_;
     }
     // For tests: TikTok's answers from a processor of the test's own, in place of the host's.
     void SetRequestProcessorForTesting(std::shared_ptr<talnet::http::RequestProcessor> processor) {
-        requestProcessor = std::move(processor);
+        requestProcessor_ = std::move(processor);
     }
     // For tests: how the exported file is opened, in place of the platform's stream.
-    using SourceOpener =
-        std::function<std::unique_ptr<talcore::filesupport::IPlatformByteStream>(const talcore::filesupport::File&)>;
-    void SetSourceOpenerForTesting(SourceOpener opener) { sourceOpener = std::move(opener); }
-    std::int32_t GetIdleLimitSeconds() const noexcept { return idleLimitSeconds; }
-    std::int32_t GetRequestTimeout() const noexcept { return requestTimeout; }
+    using SourceOpener = UploadSession::SourceOpener;
+    void SetSourceOpenerForTesting(SourceOpener opener) { sourceOpener_ = std::move(opener); }
+    std::int32_t GetIdleLimitSeconds() const noexcept { return idleLimitSeconds_; }
+    std::int32_t GetRequestTimeout() const noexcept { return requestTimeout_; }
 
 protected:
     ~TikTokUploader() override;
@@ -143,7 +135,8 @@ private:
     using Handler =
         std::function<void(TikTokUploader&, const talnet::http::RequestID&, const ResponsePtr&, GateOpener&)>;
     // What ends a job when a step of its request chain fails with an exception.
-    using FailureAction = void (TikTokUploader::*)();
+    using FailureAction = std::function<void(TikTokUploader&)>;
+    using SessionPtr = std::shared_ptr<UploadSession>;
 
     // Request plumbing: a completion that finds the uploader by its weak key and runs `handler`
     // through RunGuarded; the gate opens when the handler is done, whatever way it ends.
@@ -170,13 +163,13 @@ private:
     void HandleTokenResponse(TokenGrant grant, const talnet::http::RequestID& id, const ResponsePtr& response);
     void HandleQueryCreatorInfoResponse(const talnet::http::RequestID& id, const ResponsePtr& response);
     void HandleUserInfoResponse(const talnet::http::RequestID& id, const ResponsePtr& response);
-    void HandleUploadInitializationResponse(const talnet::http::RequestID& id, const ResponsePtr& response);
+    void HandleUploadInitializationResponse(UploadSession& session, const talnet::http::RequestID& id,
+                                            const ResponsePtr& response);
 
     // Sign-in.
     void StartLoginTimeout();
     void StopLoginTimeout();
     void ReleaseLoginListener();
-    void CloseLoginPrompt();
 
     // Upload.
     bool PublishJob(bool directPost);
@@ -189,78 +182,42 @@ private:
     void ReleaseSource();
     // One step of the chunk chain: sends the next chunk, or ends the chain. True when a chunk is on
     // its way; its answer then takes the next step.
-    bool SendNextChunk(bool first, const GatePtr& gate, const ResponsePtr& lastResponse);
-    void HandleChunkResponse(const GatePtr& gate, const talnet::http::RequestID& id, const ResponsePtr& response,
-                             GateOpener& opener);
-    // The chain's FailureAction: a chunk that could not be made or sent ends the job (code 19).
-    void FailChunkChain();
+    bool SendNextChunk(const SessionPtr& session, bool first, const GatePtr& gate, const ResponsePtr& lastResponse);
+    void HandleChunkResponse(const SessionPtr& session, const GatePtr& gate, const talnet::http::RequestID& id,
+                             const ResponsePtr& response, GateOpener& opener);
+    // The chain's failure action: a chunk that could not be made or sent ends the job (code 19).
+    void FailChunkChain(UploadSession& session);
     // Ends the job (code 21) when the file no longer yields the bytes announced for it.
-    void FailUnreadableSource();
-    std::uint64_t ChunkLength(std::uint64_t offset) const;
-    // Reads the chunk at `offset` into `buffer`, made anew when its length differs; false on a short
-    // or failed read.
-    bool ReadChunk(std::uint64_t offset, std::uint64_t length, std::shared_ptr<std::vector<std::uint8_t>>& buffer);
-    // Reads the chunk after the one just sent into the spare buffer while that one is on the wire.
-    void ReadAhead();
+    void FailUnreadableSource(UploadSession& session);
     double NowSeconds() const;
 
-    TikTokCreatorInfo creatorInfo;
-    CreatorInfoCallback creatorInfoCallback;
-    std::u16string profileDeepLink;
-    ExportVideoInfo videoInfo{};     // as handed over; guarded by the base's hand-over lock
-    ExportVideoInfo jobVideoInfo{};  // the running job's copy
-    PublishSettings publishSettings;
+    TikTokCreatorInfo creatorInfo_;
+    CreatorInfoCallback creatorInfoCallback_;
+    std::u16string profileDeepLink_;
+    ExportVideoInfo videoInfo_{};     // as handed over; guarded by the base's hand-over lock
+    ExportVideoInfo jobVideoInfo_{};  // the running job's copy
+    PublishSettings publishSettings_;
 
-    // The upload session of one transfer.
-    std::u16string uploadURL;
-    talcore::filesupport::File exportedFile;
-    talcore::utility::ImmutableString mimeType;
-    SourceOpener sourceOpener;
-    std::unique_ptr<talcore::filesupport::IPlatformByteStream> sourceStream;
-    std::uint64_t bytesSent = 0;
-    // The chunk on the wire, and the one after it, read while the first is sent; at most these two
-    // chunk buffers are held at once.
-    std::shared_ptr<std::vector<std::uint8_t>> chunkBuffer;
-    std::shared_ptr<std::vector<std::uint8_t>> spareBuffer;
-    struct ReadAheadChunk {
-        bool ready = false;
-        bool complete = false;  // all its bytes were read
-        std::uint64_t offset = 0;
-        std::uint64_t length = 0;
-    } readAhead;
-    std::uint64_t chunkSize = 0;
-    std::uint64_t chunkCount = 0;
-    std::uint64_t videoSize = 0;    // bytes, as announced to TikTok at initialisation
-    bool transferComplete = false;  // every byte was answered for
-    // Written by the completion side, read by the waiting loop.
-    std::atomic<double> lastActivity;
-    talcore::utility::Guid currentRequest;
-    std::mutex currentRequestMutex;
-    // Serialises the chunk chain's steps with each other and with the end of the transfer; guards
-    // the upload session's transfer members above.
-    std::mutex transferMutex;
+    // The running job's upload; only the publishing thread replaces it. The chain's completions
+    // hold the session they belong to.
+    std::shared_ptr<UploadSession> session_;
+    SourceOpener sourceOpener_;
 
-    // The sign-in in progress.
-    talcore::utility::Guid oauthState;
-    std::string codeVerifier;
-    std::shared_ptr<AuthServer> authServer;
-    talcore::utility::RefCountedPtr<talui::dialogs::UI_MessageBox> loginPrompt;
-    std::mutex loginMutex;  // guards the sign-in members shared with the code exchange
-    std::shared_ptr<Brim::IdleCountdownTimer> loginTimer;
-    LoginCallback loginCallback;
-    std::int64_t loginTimeoutMs = 300000;
-    // Guarded by tokenMutex: the refresh token last given to the settings (at the end of a sign-in
+    SignInAttempt signIn_;
+    std::int64_t loginTimeoutMs_ = 300000;
+
+    // Guarded by tokenMutex_: the refresh token last given to the settings (at the end of a sign-in
     // or after a rotation), and whether a rotated one still waits to be given.
-    std::u16string handedOverRefreshToken;
-    bool refreshTokenHandOverPending = false;
-    // The refresh in flight, guarded by tokenMutex: the token it sent, and a round counter that
+    std::u16string handedOverRefreshToken_;
+    bool refreshTokenHandOverPending_ = false;
+    // The refresh in flight, guarded by tokenMutex_: the token it sent, and a round counter that
     // its waiters watch.
-    bool refreshInFlight = false;
-    std::u16string refreshingToken;
-    std::uint64_t refreshRound = 0;
-    bool lastRefreshSucceeded = false;
-    std::size_t refreshWaiters = 0;
-    std::condition_variable refreshFinished;
+    bool refreshInFlight_ = false;
+    std::u16string refreshingToken_;
+    std::uint64_t refreshRound_ = 0;
+    bool lastRefreshSucceeded_ = false;
+    std::size_t refreshWaiters_ = 0;
+    std::condition_variable refreshFinished_;
 };
 
 }  // namespace Vekta

@@ -13,11 +13,7 @@ using talnet::http::RequestID;
 namespace json = talcore::serialization;
 
 void TikTokUploader::FetchRefreshToken(const std::string& code, const std::string& redirectURI) {
-    std::string verifier;
-    {
-        std::lock_guard lock(loginMutex);
-        verifier = codeVerifier;
-    }
+    const std::string verifier = signIn_.CodeVerifier();
     PostForm(TikTokEndpoints::TokenEndpoint().UTF8(),
              {{"client_key", TikTokEndpoints::ClientKey()},
               {"client_secret", TikTokEndpoints::ClientSecret()},
@@ -30,44 +26,42 @@ void TikTokUploader::FetchRefreshToken(const std::string& code, const std::strin
     std::u16string refresh;
     bool bothTokens = false;
     {
-        std::lock_guard lock(tokenMutex);
-        refresh = refreshToken;
-        bothTokens = !refreshToken.empty() && !accessToken.empty();
+        std::lock_guard lock(tokenMutex_);
+        refresh = refreshToken_;
+        bothTokens = !refreshToken_.empty() && !accessToken_.empty();
     }
-    LoginCallback callback;
-    {
-        std::lock_guard lock(loginMutex);
-        callback = loginCallback;
-    }
+    // The caller's completion, the host and the prompt are called with no lock held: each may come
+    // back into the uploader.
+    const LoginCallback callback = signIn_.Callback();
     if (bothTokens && callback) {
         {
-            std::lock_guard lock(tokenMutex);
-            handedOverRefreshToken = refresh;
+            std::lock_guard lock(tokenMutex_);
+            handedOverRefreshToken_ = refresh;
         }
         callback(HasCredentials(), refresh);
     }
     NotifyAccountChanged();
-    CloseLoginPrompt();
+    signIn_.ClosePrompt();
 }
 
 bool TikTokUploader::RefreshAccessToken() {
     std::string refresh;
     {
-        std::unique_lock lock(tokenMutex);
-        if (refreshInFlight) {
+        std::unique_lock lock(tokenMutex_);
+        if (refreshInFlight_) {
             // A second refresh with the same token would be refused once the first has rotated
             // it, and would sign the user out: the one in flight answers for both.
-            const std::uint64_t round = refreshRound;
-            ++refreshWaiters;
-            refreshFinished.wait(lock, [&] { return refreshRound != round; });
-            --refreshWaiters;
-            return lastRefreshSucceeded;
+            const std::uint64_t round = refreshRound_;
+            ++refreshWaiters_;
+            refreshFinished_.wait(lock, [&] { return refreshRound_ != round; });
+            --refreshWaiters_;
+            return lastRefreshSucceeded_;
         }
-        accessToken.clear();
-        if (refreshToken.empty()) return false;
-        refreshInFlight = true;
-        refreshingToken = refreshToken;
-        refresh = talcore::string::UTF16to8(refreshToken);
+        accessToken_.clear();
+        if (refreshToken_.empty()) return false;
+        refreshInFlight_ = true;
+        refreshingToken_ = refreshToken_;
+        refresh = talcore::string::UTF16to8(refreshToken_);
     }
     try {
         PostForm(TikTokEndpoints::TokenEndpoint().UTF8(),
@@ -86,34 +80,34 @@ bool TikTokUploader::RefreshAccessToken() {
 bool TikTokUploader::FinishRefresh() {
     bool succeeded = false;
     {
-        std::lock_guard lock(tokenMutex);
-        refreshInFlight = false;
-        refreshingToken.clear();
-        ++refreshRound;
-        succeeded = lastRefreshSucceeded = !accessToken.empty();
+        std::lock_guard lock(tokenMutex_);
+        refreshInFlight_ = false;
+        refreshingToken_.clear();
+        ++refreshRound_;
+        succeeded = lastRefreshSucceeded_ = !accessToken_.empty();
     }
-    refreshFinished.notify_all();
+    refreshFinished_.notify_all();
     return succeeded;
 }
 
 void TikTokUploader::SetRefreshToken(const std::u16string& token) {
-    std::lock_guard lock(tokenMutex);
+    std::lock_guard lock(tokenMutex_);
     // The settings give back the token that this uploader handed them at the end of its own
     // sign-in or after a rotation. It holds that token already, or its rotated successor; the
     // retired one would sign the user out at the next refresh.
-    if (!refreshToken.empty() && token == handedOverRefreshToken) return;
-    refreshToken = token;
-    refreshTokenHandOverPending = false;
+    if (!refreshToken_.empty() && token == handedOverRefreshToken_) return;
+    refreshToken_ = token;
+    refreshTokenHandOverPending_ = false;
 }
 
 bool TikTokUploader::TakeRefreshTokenHandOver(std::u16string& token) {
-    std::lock_guard lock(tokenMutex);
-    if (!refreshTokenHandOverPending) return false;
-    refreshTokenHandOverPending = false;
+    std::lock_guard lock(tokenMutex_);
+    if (!refreshTokenHandOverPending_) return false;
+    refreshTokenHandOverPending_ = false;
     // Signed out since: nothing to keep.
-    if (refreshToken.empty()) return false;
-    token = refreshToken;
-    handedOverRefreshToken = refreshToken;
+    if (refreshToken_.empty()) return false;
+    token = refreshToken_;
+    handedOverRefreshToken_ = refreshToken_;
     return true;
 }
 
@@ -124,10 +118,10 @@ void TikTokUploader::HandleTokenResponse(TokenGrant grant, const RequestID& id, 
         // TikTok answers token errors with status 200 and an "error" member.
         if (body.find("error") != std::string::npos) {
             {
-                std::lock_guard lock(tokenMutex);
-                accessToken.clear();
-                refreshToken.clear();
-                refreshTokenHandOverPending = false;
+                std::lock_guard lock(tokenMutex_);
+                accessToken_.clear();
+                refreshToken_.clear();
+                refreshTokenHandOverPending_ = false;
             }
             NotifyAccountChanged();
             return;
@@ -137,13 +131,12 @@ void TikTokUploader::HandleTokenResponse(TokenGrant grant, const RequestID& id, 
             std::u16string access = talnet::http::GetItemFor(root, "access_token");
             std::u16string refresh = talnet::http::GetItemFor(root, "refresh_token");
             {
-                std::lock_guard lock(tokenMutex);
-                accessToken = std::move(access);
-                refreshToken = std::move(refresh);
-                refreshTokenHandOverPending = false;
+                std::lock_guard lock(tokenMutex_);
+                accessToken_ = std::move(access);
+                refreshToken_ = std::move(refresh);
+                refreshTokenHandOverPending_ = false;
             }
-            std::lock_guard lock(loginMutex);
-            codeVerifier.clear();
+            signIn_.ForgetCodeVerifier();
         } else {
             std::u16string access = talnet::http::GetItemFor(root, "access_token");
             // TikTok may rotate refresh tokens; the newest one is the one that stays valid.
@@ -152,15 +145,15 @@ void TikTokUploader::HandleTokenResponse(TokenGrant grant, const RequestID& id, 
             if (!json::IsNull(refreshNode) && refreshNode->type() == typeid(std::string)) {
                 rotated = talcore::string::UTF8to16(std::any_cast<const std::string&>(*refreshNode));
             }
-            std::lock_guard lock(tokenMutex);
+            std::lock_guard lock(tokenMutex_);
             // The answer belongs to the token that was sent: a sign-out or another account given
             // meanwhile is not undone by it.
-            if (refreshToken == refreshingToken) {
-                accessToken = std::move(access);
-                if (!rotated.empty() && rotated != refreshToken) {
-                    refreshToken = std::move(rotated);
+            if (refreshToken_ == refreshingToken_) {
+                accessToken_ = std::move(access);
+                if (!rotated.empty() && rotated != refreshToken_) {
+                    refreshToken_ = std::move(rotated);
                     // The host must keep this one now: the one it holds is retired.
-                    refreshTokenHandOverPending = true;
+                    refreshTokenHandOverPending_ = true;
                 }
             }
         }

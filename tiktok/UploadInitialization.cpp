@@ -1,6 +1,7 @@
 // Publishing one export: the limits, a fresh access token, and TikTok's upload initialisation.
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -73,8 +74,9 @@ bool TikTokUploader::Publish(bool directPost) {
 
 void TikTokUploader::EndJobAfterError() {
     {
-        std::lock_guard lock(transferMutex);
         // A chain still running meets the ended job at its next step and sends nothing more.
+        std::optional<UploadSession::Step> step;
+        if (session_) step.emplace(*session_);
         if (GetState() == UploadState::Uploading) {
             Fail(ResultCode::UploadFailed, UploadMessages()[kGenericUploadError]);
             return;
@@ -85,17 +87,18 @@ void TikTokUploader::EndJobAfterError() {
 }
 
 bool TikTokUploader::PublishJob(bool directPost) {
-    TakeHandOver([this] { jobVideoInfo = videoInfo; });
+    TakeHandOver([this] { jobVideoInfo_ = videoInfo_; });
     const auto& files = JobFiles();
-    exportedFile = talcore::filesupport::File(files.empty() ? std::u16string() : files.front().path, 0);
+    session_ = std::make_shared<UploadSession>(
+        talcore::filesupport::File(files.empty() ? std::u16string() : files.front().path, 0), sourceOpener_);
     const bool opened = OpenSourceStream();
     // Existence and size come from the handle the chunks are read through, so what is checked is
     // what is sent, whatever the path names meanwhile.
-    const bool exists = opened || exportedFile.Exists();
-    const std::uint64_t size = opened ? sourceStream->Size() : 0;
+    const bool exists = opened || session_->ExportedFile().Exists();
+    const std::uint64_t size = opened ? session_->SourceSize() : 0;
 
-    if (const auto refusal = TikTokLimitsCheck(JobFormatSupported(), exists, size, jobVideoInfo, directPost,
-                                               publishSettings.privacyLevel)) {
+    if (const auto refusal = TikTokLimitsCheck(JobFormatSupported(), exists, size, jobVideoInfo_, directPost,
+                                               publishSettings_.privacyLevel)) {
         Fail(refusal->code, UploadMessages()[refusal->message]);
         return false;
     }
@@ -128,17 +131,15 @@ bool TikTokUploader::InitializeUpload(std::uint64_t fileSize, bool directPost, s
             "$$$/Vekta/PostProcess/TikTok/EmptyCredentialsUploadManually=Exported video was not uploaded to TikTok "
             "because you are not signed in. You can upload it manually from:\\n@0#{comment}Parameter is replaced by "
             "full path to exported file",
-            exportedFile.FullPath());
+            session_->ExportedFile().FullPath());
         return false;
     }
     RequestUserInfo();
-    uploadURL.clear();
+    session_->SetUploadURL({});
 
     const UploadPlan plan = PlanChunks(fileSize);
-    videoSize = fileSize;
-    chunkSize = plan.chunkSize;
-    chunkCount = plan.chunkCount;
-    if (chunkSize == 0) {
+    session_->SetPlan(fileSize, plan);
+    if (plan.chunkSize == 0) {
         message = talcore::config::Localizer::Get().Localize(
             "$$$/Vekta/PostProcess/TikTok/InvalidFileSize=Exported video has an invalid file size.");
         return false;
@@ -148,16 +149,16 @@ bool TikTokUploader::InitializeUpload(std::uint64_t fileSize, bool directPost, s
     const auto source = json::MakeJSONObject();
     json::AddToObject(source, "source", json::MakeJSONNode(std::string("FILE_UPLOAD")));
     json::AddToObject(source, "video_size", json::MakeJSONNode(std::to_string(fileSize)));
-    json::AddToObject(source, "chunk_size", json::MakeJSONNode(std::to_string(chunkSize)));
-    json::AddToObject(source, "total_chunk_count", json::MakeJSONNode(std::to_string(chunkCount)));
+    json::AddToObject(source, "chunk_size", json::MakeJSONNode(std::to_string(plan.chunkSize)));
+    json::AddToObject(source, "total_chunk_count", json::MakeJSONNode(std::to_string(plan.chunkCount)));
     json::AddToObject(root, "source_info", source);
     if (directPost) {
         const auto post = json::MakeJSONObject();
-        json::AddToObject(post, "privacy_level", json::MakeJSONNode(publishSettings.privacyLevel));
-        json::AddToObject(post, "title", json::MakeJSONNode(publishSettings.title));
-        json::AddToObject(post, "disable_comment", json::MakeJSONNode(publishSettings.disableComment));
-        json::AddToObject(post, "disable_duet", json::MakeJSONNode(publishSettings.disableDuet));
-        json::AddToObject(post, "disable_stitch", json::MakeJSONNode(publishSettings.disableStitch));
+        json::AddToObject(post, "privacy_level", json::MakeJSONNode(publishSettings_.privacyLevel));
+        json::AddToObject(post, "title", json::MakeJSONNode(publishSettings_.title));
+        json::AddToObject(post, "disable_comment", json::MakeJSONNode(publishSettings_.disableComment));
+        json::AddToObject(post, "disable_duet", json::MakeJSONNode(publishSettings_.disableDuet));
+        json::AddToObject(post, "disable_stitch", json::MakeJSONNode(publishSettings_.disableStitch));
         json::AddToObject(post, "video_cover_timestamp_ms", json::MakeJSONNode(CoverTimestampMs(JobCoverTime())));
         json::AddToObject(root, "post_info", post);
     }
@@ -167,29 +168,30 @@ bool TikTokUploader::InitializeUpload(std::uint64_t fileSize, bool directPost, s
     headers.emplace(ImmutableString::Intern(talnet::kHEADER_CONTENT_TYPE),
                     ImmutableString::Intern(talnet::kHEADER_CONTENT_TYPE_APPLICATION_JSON_UTF_8));
     auto gate = std::make_shared<Gate>();
-    auto completion = MakeCompletion(gate, "HandleUploadInitializationResponse",
-                                     [](TikTokUploader& self, const RequestID& id, const ResponsePtr& r, GateOpener&) {
-                                         self.HandleUploadInitializationResponse(id, r);
-                                     });
+    auto completion =
+        MakeCompletion(gate, "HandleUploadInitializationResponse",
+                       [session = session_](TikTokUploader& self, const RequestID& id, const ResponsePtr& r,
+                                            GateOpener&) { self.HandleUploadInitializationResponse(*session, id, r); });
     const RequestID id = RequestID::CreateUnique();
     const auto& endpoint =
         directPost ? TikTokEndpoints::DirectPostInitEndpoint() : TikTokEndpoints::InboxInitEndpoint();
-    if (requestProcessor->Post(id, std::move(completion), endpoint, std::move(body), headers,
-                               BoundedRequestOptions())) {
+    if (requestProcessor_->Post(id, std::move(completion), endpoint, std::move(body), headers,
+                                BoundedRequestOptions())) {
         AwaitResponse(gate, id);
     }
 
-    if (uploadURL.empty()) {
+    if (session_->UploadURL().empty()) {
         message = LocalizeWithArgument(
             "$$$/Vekta/PostProcess/TikTok/NoUploadUrl=Unable to upload to TikTok. You can upload it manually "
             "from:\\n@0#{comment}Parameter is replaced by full path to exported file",
-            exportedFile.FullPath());
+            session_->ExportedFile().FullPath());
         return false;
     }
     return true;
 }
 
-void TikTokUploader::HandleUploadInitializationResponse(const RequestID& id, const ResponsePtr& response) {
+void TikTokUploader::HandleUploadInitializationResponse(UploadSession& session, const RequestID& id,
+                                                        const ResponsePtr& response) {
     try {
         const std::string body = talnet::http::HandleBody(id, response);
         if (response->status == 200) {
@@ -201,7 +203,7 @@ void TikTokUploader::HandleUploadInitializationResponse(const RequestID& id, con
                 !talnet::http::IsMappedLoopbackTarget(talcore::string::UTF16to8(url))) {
                 throw std::runtime_error("the upload_url is neither https nor a mapped loopback target");
             }
-            uploadURL = std::move(url);
+            session.SetUploadURL(std::move(url));
         }
     } catch (const std::exception& e) {
         TraceHandlerError("HandleUploadInitializationResponse", id, e);

@@ -20,15 +20,15 @@ BaseUploader::BaseUploader(const HostInstanceRecord& record, PostProcessStatusCa
     : statusCallback_(statusCallback),
       accountCallback_(accountCallback),
       destination_(destination),
-      requestProcessor(talnet::http::GetGlobalRequestProcessor()) {
+      requestProcessor_(talnet::http::GetGlobalRequestProcessor()) {
     std::memcpy(&hostRecord_, &record, sizeof hostRecord_);
 }
 
 BaseUploader::~BaseUploader() = default;
 
 bool BaseUploader::HasCredentials() const {
-    std::lock_guard lock(tokenMutex);
-    return authorizedByRefreshToken ? !refreshToken.empty() : !accessToken.empty();
+    std::lock_guard lock(tokenMutex_);
+    return authorizedByRefreshToken_ ? !refreshToken_.empty() : !accessToken_.empty();
 }
 
 std::u16string BaseUploader::GetStatusText(std::u16string& tooltip) const {
@@ -157,9 +157,9 @@ void BaseUploader::SetBusy(bool busy) { UploadBusyRegistry::SetBusy(destination_
 
 void BaseUploader::SignOut(bool notify) {
     {
-        std::lock_guard lock(tokenMutex);
-        refreshToken.clear();
-        accessToken.clear();
+        std::lock_guard lock(tokenMutex_);
+        refreshToken_.clear();
+        accessToken_.clear();
     }
     SetPageID(u"");
     if (notify) NotifyAccountChanged();
@@ -171,7 +171,7 @@ void BaseUploader::StopAndWait(bool /*fromRelease*/) {
     talcore::threads::Gate gate;
     gate.Close();
     for (int counter = 300;; --counter) {
-        const bool passed = gate.PassThroughUntil(std::chrono::steady_clock::now() + std::chrono::milliseconds(50));
+        const bool passed = gate.PassThroughUntil(std::chrono::steady_clock::now() + stopWaitSlice_);
         if (passed || counter <= 0) break;
         // Opening lets the next wait return at once.
         if (!UploadBusyRegistry::AnyBusy(UploadBusyRegistry::Snapshot())) gate.Open();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -71,6 +72,8 @@ public:
     // [main-thread] When any destination is busy: aborts and waits until none is, at most 301
     // slices of 50 ms. `fromRelease` is informational.
     void StopAndWait(bool fromRelease);
+    // For tests: StopAndWait's slice in place of the real 50 ms (the number of slices stays).
+    void SetStopWaitSliceForTesting(std::chrono::milliseconds slice) { stopWaitSlice_ = slice; }
     bool AbortRequested() const noexcept { return abortRequested_.load(std::memory_order_acquire) != 0; }
     DestinationIndex GetDestinationIndex() const noexcept { return destination_; }
     const HostInstanceRecord& GetHostRecord() const noexcept { return hostRecord_; }
@@ -108,9 +111,10 @@ protected:
     bool JobFormatSupported() const noexcept { return jobFormatSupported_; }
     std::int64_t JobCoverTime() const noexcept { return jobCoverTime_; }
 
-    std::int32_t requestTimeout = 60;     // seconds, for one request's gate
-    std::int32_t idleLimitSeconds = 240;  // longest silence of a chunk request
-    std::int32_t waitSliceSeconds = 15;   // one wait of the transfer loop
+    std::int32_t requestTimeout_ = 60;             // seconds, for one request's gate
+    std::int32_t idleLimitSeconds_ = 240;          // longest silence of a chunk request
+    std::int32_t waitSliceSeconds_ = 15;           // one wait of the transfer loop
+    std::chrono::milliseconds stopWaitSlice_{50};  // one wait of StopAndWait
 
 private:
     PostProcessStatusCallback statusCallback_;
@@ -131,18 +135,18 @@ private:
     std::int64_t jobCoverTime_ = 0;
 
 protected:
-    bool authorizedByRefreshToken = false;
+    bool authorizedByRefreshToken_ = false;
     // The tokens are written by response handlers and read by the host's threads; both go through
     // this lock.
-    mutable std::mutex tokenMutex;
-    std::u16string refreshToken;
-    std::u16string accessToken;
+    mutable std::mutex tokenMutex_;
+    std::u16string refreshToken_;
+    std::u16string accessToken_;
 
 private:
     std::u16string pageID_;
 
 protected:
-    std::shared_ptr<talnet::http::RequestProcessor> requestProcessor;
+    std::shared_ptr<talnet::http::RequestProcessor> requestProcessor_;
 
 private:
     // Guarded by handOverMutex_: the settings set them on the host's main thread.

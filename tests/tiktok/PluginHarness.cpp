@@ -34,6 +34,7 @@ struct Person {
     std::vector<std::thread> browserThreads;
     std::string lastAddress;
     int prompts = 0;
+    std::optional<PluginHarness::PromptTexts> lastPrompt;
     talcore::utility::RefCountedPtr<talui::dialogs::UI_MessageBox> shownBox;
 
     void JoinBrowsers() {
@@ -57,6 +58,7 @@ public:
         auto& p = ThePerson();
         std::lock_guard lock(p.mutex);
         ++p.prompts;
+        p.lastPrompt = PluginHarness::PromptTexts{box.GetTitle(), box.GetMessage(), box.GetCaptions()};
         p.shownBox = talcore::utility::RefCountedPtr<talui::dialogs::UI_MessageBox>(&box);
     }
     void Hidden(talui::dialogs::UI_MessageBox&) override {
@@ -126,6 +128,7 @@ PluginHarness::PluginHarness(vekta::sandbox::SandboxConfig config)
         p.customBrowser = nullptr;
         p.lastAddress.clear();
         p.prompts = 0;
+        p.lastPrompt.reset();
     }
     if (!sandbox_->Start(0)) throw std::runtime_error("the sandbox did not start");
     talnet::http::SetOriginMapping("https://www.tiktok.com", sandbox_->Origin());
@@ -235,6 +238,12 @@ int PluginHarness::PromptsShown() const {
     auto& p = ThePerson();
     std::lock_guard lock(p.mutex);
     return p.prompts;
+}
+
+std::optional<PluginHarness::PromptTexts> PluginHarness::LastPrompt() const {
+    auto& p = ThePerson();
+    std::lock_guard lock(p.mutex);
+    return p.lastPrompt;
 }
 
 bool PollUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {

@@ -4,6 +4,7 @@
 // browser and for the person in front of the login prompt.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -71,6 +72,14 @@ public:
     // The address the plug-in last opened in the "browser", and how many login prompts were shown.
     std::string LastOpenedAddress() const;
     int PromptsShown() const;
+    // What the last login prompt shown said: its title, message and the captions of its four button
+    // places, in order.
+    struct PromptTexts {
+        std::u16string title;
+        std::u16string message;
+        std::array<std::u16string, 4> captions;
+    };
+    std::optional<PromptTexts> LastPrompt() const;
 
     // For the browser stand-in: runs on its own thread; the harness joins it.
     void SetBrowserAction(std::function<void(const std::string& address)> action);

@@ -11,12 +11,14 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <map>
 #include <regex>
 #include <thread>
 
 #include "brimkit/IdleCountdownTimer.h"
 #include "sandbox/UrlCodec.h"
+#include "talcore/config/Localizer.h"
 #include "talcore/debug/Trace.h"
 #include "talcore/string/Unicode.h"
 #include "talcore/threads/Executor.h"
@@ -292,6 +294,87 @@ TEST_F(SignIn, LoginTimeoutReleasesTheListenerAndCancelStillEndsTheLogin) {
     EXPECT_FALSE(lateReached);
     EXPECT_TRUE(cancelled);
     EXPECT_EQ(CountRequests(h.Sandbox(), "token"), 0u);
+}
+
+TEST_F(SignIn, WithEveryPortTakenNothingIsOpenedOrShownAndTheNextPressTriesAgain) {
+    {
+        const PortBlocker taken(kFirstPort, kPortCount);
+        EXPECT_FALSE(h.SignIn());
+        EXPECT_EQ(h.LastOpenedAddress(), "");
+        EXPECT_EQ(h.PromptsShown(), 0);
+        ASSERT_FALSE(h.AccountEvents().empty());
+        EXPECT_FALSE(h.AccountEvents().back().signedIn);
+    }
+    EXPECT_TRUE(h.SignIn());
+    EXPECT_EQ(h.PromptsShown(), 1);
+}
+
+TEST_F(SignIn, StartedOffTheMainThreadItShowsNoPromptAndReturnsAtOnce) {
+    h.SetBrowserAction([](const std::string&) {});  // nobody would answer a prompt anyway
+    auto press = std::async(std::launch::async, [&] { return h.Changed("VOXATikTokLogin"); });
+    // No prompt waits for a person: the press comes back without anybody pressing Cancel.
+    ASSERT_EQ(press.wait_for(20s), std::future_status::ready);
+    EXPECT_EQ(press.get(), 0);
+    EXPECT_EQ(h.PromptsShown(), 0);
+    EXPECT_FALSE(h.HasCredentials());
+    EXPECT_FALSE(h.LastOpenedAddress().empty());
+    EXPECT_FALSE(Visit(RedirectUri()).ok);  // the attempt ended with its listener
+}
+
+// Cancel lands while the code exchange is held at TikTok: the sign-in ends at once, and the
+// exchange, answered afterwards, signs the editor in once with its token.
+TEST_F(SignIn, CancelDuringTheCodeExchangeEndsSignedInOnceWhenTheExchangeEnds) {
+    h.Sandbox().Faults().Add(Endpoint::Token, Fault::Hang());
+    bool cancelled = false;
+    h.SetBrowserAction([&](const std::string& address) {
+        HeadlessBrowser().Open(address);
+        cancelled = h.Sandbox().Faults().WaitUntilHanging(1, 10s) && h.PressPromptCancel();
+    });
+    EXPECT_FALSE(h.SignIn());
+    ASSERT_TRUE(cancelled);
+    h.Sandbox().Faults().ReleaseHangs();
+
+    const auto signedInEvents = [&] {
+        const auto events = h.AccountEvents();
+        return std::count_if(events.begin(), events.end(), [](const auto& e) { return e.signedIn; });
+    };
+    ASSERT_TRUE(vekta::test::WaitUntil([&] { return signedInEvents() > 0; }, 20s));
+    EXPECT_TRUE(h.HasCredentials());
+    EXPECT_FALSE(h.ArrayText("VOXATikTokRefreshToken").empty());
+    EXPECT_EQ(h.Name("VOXATikTokLogin"), u"Sign Out");
+    EXPECT_EQ(CodeExchanges(h.Sandbox()), 1u);
+    EXPECT_EQ(h.PromptsShown(), 1);
+    EXPECT_EQ(signedInEvents(), 1);
+    // The settings took the token: a refresh hands it back and keeps the sign-in.
+    ASSERT_EQ(h.Refresh(), 0);
+    EXPECT_EQ(h.ChoiceLabels("VOXATikTokStatusText"), std::vector<std::u16string>{u"Signed in as Sandbox Creator"});
+}
+
+TEST_F(SignIn, ThePromptSaysLogInWithOneCancelButtonInTheSecondPlace) {
+    const struct {
+        std::map<std::string, std::string> translations;
+        std::u16string title, message, cancel;
+    } cases[] = {
+        {{}, u"Log in", u"Please use your web browser to log in to TikTok", u"Cancel"},
+        {{{"$$$/Vekta/PostProcess/TikTok/LoginTitle", "Anmelden"},
+          {"$$$/Vekta/PostProcess/TikTok/LoginMessage", "Bitte im Webbrowser anmelden"},
+          {"$$$/Vekta/PostProcess/TikTok/LoginCancel", "Abbrechen"}},
+         u"Anmelden",
+         u"Bitte im Webbrowser anmelden",
+         u"Abbrechen"},
+    };
+    h.SetBrowserAction([&](const std::string&) { PollUntil([&] { return h.PressPromptCancel(); }, 10s); });
+    for (const auto& c : cases) {
+        SCOPED_TRACE(talcore::string::UTF16to8(c.title));
+        talcore::config::Localizer::Get().InstallTranslations(c.translations);
+        EXPECT_FALSE(h.SignIn());
+        talcore::config::Localizer::Get().InstallTranslations({});
+        const auto prompt = h.LastPrompt();
+        ASSERT_TRUE(prompt);
+        EXPECT_EQ(prompt->title, c.title);
+        EXPECT_EQ(prompt->message, c.message);
+        EXPECT_EQ(prompt->captions, (std::array<std::u16string, 4>{u"", c.cancel, u"", u""}));
+    }
 }
 
 TEST_F(SignIn, CodeReachingTheWorkerAfterTheInstanceIsDestroyedStartsNoExchange) {

@@ -88,6 +88,8 @@ TEST_F(BaseUploaderTest, StatusCallbackThatThrowsIsTracedAndLaterNotificationsSt
 
 TEST_F(BaseUploaderTest, StopAndWaitAbortsOnlyABusyJobAndReturnsOnceAnotherThreadClearsTheBusyFlag) {
     auto uploader = MakeUploader();
+    // Slices shorter than the real 50 ms; 301 of them still outlast the publisher's few.
+    uploader->SetStopWaitSliceForTesting(std::chrono::milliseconds(20));
     uploader->StopAndWait(false);
     EXPECT_FALSE(uploader->AbortRequested());
     Vekta::UploadBusyRegistry::SetBusy(9, true);
@@ -95,7 +97,7 @@ TEST_F(BaseUploaderTest, StopAndWaitAbortsOnlyABusyJobAndReturnsOnceAnotherThrea
     // Plays the publishing thread: it sees the abort request and ends its job.
     std::thread publisher([&] {
         while (!uploader->AbortRequested()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        std::this_thread::sleep_for(std::chrono::milliseconds(120));
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
         cleared = true;
         Vekta::UploadBusyRegistry::SetBusy(9, false);
     });
@@ -107,11 +109,13 @@ TEST_F(BaseUploaderTest, StopAndWaitAbortsOnlyABusyJobAndReturnsOnceAnotherThrea
 
 TEST_F(BaseUploaderTest, StopAndWaitGivesUpAfterItsLastSliceWhenAnotherDestinationStaysBusy) {
     auto uploader = MakeUploader();
+    constexpr std::chrono::milliseconds kSlice{1};
+    uploader->SetStopWaitSliceForTesting(kSlice);
     Vekta::UploadBusyRegistry::SetBusy(3, true);
     const auto start = std::chrono::steady_clock::now();
     uploader->StopAndWait(false);
-    // 301 slices of 50 ms: it neither returns early nor hangs.
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(301 * 50));
+    // 301 slices: it neither returns early nor hangs.
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 301 * kSlice);
     EXPECT_TRUE(uploader->AbortRequested());
 }
 

@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
+#include <memory>
 #include <stdexcept>
+#include <thread>
 
 #include "plugin/CallbackTable.h"
 #include "plugin/InstanceLookup.h"
@@ -178,6 +181,47 @@ TEST_F(LinkedUploader, AFailureAnywhereInTheJobEndsItAndClearsTheBusyFlag) {
     uploader->SetSourceOpenerForTesting({});
     ASSERT_EQ(h.Table().execute(&h.Record(), kExecuteSelectorPublish), kCallbackDone);
     EXPECT_EQ(h.StatusEvents().back().state, kUploadStateSucceeded);
+}
+
+}  // namespace
+
+namespace {
+
+// A host may answer a status notification by calling the plug-in again, on the notifying thread
+// or on its own thread while the notifying one waits for it. Nothing the uploader holds while it
+// notifies may stand in the way, and an abort given that way ends the job at its next chunk.
+TEST_F(LinkedUploader, AStatusCallbackThatCallsBackIntoThePlugInFindsNothingHeld) {
+    const PostProcessCallbacks& table = h.Table();
+    HostInstanceRecord* record = &h.Record();
+    auto reenter = [&table, record, this] {
+        std::uint8_t signedIn = 0;
+        table.queryHasCredentials(record, &signedIn);
+        table.queryStatus(record);
+        const ExportVideoInfo info = VideoInfo();
+        table.receiveVideoInfo(record, &info);
+        std::u16string tooltip;
+        uploader->GetStatusText(tooltip);
+        uploader->RefreshWaitersForTesting();
+    };
+    std::atomic<int> calls{0}, blocked{0};
+    vekta::host::StatusRecorder::Get().SetStatusObserver([&](const vekta::host::StatusEvent& event) {
+        ++calls;
+        reenter();
+        // Posted to the host's own thread, waited for with a bound: a lock held here would keep it.
+        auto posted = std::make_shared<std::packaged_task<void()>>(reenter);
+        auto done = posted->get_future();
+        std::thread([posted] { (*posted)(); }).detach();
+        if (done.wait_for(std::chrono::seconds(10)) != std::future_status::ready) ++blocked;
+        if (event.state == kUploadStateUploading && event.progress < 1.0f) table.sendCommand(record, 1);  // abort
+    });
+    auto run = ExecuteAsync(h);
+    EXPECT_EQ(Finish(run), 0);
+    vekta::host::StatusRecorder::Get().SetStatusObserver({});
+
+    EXPECT_EQ(blocked.load(), 0);
+    EXPECT_GE(calls.load(), 2);
+    EXPECT_EQ(h.StatusEvents().back().state, kUploadStateAborted);
+    EXPECT_EQ(ChunkRequests(h.Sandbox()).size(), 1u);
 }
 
 }  // namespace
