@@ -16,7 +16,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-using vekta::test::Run;
 using vekta::test::RunResult;
 
 constexpr auto kPackagingTimeout = std::chrono::seconds(240);
@@ -37,8 +36,8 @@ protected:
     void SetUp() override {
         fs::remove_all(folder_);
         fs::create_directories(folder_);
-        const RunResult made = Run({VEKTA_CPACK, "--config", VEKTA_CPACK_CONFIG, "-G", "DEB", "-B", folder_.string()},
-                                   {}, kPackagingTimeout);
+        const RunResult made = vekta::test::Run(
+            {VEKTA_CPACK, "--config", VEKTA_CPACK_CONFIG, "-G", "DEB", "-B", folder_.string()}, {}, kPackagingTimeout);
         ASSERT_EQ(made.status, 0) << made.out << made.err;
         for (const auto& entry : fs::directory_iterator(folder_)) {
             if (entry.path().extension() == ".deb") package_ = entry.path();
@@ -50,7 +49,7 @@ protected:
     std::string DpkgDeb(const std::vector<std::string>& arguments) const {
         std::vector<std::string> argv{VEKTA_DPKG_DEB};
         argv.insert(argv.end(), arguments.begin(), arguments.end());
-        const RunResult result = Run(argv, {}, kCommandTimeout);
+        const RunResult result = vekta::test::Run(argv, {}, kCommandTimeout);
         EXPECT_EQ(result.status, 0) << result.err;
         return result.out;
     }
@@ -112,12 +111,12 @@ TEST_F(DebianPackageTest, UnpackedProgramsRunWithAnEmptyEnvironment) {
     const fs::path bin = root / "usr" / VEKTA_INSTALLED_BIN_DIR;
 
     const RunResult described =
-        Run({"/usr/bin/env", "-i", (bin / "vekta-host").string(), "describe"}, {}, kCommandTimeout);
+        vekta::test::Run({"/usr/bin/env", "-i", (bin / "vekta-host").string(), "describe"}, {}, kCommandTimeout);
     EXPECT_EQ(described.status, 0) << described.out << described.err;
     EXPECT_NE(described.out.find("Module description"), std::string::npos) << described.out;
 
     const RunResult sandbox =
-        Run({"/usr/bin/env", "-i", (bin / "tiktok-sandbox").string(), "--help"}, {}, kCommandTimeout);
+        vekta::test::Run({"/usr/bin/env", "-i", (bin / "tiktok-sandbox").string(), "--help"}, {}, kCommandTimeout);
     EXPECT_EQ(sandbox.status, 0) << sandbox.out << sandbox.err;
 }
 

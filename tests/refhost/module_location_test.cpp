@@ -3,6 +3,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,8 @@ struct ModuleLocationCase {
     bool installedApart;                         // needs the install's module folder to be other than bin/
 };
 
+void PrintTo(const ModuleLocationCase& c, std::ostream* out) { *out << c.name; }
+
 class ModuleLocationTest : public ::testing::TestWithParam<ModuleLocationCase> {
 protected:
     void SetUp() override {
@@ -41,7 +44,8 @@ protected:
         ("vekta-module-location-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-" +
          std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
          ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    const fs::path installed = vekta::host::ModuleFolders(root / "bin").back();
+    // Where the install rules put the module, under a prefix whose programs are in bin/.
+    const fs::path installed = (root / VEKTA_INSTALL_MODULEDIR).lexically_normal();
 };
 
 TEST_P(ModuleLocationTest, ChoosesTheFirstFolderHoldingTheModule) {
@@ -68,6 +72,6 @@ const ModuleLocationCase kCases[] = {
     {"NowhereNamesTheInstallFolder", {}, {}, "installed", false},
 };
 INSTANTIATE_TEST_SUITE_P(Layouts, ModuleLocationTest, ::testing::ValuesIn(kCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& layout) { return std::string(layout.param.name); });
 
 }  // namespace
