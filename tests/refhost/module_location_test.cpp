@@ -30,22 +30,22 @@ void PrintTo(const ModuleLocationCase& c, std::ostream* out) { *out << c.name; }
 class ModuleLocationTest : public ::testing::TestWithParam<ModuleLocationCase> {
 protected:
     void SetUp() override {
-        fs::remove_all(root);
+        fs::remove_all(root_);
         for (const char* folder : {"bin", "lib"}) fs::create_directories(Folder(folder));
-        fs::create_directories(installed);
+        fs::create_directories(installed_);
     }
-    void TearDown() override { fs::remove_all(root); }
+    void TearDown() override { fs::remove_all(root_); }
 
-    fs::path Folder(const std::string& folder) const { return folder == "installed" ? installed : root / folder; }
-    bool InstalledBesideProgram() const { return installed == (root / "bin").lexically_normal(); }
+    fs::path Folder(const std::string& folder) const { return folder == "installed" ? installed_ : root_ / folder; }
+    bool InstalledBesideProgram() const { return installed_ == (root_ / "bin").lexically_normal(); }
 
-    const fs::path root =
+    const fs::path root_ =
         fs::temp_directory_path() /
         ("vekta-module-location-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-" +
          std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
          ::testing::UnitTest::GetInstance()->current_test_info()->name());
     // Where the install rules put the module, under a prefix whose programs are in bin/.
-    const fs::path installed = (root / VEKTA_INSTALL_MODULEDIR).lexically_normal();
+    const fs::path installed_ = (root_ / VEKTA_INSTALL_MODULEDIR).lexically_normal();
 };
 
 TEST_P(ModuleLocationTest, ChoosesTheFirstFolderHoldingTheModule) {
@@ -57,7 +57,7 @@ TEST_P(ModuleLocationTest, ChoosesTheFirstFolderHoldingTheModule) {
     for (const char* folder : c.moduleIn) std::ofstream(Folder(folder) / name) << "module";
     for (const char* folder : c.folderNamedLikeIt) fs::create_directories(Folder(folder) / name);
 
-    const std::string chosen = vekta::host::DefaultModulePath(root / "bin");
+    const std::string chosen = vekta::host::DefaultModulePath(root_ / "bin");
     EXPECT_EQ(fs::path(talcore::string::UTF8to16(chosen)).lexically_normal(),
               (Folder(c.expected) / name).lexically_normal());
 }
