@@ -26,14 +26,16 @@ std::vector<std::filesystem::path> ModuleFolders(const std::filesystem::path& pr
 
 std::string DefaultModulePath(const std::filesystem::path& programFolder) {
     const std::filesystem::path name = talcore::string::UTF8to16(ModuleFileName());
-    const auto folders = ModuleFolders(programFolder);
-    for (const auto& folder : folders) {
+    for (const auto& folder : ModuleFolders(programFolder)) {
         std::error_code error;
         if (std::filesystem::is_regular_file(folder / name, error)) {
             return talcore::string::UTF16to8((folder / name).u16string());
         }
     }
-    return talcore::string::UTF16to8((folders.back() / name).u16string());
+    // Not the last folder searched: where the install puts the module beside the program
+    // (Windows), the build tree's ../lib comes after it.
+    const std::filesystem::path installed = programFolder / VEKTA_INSTALLED_MODULE_FOLDER / name;
+    return talcore::string::UTF16to8(installed.lexically_normal().u16string());
 }
 
 }  // namespace vekta::host
