@@ -1,9 +1,12 @@
 # Warnings and sanitizers for every target of the project, linked in through one INTERFACE target.
+# The warnings are always on; the presets make them errors (VEKTA_WARNINGS_AS_ERRORS), so that a
+# build with another compiler or by a packager is not stopped by a warning new to it.
 add_library(vekta_options INTERFACE)
+set(VEKTA_WERROR $<$<BOOL:${VEKTA_WARNINGS_AS_ERRORS}>:-Werror>)
 target_compile_options(vekta_options INTERFACE
-  $<$<COMPILE_LANGUAGE:CXX>:-Wall -Wextra -Wpedantic -Werror -Wshadow -Wnon-virtual-dtor
+  $<$<COMPILE_LANGUAGE:CXX>:-Wall -Wextra -Wpedantic ${VEKTA_WERROR} -Wshadow -Wnon-virtual-dtor
                             -Woverloaded-virtual -Wcast-align>
-  $<$<COMPILE_LANGUAGE:C>:-Wall -Wextra -Wpedantic -Werror>)
+  $<$<COMPILE_LANGUAGE:C>:-Wall -Wextra -Wpedantic ${VEKTA_WERROR}>)
 
 if(VEKTA_SANITIZE)
   target_compile_options(vekta_options INTERFACE -fsanitize=${VEKTA_SANITIZE} -fno-omit-frame-pointer

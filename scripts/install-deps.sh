@@ -7,6 +7,9 @@ packages=(
   libcurl4-openssl-dev libcpp-httplib-dev nlohmann-json3-dev libssl-dev libboost-dev
   libgtest-dev libgmock-dev
   curl
+  # The .deb's Depends come from dpkg-shlibdeps (dpkg-dev, with build-essential), which cpack runs
+  # on the files that `file` says are programs and libraries.
+  dpkg-dev file
 )
 if [[ "${1:-}" == "--demo" || "${1:-}" == "--all" ]]; then
   packages+=(ffmpeg libavformat-dev libavcodec-dev libavutil-dev)

@@ -10,6 +10,7 @@
 #include "HostSession.h"
 #include "HostSystem.h"
 #include "VideoProbe.h"
+#include "refhost/ModuleLocation.h"
 #include "refhost/PluginModule.h"
 #include "refhost/SharedLibrary.h"
 #include "refhost/VideoInfoOption.h"
@@ -51,14 +52,7 @@ constexpr const char* kUsage =
     "                           a plain-http TO must be 127.0.0.1, [::1] or localhost)\n"
     "  --trace CATEGORY:LEVEL   trace to stderr (repeatable; e.g. TikTok:5)\n";
 
-// The module installed with this program: beside it, or in ../lib as the build lays it out.
-std::string DefaultModulePath(const std::filesystem::path& programFolder) {
-    const std::string name = std::string("TikTokPostProcess") + vekta::host::kModuleFileSuffix;
-    const std::filesystem::path beside = programFolder / name;
-    std::error_code error;
-    if (std::filesystem::exists(beside, error)) return vekta::host::PathToUTF8(beside);
-    return vekta::host::PathToUTF8((programFolder / ".." / "lib" / name).lexically_normal());
-}
+using vekta::host::DefaultModulePath;  // beside the program, in ../lib, or where the install puts it
 
 int Usage(const std::string& problem) {
     std::fprintf(stderr, "vekta-host: %s\n\n%s", problem.c_str(), kUsage);
