@@ -9,18 +9,23 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <any>
 #include <array>
 #include <atomic>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <fstream>
+#include <limits>
 #include <random>
 #include <sstream>
 #include <stdexcept>
+#include <string_view>
 #include <thread>
+#include <utility>
 
 #include "talcore/crypto/SHA256.h"
 #include "talcore/serialization/JSON.h"
@@ -52,15 +57,74 @@ std::string Hex(const std::array<std::uint8_t, 32>& digest) {
 
 [[noreturn]] void Fail(const std::string& what) { throw std::runtime_error(what); }
 
-std::uint64_t ParseSize(const std::string& text) {
-    std::size_t end = 0;
-    const std::uint64_t number = std::stoull(text, &end);
-    const std::string unit = text.substr(end);
-    if (unit.empty() || unit == "B") return number;
-    if (unit == "K" || unit == "KiB") return number * 1024;
-    if (unit == "M" || unit == "MiB") return number * kMiB;
-    if (unit == "G" || unit == "GiB") return number * 1024 * kMiB;
-    Fail("unknown size unit in " + text);
+namespace {
+
+// Decimal digits only: CLI11's own integer reading takes a leading zero as octal.
+template <typename Number>
+std::optional<Number> ReadDecimal(std::string_view text) {
+    Number value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+std::optional<std::uint64_t> ReadSize(std::string_view text) {
+    static constexpr std::pair<std::string_view, std::uint64_t> kUnits[] = {
+        {"GiB", 1024 * kMiB}, {"MiB", kMiB}, {"KiB", 1024}, {"G", 1024 * kMiB}, {"M", kMiB}, {"K", 1024}, {"B", 1}};
+    std::uint64_t unit = 1;
+    for (const auto& [suffix, bytes] : kUnits) {
+        if (text.size() > suffix.size() && text.substr(text.size() - suffix.size()) == suffix) {
+            text.remove_suffix(suffix.size());
+            unit = bytes;
+            break;
+        }
+    }
+    const auto number = ReadDecimal<std::uint64_t>(text);
+    if (!number || *number > std::numeric_limits<std::uint64_t>::max() / unit) return std::nullopt;
+    return *number * unit;
+}
+
+}  // namespace
+
+void AddSizeOption(CLI::App& app, const std::string& name, std::uint64_t& size, const std::string& description) {
+    app.add_option_function<std::string>(
+           name,
+           [name, &size](const std::string& text) {
+               const auto bytes = ReadSize(text);
+               if (!bytes)
+                   throw CLI::ValidationError(name, "takes a size such as 1G, 5M, 64K or 1000, not '" + text + "'");
+               size = *bytes;
+           },
+           description)
+        ->type_name("SIZE");
+}
+
+void AddRepeatOption(CLI::App& app, int& repeat) {
+    app.add_option_function<std::string>(
+           "--repeat",
+           [&repeat](const std::string& text) {
+               const auto rounds = ReadDecimal<int>(text);
+               if (!rounds || *rounds < 1)
+                   throw CLI::ValidationError("--repeat", "takes a number from 1, not '" + text + "'");
+               repeat = *rounds;
+           },
+           "rounds; the medians count (default " + std::to_string(repeat) + ")")
+        ->type_name("N");
+}
+
+std::optional<int> ReadCommandLine(CLI::App& app, int argc, char** argv) {
+    app.allow_windows_style_options(false);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        std::fputs(app.help().c_str(), stdout);
+        return 0;
+    } catch (const CLI::ParseError& error) {
+        std::fprintf(stderr, "%s: %s\nRun '%s --help' for the options.\n", app.get_name().c_str(), error.what(),
+                     app.get_name().c_str());
+        return 2;
+    }
+    return std::nullopt;
 }
 
 std::uint64_t PeakResidentBytes() {

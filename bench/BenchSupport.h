@@ -8,10 +8,15 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "talnet/http/RequestProcessor.h"
+
+namespace CLI {
+class App;
+}
 
 namespace vekta::bench {
 
@@ -23,8 +28,14 @@ inline constexpr const char* kRedirectUri = "http://127.0.0.1:55980/VektaAuthTik
 
 [[noreturn]] void Fail(const std::string& what);
 
-// "1G", "5M", "64K", "1000" (bytes).
-std::uint64_t ParseSize(const std::string& text);
+// Adds an option that takes a size: "1G", "5M", "64K", "1000" (bytes; decimal digits and a unit
+// of 1024s), up to 2^64 - 1 bytes.
+void AddSizeOption(CLI::App& app, const std::string& name, std::uint64_t& size, const std::string& description);
+// Adds --repeat, a number of rounds from 1.
+void AddRepeatOption(CLI::App& app, int& repeat);
+// Reads the command line into the options of `app`. Empty to go on; otherwise the exit code the
+// program ends with, after printing the usage (--help, 0) or what is wrong (2).
+std::optional<int> ReadCommandLine(CLI::App& app, int argc, char** argv);
 
 // This process's peak resident memory (VmHWM), and what is resident now (VmRSS).
 std::uint64_t PeakResidentBytes();

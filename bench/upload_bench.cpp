@@ -24,6 +24,8 @@
 #include <thread>
 #include <vector>
 
+#include <CLI/CLI.hpp>
+
 #include "bench/BenchSupport.h"
 #include "talcore/serialization/JSON.h"
 #include "talnet/http/RequestProcessor.h"
@@ -97,17 +99,14 @@ double Median(std::vector<double> values) {
 int Run(int argc, char** argv) {
     Plan plan{1024 * kMiB, 5 * kMiB, 0};
     int repeat = 5;
-    for (int i = 1; i < argc; ++i) {
-        const std::string option = argv[i];
-        if ((option == "--size" || option == "--chunk") && i + 1 < argc) {
-            (option == "--size" ? plan.size : plan.chunk) = ParseSize(argv[++i]);
-        } else if (option == "--repeat" && i + 1 < argc) {
-            repeat = std::max(1, std::atoi(argv[++i]));
-        } else {
-            std::printf("usage: upload_bench [--size 1G] [--chunk 5M] [--repeat 5]\n");
-            return option == "--help" ? 0 : 2;
-        }
-    }
+    CLI::App app(
+        "Chunked upload throughput: the request processor against the curl program, both PUTting the "
+        "same ranges to the sandbox program on 127.0.0.1, and this process's peak memory.",
+        "upload_bench");
+    AddSizeOption(app, "--size", plan.size, "the file's size (default 1G)");
+    AddSizeOption(app, "--chunk", plan.chunk, "the chunk size; one request when it is the size or more (default 5M)");
+    AddRepeatOption(app, repeat);
+    if (const auto exitCode = ReadCommandLine(app, argc, argv)) return *exitCode;
     if (plan.size == 0 || plan.chunk == 0) Fail("size and chunk must be positive");
     if (plan.chunk >= plan.size) plan.chunk = plan.size;  // one request for the whole file
     plan.count = plan.size / plan.chunk;

@@ -11,6 +11,8 @@ find_package(CURL REQUIRED)
 find_package(nlohmann_json 3.10 REQUIRED)
 # Asio and Beast, header-only, for the loopback server.
 find_package(Boost 1.74 REQUIRED)
+# The programs' command lines (header-only).
+find_package(CLI11 2.1 REQUIRED CONFIG)
 
 # Debian ships cpp-httplib compiled (header plus libcpp-httplib.so), without a CMake package.
 find_path(HTTPLIB_INCLUDE_DIR httplib.h REQUIRED)

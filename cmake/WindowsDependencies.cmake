@@ -1,11 +1,11 @@
 # The Windows cross build: header-only libraries from Debian's packages, GoogleTest built from
 # Debian's source package, and no OpenSSL, libcurl or cpp-httplib (none is built for mingw-w64).
 
-# Boost (Asio, Beast) and nlohmann-json are header-only, but /usr/include also holds glibc's
+# Boost (Asio, Beast), nlohmann-json and CLI11 are header-only, but /usr/include also holds glibc's
 # headers, which must never reach the cross compiler: a folder of the build tree links to just them.
 set(VEKTA_CROSS_INCLUDE ${CMAKE_BINARY_DIR}/cross-include)
 file(MAKE_DIRECTORY ${VEKTA_CROSS_INCLUDE})
-foreach(library boost nlohmann)
+foreach(library boost nlohmann CLI)
   if(NOT EXISTS /usr/include/${library})
     message(FATAL_ERROR "/usr/include/${library} is missing: run scripts/install-deps.sh --windows")
   endif()
@@ -21,6 +21,10 @@ set_target_properties(Boost::headers PROPERTIES
   INTERFACE_COMPILE_DEFINITIONS "_WIN32_WINNT=0x0A00;WIN32_LEAN_AND_MEAN;NOMINMAX")
 add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED)
 set_target_properties(nlohmann_json::nlohmann_json PROPERTIES
+  INTERFACE_SYSTEM_INCLUDE_DIRECTORIES ${VEKTA_CROSS_INCLUDE}
+  INTERFACE_INCLUDE_DIRECTORIES ${VEKTA_CROSS_INCLUDE})
+add_library(CLI11::CLI11 INTERFACE IMPORTED)
+set_target_properties(CLI11::CLI11 PROPERTIES
   INTERFACE_SYSTEM_INCLUDE_DIRECTORIES ${VEKTA_CROSS_INCLUDE}
   INTERFACE_INCLUDE_DIRECTORIES ${VEKTA_CROSS_INCLUDE})
 

@@ -1,14 +1,10 @@
 #include "sandbox/HeadlessBrowser.h"
 
-#include <netdb.h>
-#include <sys/socket.h>
-#include <sys/time.h>
-#include <unistd.h>
+#include <httplib.h>
 
 #include <algorithm>
 #include <cctype>
-#include <charconv>
-#include <memory>
+#include <cstdint>
 #include <optional>
 
 #include "sandbox/Url.h"
@@ -85,127 +81,85 @@ std::optional<FormSubmission> FindForm(const std::string& html, std::string_view
     return submission;
 }
 
-class Socket {
-public:
-    explicit Socket(int fd) : fd_(fd) {}
-    ~Socket() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Socket(const Socket&) = delete;
-    Socket& operator=(const Socket&) = delete;
-    int Fd() const { return fd_; }
+// More than a sign-in page or a listener's answer ever is; a larger one is refused, not kept.
+constexpr std::size_t kMaxBodyBytes = 4 * 1024 * 1024;
 
-private:
-    int fd_;
-};
-
-std::unique_ptr<Socket> Connect(const HttpUrl& url, std::chrono::milliseconds timeout) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (::getaddrinfo(url.host.c_str(), std::to_string(url.port).c_str(), &hints, &found) != 0) return nullptr;
-    std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> addresses(found, &::freeaddrinfo);
-    timeval limit{static_cast<time_t>(timeout.count() / 1000), static_cast<suseconds_t>(timeout.count() % 1000 * 1000)};
-    for (const addrinfo* address = found; address; address = address->ai_next) {
-        auto socket = std::make_unique<Socket>(::socket(address->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        if (socket->Fd() < 0) continue;
-        ::setsockopt(socket->Fd(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
-        ::setsockopt(socket->Fd(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof(limit));
-        if (::connect(socket->Fd(), address->ai_addr, address->ai_addrlen) == 0) return socket;
-    }
-    return nullptr;
-}
-
-std::optional<std::string> DecodeChunked(std::string_view body) {
-    std::string out;
-    for (;;) {
-        const auto lineEnd = body.find("\r\n");
-        if (lineEnd == std::string_view::npos) return std::nullopt;
-        std::size_t size = 0;
-        const auto sizeText = body.substr(0, body.find_first_of(";\r"));
-        const auto [end, ec] = std::from_chars(sizeText.data(), sizeText.data() + sizeText.size(), size, 16);
-        if (ec != std::errc() || end != sizeText.data() + sizeText.size()) return std::nullopt;
-        body.remove_prefix(lineEnd + 2);
-        if (size == 0) return out;
-        if (body.size() < size + 2) return std::nullopt;
-        out.append(body.substr(0, size));
-        body.remove_prefix(size + 2);
+std::string Describe(httplib::Error error, const std::string& origin) {
+    switch (error) {
+        case httplib::Error::Connection:
+        case httplib::Error::ConnectionTimeout:
+            return "cannot connect to " + origin;
+        case httplib::Error::Write:
+            return "sending to " + origin + " failed";
+        case httplib::Error::Read:
+            return "reading from " + origin + " failed or timed out";
+        case httplib::Error::Canceled:
+            return "the answer from " + origin + " is larger than " + std::to_string(kMaxBodyBytes) + " bytes";
+        default:
+            return "malformed answer from " + origin + " (" + httplib::to_string(error) + ")";
     }
 }
 
-// One request on its own connection, read to the end. Headers come back exactly as sent: a
-// Location keeps its percent-encoding, as a browser would use it.
+// cpp-httplib decodes a Location header's percent-escapes as it reads it; a browser keeps them as
+// sent. The query is encoded again as the sandbox and TikTok encode it (every byte outside the
+// unreserved set), which gives back what they sent unless a value held a decoded '&', '=' or '#'.
+std::string QueryEncodedAgain(const std::string& location) {
+    const auto question = location.find('?');
+    if (question == std::string::npos) return location;
+    std::string out = location.substr(0, question + 1);
+    std::string_view query(location);
+    query.remove_prefix(question + 1);
+    for (bool first = true; !query.empty() || first; first = false) {
+        const auto ampersand = query.find('&');
+        const std::string_view field = query.substr(0, ampersand);
+        const auto equals = field.find('=');
+        if (!first) out += '&';
+        out += PercentEncode(field.substr(0, equals));
+        if (equals != std::string_view::npos) out += "=" + PercentEncode(field.substr(equals + 1));
+        query = ampersand == std::string_view::npos ? std::string_view() : query.substr(ampersand + 1);
+    }
+    return out;
+}
+
+// One request on its own connection, read to the end. The target goes out exactly as given.
 std::optional<BrowserPage> Fetch(const HttpUrl& url, const std::string& method, const std::string& formBody,
                                  std::chrono::milliseconds timeout, std::string& error) {
-    const auto socket = Connect(url, timeout);
-    if (!socket) {
-        error = "cannot connect to " + url.Origin();
+    httplib::Client client(url.host, url.port);
+    client.set_url_encode(false);
+    client.set_keep_alive(false);
+    client.set_follow_location(false);  // every hop is checked to stay on loopback
+    client.set_connection_timeout(timeout);
+    client.set_read_timeout(timeout);
+    client.set_write_timeout(timeout);
+
+    httplib::Request request;
+    request.method = method;
+    request.path = url.Target();
+    const bool bracket = url.host.find(':') != std::string::npos;
+    request.headers = {{"Host", (bracket ? "[" + url.host + "]" : url.host) + ":" + std::to_string(url.port)},
+                       {"User-Agent", "SandboxHeadlessBrowser/1.0"},
+                       {"Accept", "text/html,*/*"}};
+    if (method == "POST") {
+        request.headers.emplace("Content-Type", "application/x-www-form-urlencoded");
+        request.body = formBody;
+    }
+    std::string body;
+    request.content_receiver = [&body](const char* data, std::size_t length, std::uint64_t, std::uint64_t) {
+        if (body.size() + length > kMaxBodyBytes) return false;
+        body.append(data, length);
+        return true;
+    };
+
+    const httplib::Result answer = client.send(request);
+    if (!answer) {
+        error = Describe(answer.error(), url.Origin());
         return std::nullopt;
     }
-    std::string request = method + " " + url.Target() + " HTTP/1.1\r\nHost: " + url.host + ":" +
-                          std::to_string(url.port) +
-                          "\r\nUser-Agent: SandboxHeadlessBrowser/1.0\r\nAccept: text/html,*/*\r\n"
-                          "Connection: close\r\n";
-    if (method == "POST") {
-        request +=
-            "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " + std::to_string(formBody.size()) +
-            "\r\n";
-    }
-    request += "\r\n" + formBody;
-    for (std::size_t sent = 0; sent < request.size();) {
-        const ssize_t n = ::send(socket->Fd(), request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) {
-            error = "sending to " + url.Origin() + " failed";
-            return std::nullopt;
-        }
-        sent += static_cast<std::size_t>(n);
-    }
-    std::string raw;
-    char buffer[16384];
-    for (;;) {
-        const ssize_t n = ::recv(socket->Fd(), buffer, sizeof(buffer), 0);
-        if (n == 0) break;
-        if (n < 0) {
-            error = "reading from " + url.Origin() + " failed or timed out";
-            return std::nullopt;
-        }
-        raw.append(buffer, static_cast<std::size_t>(n));
-    }
-
     BrowserPage page;
     page.url = url.Origin() + url.Target();
-    const auto headEnd = raw.find("\r\n\r\n");
-    const auto statusEnd = raw.find("\r\n");
-    if (headEnd == std::string::npos || raw.compare(0, 5, "HTTP/") != 0 || raw.size() < 12) {
-        error = "malformed answer from " + url.Origin();
-        return std::nullopt;
-    }
-    const auto statusText = std::string_view(raw).substr(9, 3);
-    std::from_chars(statusText.data(), statusText.data() + 3, page.status);
-    for (std::size_t at = statusEnd + 2; at < headEnd;) {
-        const auto lineEnd = raw.find("\r\n", at);
-        const std::string line = raw.substr(at, lineEnd - at);
-        const auto colon = line.find(':');
-        if (colon != std::string::npos) {
-            const auto valueStart = line.find_first_not_of(" \t", colon + 1);
-            page.headers.emplace_back(line.substr(0, colon),
-                                      valueStart == std::string::npos ? "" : line.substr(valueStart));
-        }
-        at = lineEnd + 2;
-    }
-    std::string body = raw.substr(headEnd + 4);
-    if (EqualsIgnoringCase(page.Header("Transfer-Encoding"), "chunked")) {
-        auto decoded = DecodeChunked(body);
-        if (!decoded) {
-            error = "malformed chunked answer from " + url.Origin();
-            return std::nullopt;
-        }
-        body = std::move(*decoded);
-    } else if (const std::string length = page.Header("Content-Length"); !length.empty()) {
-        std::size_t size = 0;
-        std::from_chars(length.data(), length.data() + length.size(), size);
-        if (size < body.size()) body.resize(size);
+    page.status = answer->status;
+    for (const auto& [name, value] : answer->headers) {
+        page.headers.emplace_back(name, EqualsIgnoringCase(name, "Location") ? QueryEncodedAgain(value) : value);
     }
     page.body = std::move(body);
     return page;

@@ -3,83 +3,78 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <CLI/CLI.hpp>
+#include <charconv>
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <string>
-#include <string_view>
 #include <system_error>
 
 #include "sandbox/Sandbox.h"
 
 namespace {
 
-constexpr std::string_view kUsage =
-    "Usage: tiktok-sandbox [options]\n"
-    "  --port N                 port on 127.0.0.1 (0, the default, picks a free one)\n"
-    "  --port-file FILE         write the port and a newline to FILE once listening\n"
-    "  --auto-approve           skip the consent page\n"
-    "  --data-dir DIR           write received uploads to DIR, one file per upload id\n"
-    "  --rotate-refresh-tokens  issue a new refresh token on every refresh\n"
-    "  --refuse-rotated-refresh-tokens\n"
-    "                           refuse a refresh token once a rotation has replaced it\n"
-    "  --nickname NAME          the creator's nickname\n"
-    "  --private-account        the creator's account is private\n"
-    "  --verbose                print each request (method, path, status) as it is answered\n"
-    "  --help                   show this text\n";
+constexpr int kUsageExitCode = 2;
 
 struct Options {
     vekta::sandbox::SandboxConfig config;
-    unsigned long port = 0;
+    std::uint16_t port = 0;
     std::string portFile;
     bool verbose = false;
 };
 
-// False (after saying why) when the command line is not usable.
-bool ParseOptions(int argc, char** argv, Options& options, bool& help) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
-        if (arg == "--help") {
-            help = true;
-        } else if (arg == "--auto-approve") {
-            options.config.autoApprove = true;
-        } else if (arg == "--rotate-refresh-tokens") {
-            options.config.rotateRefreshTokens = true;
-        } else if (arg == "--refuse-rotated-refresh-tokens") {
-            options.config.refuseRotatedRefreshTokens = true;
-        } else if (arg == "--private-account") {
-            options.config.creator.privateAccount = true;
-        } else if (arg == "--verbose") {
-            options.verbose = true;
-        } else if (arg == "--port" || arg == "--port-file" || arg == "--data-dir" || arg == "--nickname") {
-            const char* text = value();
-            if (!text) {
-                std::cerr << "tiktok-sandbox: " << arg << " needs a value\n";
-                return false;
-            }
-            if (arg == "--port") {
-                char* end = nullptr;
-                options.port = std::strtoul(text, &end, 10);
-                if (*text == '\0' || *end != '\0' || options.port > 65535) {
-                    std::cerr << "tiktok-sandbox: --port must be a number from 0 to 65535\n";
-                    return false;
-                }
-            } else if (arg == "--port-file") {
-                options.portFile = text;
-            } else if (arg == "--data-dir") {
-                options.config.dataDir = text;
-            } else {
-                options.config.creator.nickname = text;
-            }
-        } else {
-            std::cerr << "tiktok-sandbox: unknown option " << arg << "\n" << kUsage;
-            return false;
-        }
+// CLI11 reads integers as C's strtoul with base 0, where a leading zero means octal; a port is
+// decimal digits only.
+std::uint16_t ReadPort(const std::string& text) {
+    unsigned value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || value > 65535) {
+        throw CLI::ValidationError("--port", "must be a number from 0 to 65535, not '" + text + "'");
     }
-    return true;
+    return static_cast<std::uint16_t>(value);
+}
+
+// Empty when the program is to end at once with `exitCode` (after --help, or an unusable line).
+std::optional<Options> ReadCommandLine(int argc, char** argv, int& exitCode) {
+    Options options;
+    CLI::App app(
+        "The local TikTok emulator on 127.0.0.1, for the demo and for tests that drive it over its "
+        "/_sandbox/ control API.",
+        "tiktok-sandbox");
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    app.allow_windows_style_options(false);
+    app.add_option_function<std::string>(
+           "--port", [&options](const std::string& text) { options.port = ReadPort(text); },
+           "port on 127.0.0.1 (0, the default, picks a free one)")
+        ->type_name("N");
+    app.add_option("--port-file", options.portFile, "write the port and a newline to FILE once listening")
+        ->type_name("FILE");
+    app.add_flag("--auto-approve", options.config.autoApprove, "skip the consent page");
+    app.add_option("--data-dir", options.config.dataDir, "write received uploads to DIR, one file per upload id")
+        ->type_name("DIR");
+    app.add_flag("--rotate-refresh-tokens", options.config.rotateRefreshTokens,
+                 "issue a new refresh token on every refresh");
+    app.add_flag("--refuse-rotated-refresh-tokens", options.config.refuseRotatedRefreshTokens,
+                 "refuse a refresh token once a rotation has replaced it");
+    app.add_option("--nickname", options.config.creator.nickname, "the creator's nickname")->type_name("NAME");
+    app.add_flag("--private-account", options.config.creator.privateAccount, "the creator's account is private");
+    app.add_flag("--verbose", options.verbose, "print each request (method, path, status) as it is answered");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        std::cout << app.help();
+        exitCode = 0;
+        return std::nullopt;
+    } catch (const CLI::ParseError& error) {
+        std::cerr << "tiktok-sandbox: " << error.what() << "\nRun 'tiktok-sandbox --help' for the options.\n";
+        exitCode = kUsageExitCode;
+        return std::nullopt;
+    }
+    return options;
 }
 
 // Written beside the target and renamed, so a reader never sees a half-written port.
@@ -98,13 +93,10 @@ bool WritePortFile(const std::string& path, unsigned port) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    Options options;
-    bool help = false;
-    if (!ParseOptions(argc, argv, options, help)) return 2;
-    if (help) {
-        std::cout << kUsage;
-        return 0;
-    }
+    int exitCode = 0;
+    const std::optional<Options> read = ReadCommandLine(argc, argv, exitCode);
+    if (!read) return exitCode;
+    const Options& options = *read;
     if (!options.config.dataDir.empty()) {
         std::error_code error;
         std::filesystem::create_directories(options.config.dataDir, error);
@@ -130,7 +122,7 @@ int main(int argc, char** argv) {
             std::fflush(stdout);
         });
     }
-    if (!sandbox.Start(static_cast<std::uint16_t>(options.port))) {
+    if (!sandbox.Start(options.port)) {
         std::cerr << "tiktok-sandbox: cannot listen on 127.0.0.1:" << options.port << "\n";
         return 1;
     }

@@ -5,6 +5,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git
   libcurl4-openssl-dev libcpp-httplib-dev nlohmann-json3-dev libssl-dev libboost-dev
+  libcli11-dev
   libgtest-dev libgmock-dev
   curl
   # The .deb's Depends come from dpkg-shlibdeps (dpkg-dev, with build-essential), which cpack runs
@@ -20,7 +21,8 @@ if [[ "${1:-}" == "--all" ]]; then
 fi
 if [[ "${1:-}" == "--windows" ]]; then
   # The Windows cross build (POSIX thread model) and Wine to run its tests; GoogleTest's sources
-  # are built by the cross tool chain; Boost and nlohmann-json are header-only and come from above.
+  # are built by the cross tool chain; Boost, nlohmann-json and CLI11 are header-only and come from
+  # above.
   packages+=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 googletest)
 fi
 if [[ "${1:-}" == "--fuzz" ]]; then

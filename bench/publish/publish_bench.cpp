@@ -27,6 +27,8 @@
 #include <thread>
 #include <vector>
 
+#include <CLI/CLI.hpp>
+
 #include "bench/BenchSupport.h"
 #include "refhost/BasicSuiteHost.h"
 #include "refhost/ExportParamHost.h"
@@ -156,21 +158,15 @@ int Run(int argc, char** argv) {
     int repeat = 5;
     bool verbose = false;
     std::string modulePath = VEKTA_PLUGIN_PATH;
-    for (int i = 1; i < argc; ++i) {
-        const std::string option = argv[i];
-        if (option == "--size" && i + 1 < argc) {
-            size = ParseSize(argv[++i]);
-        } else if (option == "--repeat" && i + 1 < argc) {
-            repeat = std::max(1, std::atoi(argv[++i]));
-        } else if (option == "--verbose") {
-            verbose = true;
-        } else if (option == "--module" && i + 1 < argc) {
-            modulePath = argv[++i];
-        } else {
-            std::printf("usage: publish_bench [--size 1G] [--repeat 5] [--verbose] [--module TikTokPostProcess.so]\n");
-            return option == "--help" ? 0 : 2;
-        }
-    }
+    CLI::App app(
+        "One whole publish of a large export through the plug-in module to the in-process sandbox, "
+        "against the request processor and the curl program sending the same chunks.",
+        "publish_bench");
+    AddSizeOption(app, "--size", size, "the export's size (default 1G)");
+    AddRepeatOption(app, repeat);
+    app.add_flag("--verbose", verbose, "print every turn");
+    app.add_option("--module", modulePath, "the module (default: this build's)")->type_name("PATH");
+    if (const auto exitCode = ReadCommandLine(app, argc, argv)) return *exitCode;
     if (size == 0 || size > 4'000'000'000ull) Fail("--size must be from 1 byte to 4000000000 bytes");
 
     TempDir temp;

@@ -9,6 +9,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <vector>
 
 #include "tests/sandbox/SandboxTestSupport.h"
 
@@ -26,6 +28,77 @@ auto WaitFor(F ready, std::chrono::milliseconds timeout) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return value;
+}
+
+struct Finished {
+    int status = -1;  // the exit status; -1 when it was killed or did not end within kTimeout
+    std::string out;
+    std::string errors;
+};
+
+// Runs the program to its end with `arguments`, its output captured in files.
+Finished RunProgram(const std::vector<std::string>& arguments) {
+    const auto base = std::filesystem::temp_directory_path() / ("sandbox-run-" + std::to_string(::getpid()));
+    const std::string outPath = base.string() + ".out", errPath = base.string() + ".err";
+    std::vector<std::string> args = {SANDBOX_PROGRAM};
+    args.insert(args.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addopen(&files, STDOUT_FILENO, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&files, STDERR_FILENO, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = -1;
+    const int failed = ::posix_spawn(&pid, SANDBOX_PROGRAM, &files, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&files);
+    Finished finished;
+    if (failed) return finished;
+    const auto status = WaitFor(
+        [&]() -> std::optional<int> {
+            int raw = 0;
+            if (::waitpid(pid, &raw, WNOHANG) != pid) return std::nullopt;
+            return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        },
+        kTimeout);
+    if (!status && ::kill(pid, SIGKILL) == 0) ::waitpid(pid, nullptr, 0);  // one that went on serving
+    finished.status = status.value_or(-1);
+    const auto slurp = [](const std::string& path) {
+        std::ifstream in(path);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    finished.out = slurp(outPath);
+    finished.errors = slurp(errPath);
+    std::filesystem::remove(outPath);
+    std::filesystem::remove(errPath);
+    return finished;
+}
+
+TEST(ProgramTest, AnUnusableCommandLineEndsAtOnceWithTheReason) {
+    const struct {
+        std::vector<std::string> arguments;
+        std::string named;
+    } cases[] = {
+        {{"--bogus"}, "--bogus"},       {{"--auto-approve", "stray"}, "stray"},
+        {{"--port"}, "--port"},         {{"--port", "65536"}, "--port"},
+        {{"--port", "-1"}, "--port"},   {{"--port", "80x"}, "--port"},
+        {{"--port", "0x50"}, "--port"}, {{"--auto-approve=maybe"}, "--auto-approve"},
+    };
+    for (const auto& c : cases) {
+        const auto run = RunProgram(c.arguments);
+        EXPECT_EQ(run.status, 2) << ::testing::PrintToString(c.arguments);
+        EXPECT_NE(run.errors.find(c.named), std::string::npos) << run.errors;
+        EXPECT_EQ(run.out.find("listening"), std::string::npos) << run.out;
+    }
+}
+
+TEST(ProgramTest, HelpListsTheOptionsAndEndsWithSuccess) {
+    const auto run = RunProgram({"--help"});
+    EXPECT_EQ(run.status, 0);
+    for (const char* option : {"--port-file", "--auto-approve", "--refuse-rotated-refresh-tokens", "--nickname"}) {
+        EXPECT_NE(run.out.find(option), std::string::npos) << option << " in " << run.out;
+    }
+    EXPECT_EQ(run.errors, "");
 }
 
 TEST(ProgramTest, ServesOnThePortItWroteAndExitsCleanlyOnSigterm) {
