@@ -27,6 +27,8 @@
 #include <thread>
 #include <utility>
 
+#include <boost/algorithm/hex.hpp>
+
 #include "talcore/crypto/SHA256.h"
 #include "talcore/serialization/JSON.h"
 #include "talcore/threads/Gate.h"
@@ -45,11 +47,7 @@ namespace http = talnet::http;
 
 std::string Hex(const std::array<std::uint8_t, 32>& digest) {
     std::string out;
-    char pair[3];
-    for (auto byte : digest) {
-        std::snprintf(pair, sizeof pair, "%02x", byte);
-        out += pair;
-    }
+    boost::algorithm::hex_lower(digest.begin(), digest.end(), std::back_inserter(out));
     return out;
 }
 

@@ -15,6 +15,7 @@
 #include "talui/MessageBox.h"
 #include "talworkspace/Workspace.h"
 #include "tiktok/AuthServer.h"
+#include "tiktok/LowerHex.h"
 #include "tiktok/Pkce.h"
 #include "tiktok/TikTokEndpoints.h"
 #include "tiktok/TikTokUploader.h"
@@ -126,15 +127,9 @@ private:
 
 // "/VektaAuthTikTok/start/" and 128 bits from the secure generator in hex.
 std::string MakeStartPath() {
-    static constexpr char kHex[] = "0123456789abcdef";
-    unsigned char bytes[16];
+    std::uint8_t bytes[16];
     talcore::crypto::FillSecureRandom(bytes, sizeof bytes);
-    std::string path = TikTokEndpoints::RedirectPath().UTF8() + "/start/";
-    for (const unsigned char byte : bytes) {
-        path.push_back(kHex[byte >> 4]);
-        path.push_back(kHex[byte & 0x0F]);
-    }
-    return path;
+    return TikTokEndpoints::RedirectPath().UTF8() + "/start/" + LowerHex(bytes);
 }
 
 talcore::messaging::MessageID TimerExpiredMessageID() {

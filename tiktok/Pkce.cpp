@@ -5,6 +5,7 @@
 
 #include "talcore/crypto/SHA256.h"
 #include "talcore/crypto/SecureRandom.h"
+#include "tiktok/LowerHex.h"
 
 namespace Vekta {
 namespace {
@@ -38,17 +39,10 @@ std::string GetCodeVerifier() {
 }
 
 void MakeCodeChallenge(const std::string& verifier, std::string& challenge, std::string& method) {
-    static constexpr char kHex[] = "0123456789abcdef";
     talcore::crypto::SHA256HashState state;
     talcore::crypto::UpdateHashState(state, verifier.data(), verifier.size());
     const auto digest = talcore::crypto::GetHashResult(state);
-    std::string hex;
-    hex.reserve(64);
-    for (const auto byte : digest) {
-        hex.push_back(kHex[byte >> 4]);
-        hex.push_back(kHex[byte & 0x0F]);
-    }
-    challenge = std::move(hex);
+    challenge = LowerHex(digest);
     method = "S256";
 }
 

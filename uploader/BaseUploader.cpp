@@ -46,7 +46,7 @@ bool BaseUploader::IsLoginOffered() const { return true; }
 void BaseUploader::NotifyAccountChanged() {
     if (!accountCallback_) return;
     try {
-        accountCallback_(&hostRecord_, HasCredentials() ? 1 : 0, 0, nullptr);
+        accountCallback_(&hostRecord_, HasCredentials() ? 1 : 0, kAccountStatusChanged, nullptr);
     } catch (...) {
         talcore::debug::Trace(kTraceCategory, 1,
                               "Account callback caused exception on PostProcessID: " + std::to_string(destination_));
@@ -56,7 +56,7 @@ void BaseUploader::NotifyAccountChanged() {
 void BaseUploader::NotifyAccountMessage(const std::u16string& message) {
     if (!accountCallback_) return;
     try {
-        accountCallback_(&hostRecord_, HasCredentials() ? 1 : 0, 1, message.c_str());
+        accountCallback_(&hostRecord_, HasCredentials() ? 1 : 0, kAccountStatusMessage, message.c_str());
     } catch (...) {
         talcore::debug::Trace(kTraceCategory, 1,
                               "Account callback caused exception on PostProcessID: " + std::to_string(destination_));

@@ -1,0 +1,22 @@
+// Bytes as lower-case hexadecimal text, two digits a byte: the PKCE challenge and the random part
+// of the sign-in's start address.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace Vekta {
+
+inline std::string LowerHex(std::span<const std::uint8_t> bytes) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(bytes.size() * 2);
+    for (const std::uint8_t byte : bytes) {
+        text.push_back(kDigits[byte >> 4]);
+        text.push_back(kDigits[byte & 0x0F]);
+    }
+    return text;
+}
+
+}  // namespace Vekta
