@@ -32,17 +32,17 @@ public:
     // Registers a further service on the running server under its own path; false when the server
     // is not started.
     bool AddService(std::shared_ptr<AuthService> service);
-    std::uint32_t GetPort() const noexcept { return port; }
-    bool IsStarted() const noexcept { return started != 0; }
+    std::uint32_t GetPort() const noexcept { return port_; }
+    bool IsStarted() const noexcept { return started_ != 0; }
 
 private:
-    std::shared_ptr<talnet::http::server::Server> server;
-    std::shared_ptr<talnet::http::server::Service> service;
-    std::vector<std::shared_ptr<talnet::http::server::Service>> furtherServices;
-    std::int32_t started = 0;
-    std::uint32_t basePort;
-    std::uint32_t portAttempts;
-    std::uint32_t port = 0;
+    std::shared_ptr<talnet::http::server::Server> server_;
+    std::shared_ptr<talnet::http::server::Service> service_;
+    std::vector<std::shared_ptr<talnet::http::server::Service>> furtherServices_;
+    std::int32_t started_ = 0;
+    std::uint32_t basePort_;
+    std::uint32_t portAttempts_;
+    std::uint32_t port_ = 0;
 };
 
 }  // namespace Vekta

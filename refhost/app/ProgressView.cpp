@@ -1,5 +1,6 @@
 #include "ProgressView.h"
 
+#include <cmath>
 #include <cstdio>
 #include <string>
 
@@ -37,7 +38,7 @@ void ProgressView::Show(const StatusEvent& event) {
     std::lock_guard lock(mutex_);
     const std::string text = talcore::string::UTF16to8(event.text);
     if (event.state == kUploadStateUploading) {
-        const int percent = static_cast<int>(event.progress * 100.0f + 0.5f);
+        const int percent = static_cast<int>(std::lround(event.progress * 100.0f));
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
         const double sent = static_cast<double>(event.progress) * static_cast<double>(fileSize_);
         const double rate = seconds > 0 ? sent / seconds : 0.0;
