@@ -109,49 +109,12 @@ struct ParseError {
     std::string message;
 };
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 template <typename Number>
 std::optional<Number> ParseNumber(std::string_view field) {
     Number number{};
     const auto [end, error] = std::from_chars(field.data(), field.data() + field.size(), number);
     if (error != std::errc() || end != field.data() + field.size()) return std::nullopt;
     return number;
-}
-
-// Decodes one UTF-8 sequence at `i`; rejects overlong forms, surrogates and values past U+10FFFF.
-std::optional<char32_t> DecodeUTF8(std::string_view s, std::size_t& i) {
-    const auto lead = static_cast<std::uint8_t>(s[i]);
-    std::size_t length = 0;
-    char32_t c = 0;
-    char32_t minimum = 0;
-    if (lead < 0x80) {
-        ++i;
-        return lead;
-    }
-    if ((lead & 0xE0) == 0xC0) {
-        length = 2, c = lead & 0x1F, minimum = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-        length = 3, c = lead & 0x0F, minimum = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-        length = 4, c = lead & 0x07, minimum = 0x10000;
-    } else {
-        return std::nullopt;
-    }
-    if (s.size() - i < length) return std::nullopt;
-    for (std::size_t k = 1; k < length; ++k) {
-        const auto b = static_cast<std::uint8_t>(s[i + k]);
-        if ((b & 0xC0) != 0x80) return std::nullopt;
-        c = (c << 6) | (b & 0x3F);
-    }
-    if (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return std::nullopt;
-    i += length;
-    return c;
 }
 
 std::optional<std::u16string> ParseQuotedText(std::string_view field, std::string& why) {
@@ -202,16 +165,13 @@ std::optional<std::u16string> ParseQuotedText(std::string_view field, std::strin
                         why = "\\u needs four hex digits";
                         return std::nullopt;
                     }
-                    char16_t unit = 0;
-                    for (std::size_t k = 0; k < 4; ++k) {
-                        const int digit = HexValue(field[i + k]);
-                        if (digit < 0) {
-                            why = "\\u needs four hex digits";
-                            return std::nullopt;
-                        }
-                        unit = static_cast<char16_t>((unit << 4) | digit);
+                    unsigned unit = 0;
+                    const auto [end, error] = std::from_chars(field.data() + i, field.data() + i + 4, unit, 16);
+                    if (error != std::errc() || end != field.data() + i + 4) {
+                        why = "\\u needs four hex digits";
+                        return std::nullopt;
                     }
-                    text.push_back(unit);
+                    text.push_back(static_cast<char16_t>(unit));
                     i += 4;
                     break;
                 }
@@ -225,17 +185,22 @@ std::optional<std::u16string> ParseQuotedText(std::string_view field, std::strin
             why = "raw control character in text value";
             return std::nullopt;
         }
-        const auto code = DecodeUTF8(field, i);
-        if (!code) {
+        // A run of plain characters up to the next quote, escape or control character.
+        std::size_t end = i + 1;
+        while (end < field.size() && field[end] != '"' && field[end] != '\\' &&
+               static_cast<std::uint8_t>(field[end]) >= 0x20 && field[end] != 0x7F) {
+            ++end;
+        }
+        // The platform's conversion replaces whatever is not well-formed UTF-8, so only well-formed
+        // text converts back unchanged.
+        const std::string_view run = field.substr(i, end - i);
+        const std::u16string units = talcore::string::UTF8to16(run);
+        if (talcore::string::UTF16to8(units) != run) {
             why = "text value is not valid UTF-8";
             return std::nullopt;
         }
-        if (*code < 0x10000) {
-            text.push_back(static_cast<char16_t>(*code));
-        } else {
-            text.push_back(static_cast<char16_t>(0xD800 + ((*code - 0x10000) >> 10)));
-            text.push_back(static_cast<char16_t>(0xDC00 + ((*code - 0x10000) & 0x3FF)));
-        }
+        text += units;
+        i = end;
     }
 }
 
@@ -247,14 +212,11 @@ std::optional<std::vector<std::uint8_t>> ParseHex(std::string_view field, std::s
         return std::nullopt;
     }
     bytes.reserve(field.size() / 2);
-    for (std::size_t i = 0; i < field.size(); i += 2) {
-        const int high = HexValue(field[i]);
-        const int low = HexValue(field[i + 1]);
-        if (high < 0 || low < 0) {
-            why = "byte array has a character that is not a hex digit";
-            return std::nullopt;
-        }
-        bytes.push_back(static_cast<std::uint8_t>((high << 4) | low));
+    try {
+        boost::algorithm::unhex(field.begin(), field.end(), std::back_inserter(bytes));
+    } catch (const boost::algorithm::hex_decode_error&) {
+        why = "byte array has a character that is not a hex digit";
+        return std::nullopt;
     }
     return bytes;
 }

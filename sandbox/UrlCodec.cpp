@@ -6,13 +6,6 @@
 namespace vekta::sandbox {
 namespace {
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 bool IsUnreserved(unsigned char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
            c == '_' || c == '~';
@@ -41,10 +34,11 @@ std::optional<std::string> PercentDecode(std::string_view text, bool plusIsSpace
         const char c = text[i];
         if (c == '%') {
             if (i + 2 >= text.size()) return std::nullopt;
-            const int high = HexValue(text[i + 1]);
-            const int low = HexValue(text[i + 2]);
-            if (high < 0 || low < 0) return std::nullopt;
-            out.push_back(static_cast<char>(high * 16 + low));
+            try {
+                boost::algorithm::unhex(text.begin() + i + 1, text.begin() + i + 3, std::back_inserter(out));
+            } catch (const boost::algorithm::hex_decode_error&) {
+                return std::nullopt;
+            }
             i += 2;
         } else if (c == '+' && plusIsSpace) {
             out.push_back(' ');

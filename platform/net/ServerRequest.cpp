@@ -1,15 +1,18 @@
 #include "ServerRequest.h"
 
+#include <algorithm>
+#include <charconv>
 #include <utility>
 
 namespace talnet::http::server::detail {
 namespace {
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
+// The byte of the two hex digits that start `text`, or -1 when they are not two hex digits.
+int HexByte(std::string_view text) {
+    unsigned value = 0;
+    const char* last = text.data() + std::min<std::size_t>(text.size(), 2);
+    const auto [end, error] = std::from_chars(text.data(), last, value, 16);
+    return error == std::errc() && end == text.data() + 2 ? static_cast<int>(value) : -1;
 }
 
 // A "%" without two hex digits stays as it is.
@@ -19,8 +22,8 @@ std::string FormDecode(std::string_view text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '+') {
             out.push_back(' ');
-        } else if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
-            out.push_back(static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2])));
+        } else if (const int byte = text[i] == '%' ? HexByte(text.substr(i + 1)) : -1; byte >= 0) {
+            out.push_back(static_cast<char>(byte));
             i += 2;
         } else {
             out.push_back(text[i]);
