@@ -431,4 +431,13 @@ double UploadWithCurl(TempDir& temp, const std::string& origin, const std::strin
     return seconds;
 }
 
+int RunMain(const char* name, int (*run)(int, char**), int argc, char** argv) {
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "%s: %s\n", name, error.what());
+        return 1;
+    }
+}
+
 }  // namespace vekta::bench

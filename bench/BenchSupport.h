@@ -36,6 +36,8 @@ void AddRepeatOption(CLI::App& app, int& repeat);
 // Reads the command line into the options of `app`. Empty to go on; otherwise the exit code the
 // program ends with, after printing the usage (--help, 0) or what is wrong (2).
 std::optional<int> ReadCommandLine(CLI::App& app, int argc, char** argv);
+// A benchmark's main: `run`'s exit code, or 1 with the message of an exception that escaped it.
+int RunMain(const char* name, int (*run)(int, char**), int argc, char** argv);
 
 // This process's peak resident memory (VmHWM), and what is resident now (VmRSS).
 std::uint64_t PeakResidentBytes();

@@ -162,11 +162,4 @@ int Run(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    try {
-        return Run(argc, argv);
-    } catch (const std::exception& error) {
-        std::fprintf(stderr, "upload_bench: %s\n", error.what());
-        return 1;
-    }
-}
+int main(int argc, char** argv) { return vekta::bench::RunMain("upload_bench", Run, argc, argv); }
