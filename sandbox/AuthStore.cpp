@@ -23,45 +23,39 @@ std::string JoinScopes(const std::vector<std::string>& scopes) {
 AuthStore::AuthStore(const SandboxClock& clock)
     : clock_(clock), openId_(NewOpenId()), unionId_("c9b" + RandomIdentifier(33)) {}
 
-std::string AuthStore::CreateConsent(AuthorizationRequest request, std::chrono::seconds lifetime) {
+std::string AuthStore::Keep(OneTimeRequests& entries, std::string key, AuthorizationRequest request,
+                            std::chrono::seconds lifetime) {
     const auto now = clock_.Now();
     std::lock_guard lock(mutex_);
     PruneLocked(now);
-    std::string id = NewConsentId();
-    consents_[id] = {std::move(request), now + lifetime};
-    return id;
+    entries[key] = {std::move(request), now + lifetime};
+    return key;
+}
+
+std::optional<AuthorizationRequest> AuthStore::TakeOnce(OneTimeRequests& entries, const std::string& key) {
+    const auto now = clock_.Now();
+    std::lock_guard lock(mutex_);
+    auto found = entries.find(key);
+    if (found == entries.end()) return std::nullopt;
+    auto entry = std::move(found->second);
+    entries.erase(found);
+    if (now >= entry.expiresAt) return std::nullopt;
+    return std::move(entry.value);
+}
+
+std::string AuthStore::CreateConsent(AuthorizationRequest request, std::chrono::seconds lifetime) {
+    return Keep(consents_, NewConsentId(), std::move(request), lifetime);
 }
 
 std::optional<AuthorizationRequest> AuthStore::TakeConsent(const std::string& consentId) {
-    const auto now = clock_.Now();
-    std::lock_guard lock(mutex_);
-    auto found = consents_.find(consentId);
-    if (found == consents_.end()) return std::nullopt;
-    auto entry = std::move(found->second);
-    consents_.erase(found);
-    if (now >= entry.expiresAt) return std::nullopt;
-    return std::move(entry.value);
+    return TakeOnce(consents_, consentId);
 }
 
 std::string AuthStore::IssueCode(AuthorizationRequest request, std::chrono::seconds lifetime) {
-    const auto now = clock_.Now();
-    std::lock_guard lock(mutex_);
-    PruneLocked(now);
-    std::string code = NewAuthorizationCode();
-    codes_[code] = {std::move(request), now + lifetime};
-    return code;
+    return Keep(codes_, NewAuthorizationCode(), std::move(request), lifetime);
 }
 
-std::optional<AuthorizationRequest> AuthStore::RedeemCode(const std::string& code) {
-    const auto now = clock_.Now();
-    std::lock_guard lock(mutex_);
-    auto found = codes_.find(code);
-    if (found == codes_.end()) return std::nullopt;
-    auto entry = std::move(found->second);
-    codes_.erase(found);
-    if (now >= entry.expiresAt) return std::nullopt;
-    return std::move(entry.value);
-}
+std::optional<AuthorizationRequest> AuthStore::RedeemCode(const std::string& code) { return TakeOnce(codes_, code); }
 
 std::string AuthStore::NewAccessTokenLocked(const std::vector<std::string>& scopes, std::chrono::seconds lifetime) {
     std::string token = NewAccessToken();

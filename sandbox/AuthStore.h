@@ -77,6 +77,12 @@ private:
 
     std::string NewAccessTokenLocked(const std::vector<std::string>& scopes, std::chrono::seconds lifetime);
     void PruneLocked(TimePoint now);
+    using OneTimeRequests = std::map<std::string, Expiring<AuthorizationRequest>>;
+    // Keeps `request` under a fresh `key` until it expires or is taken.
+    std::string Keep(OneTimeRequests& entries, std::string key, AuthorizationRequest request,
+                     std::chrono::seconds lifetime);
+    // The request under `key`, once: it is gone afterwards, and an expired one is not handed out.
+    std::optional<AuthorizationRequest> TakeOnce(OneTimeRequests& entries, const std::string& key);
 
     const SandboxClock& clock_;
     const std::string openId_;
