@@ -25,6 +25,20 @@ std::uint32_t InstanceOf(const HostInstanceRecord* record) {
     return id;
 }
 
+// Appends `event` to its list, wakes the waiters, and then, outside the lock, tells its observer.
+template <typename Shared, typename Event>
+void Record(Shared& shared, std::vector<Event> Shared::*events, std::function<void(const Event&)> Shared::*observerOf,
+            const Event& event) {
+    std::function<void(const Event&)> observer;
+    {
+        std::lock_guard lock(shared.mutex);
+        (shared.*events).push_back(event);
+        observer = shared.*observerOf;
+    }
+    shared.changed.notify_all();
+    if (observer) observer(event);
+}
+
 }  // namespace
 
 StatusRecorder& StatusRecorder::Get() {
@@ -46,15 +60,7 @@ void StatusRecorder::StatusCallback(const HostInstanceRecord* record, std::uint3
     event.progress = progress;
     if (text) event.text.assign(text, textLength);
     event.resultCode = resultCode ? *resultCode : 0;
-    auto& shared = Get().Shared();
-    std::function<void(const StatusEvent&)> observer;
-    {
-        std::lock_guard lock(shared.mutex);
-        shared.status.push_back(event);
-        observer = shared.statusObserver;
-    }
-    shared.changed.notify_all();
-    if (observer) observer(event);
+    Record(Get().Shared(), &State::status, &State::statusObserver, event);
 }
 
 void StatusRecorder::AccountCallback(const HostInstanceRecord* record, std::uint8_t signedIn, std::uint8_t kind,
@@ -64,15 +70,7 @@ void StatusRecorder::AccountCallback(const HostInstanceRecord* record, std::uint
     event.signedIn = signedIn != 0;
     event.kind = kind;
     if (text) event.text = text;
-    auto& shared = Get().Shared();
-    std::function<void(const AccountEvent&)> observer;
-    {
-        std::lock_guard lock(shared.mutex);
-        shared.account.push_back(event);
-        observer = shared.accountObserver;
-    }
-    shared.changed.notify_all();
-    if (observer) observer(event);
+    Record(Get().Shared(), &State::account, &State::accountObserver, event);
 }
 
 std::vector<StatusEvent> StatusRecorder::StatusEvents(std::uint32_t instanceID) const {
