@@ -32,6 +32,18 @@ namespace {
 
 constexpr std::uint32_t kInstanceID = 1;
 constexpr const char* kTikTokGroup = "VOXATikTokGroup";
+
+// Writes the preset file (an instance's settings, or settings given), creating its folder; false,
+// with the reason on standard error, when it cannot be written.
+template <typename Source>
+bool WritePresetFile(const std::string& presetPath, const Source& source) {
+    const auto path = PathFromUTF8(presetPath);
+    std::error_code ignored;
+    if (!path.parent_path().empty()) std::filesystem::create_directories(path.parent_path(), ignored);
+    const auto saved = SavePreset(path, source);
+    if (!saved.ok) std::fprintf(stderr, "vekta-host: cannot save the preset: %s\n", saved.error.c_str());
+    return saved.ok;
+}
 constexpr const char* kTicksPerFrame = "VOXAHiddenTicksPerFrame";
 constexpr const char* kRefreshTokenHandOver = "VOXATikTokRefreshToken";
 constexpr double kTicksPerSecond = 254016000000.0;
@@ -166,14 +178,7 @@ void HostSession::KeepHandOver() {
     } else {
         parameters.push_back({kRefreshTokenHandOver, kParamTypeByteArray, handOver_});
     }
-    std::error_code ignored;
-    const auto folder = PathFromUTF8(options_.presetPath).parent_path();
-    if (!folder.empty()) std::filesystem::create_directories(folder, ignored);
-    const auto saved = SavePreset(PathFromUTF8(options_.presetPath), settings);
-    if (!saved.ok) {
-        std::fprintf(stderr, "vekta-host: cannot save the preset: %s\n", saved.error.c_str());
-        return;
-    }
+    if (!WritePresetFile(options_.presetPath, settings)) return;
     presetSettings_ = std::move(settings);
     handOver_.clear();
 }
@@ -191,14 +196,7 @@ std::string HostSession::StatusLine() {
 }
 
 bool HostSession::SavePresetFile() {
-    std::error_code ignored;
-    const auto folder = PathFromUTF8(options_.presetPath).parent_path();
-    if (!folder.empty()) std::filesystem::create_directories(folder, ignored);
-    const auto saved = SavePreset(PathFromUTF8(options_.presetPath), kInstanceID);
-    if (!saved.ok) {
-        std::fprintf(stderr, "vekta-host: cannot save the preset: %s\n", saved.error.c_str());
-        return false;
-    }
+    if (!WritePresetFile(options_.presetPath, kInstanceID)) return false;
     presetSettings_ = ExportParamHost::Get().ReadSettings(kInstanceID);
     handOver_.clear();
     return true;
