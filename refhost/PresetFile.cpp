@@ -34,21 +34,13 @@ void AppendUnitEscape(std::string& out, char16_t unit) {
 bool IsHighSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
 bool IsLowSurrogate(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
-const char* ShortEscape(char16_t u) {
-    switch (u) {
-        case u'"':
-            return "\\\"";
-        case u'\\':
-            return "\\\\";
-        case u'\n':
-            return "\\n";
-        case u'\r':
-            return "\\r";
-        case u'\t':
-            return "\\t";
-        default:
-            return nullptr;
-    }
+// The escapes of one letter after a backslash, and the characters they stand for.
+constexpr std::pair<char, char16_t> kShortEscapes[] = {
+    {'"', u'"'}, {'\\', u'\\'}, {'n', u'\n'}, {'r', u'\r'}, {'t', u'\t'}};
+
+const std::pair<char, char16_t>* FindShortEscape(auto matches) {
+    const auto* found = std::find_if(std::begin(kShortEscapes), std::end(kShortEscapes), matches);
+    return found == std::end(kShortEscapes) ? nullptr : found;
 }
 
 // UTF-16 to quoted UTF-8. Unpaired surrogates are escaped, not replaced, so they survive; runs of
@@ -66,12 +58,13 @@ void AppendQuotedText(std::string& out, std::u16string_view text) {
             ++i;
             continue;
         }
-        const char* escape = ShortEscape(u);
+        const auto* escape = FindShortEscape([u](const auto& entry) { return entry.second == u; });
         const bool unitEscape = !escape && (IsHighSurrogate(u) || IsLowSurrogate(u) || u < 0x20 || u == 0x7F);
         if (!escape && !unitEscape) continue;
         flush(i);
         if (escape) {
-            out += escape;
+            out.push_back('\\');
+            out.push_back(escape->first);
         } else {
             AppendUnitEscape(out, u);
         }
@@ -144,41 +137,24 @@ std::optional<std::u16string> ParseQuotedText(std::string_view field, std::strin
             }
             const char e = field[i + 1];
             i += 2;
-            switch (e) {
-                case '\\':
-                    text.push_back(u'\\');
-                    break;
-                case '"':
-                    text.push_back(u'"');
-                    break;
-                case 'n':
-                    text.push_back(u'\n');
-                    break;
-                case 'r':
-                    text.push_back(u'\r');
-                    break;
-                case 't':
-                    text.push_back(u'\t');
-                    break;
-                case 'u': {
-                    if (field.size() - i < 4) {
-                        why = "\\u needs four hex digits";
-                        return std::nullopt;
-                    }
-                    unsigned unit = 0;
-                    const auto [end, error] = std::from_chars(field.data() + i, field.data() + i + 4, unit, 16);
-                    if (error != std::errc() || end != field.data() + i + 4) {
-                        why = "\\u needs four hex digits";
-                        return std::nullopt;
-                    }
-                    text.push_back(static_cast<char16_t>(unit));
-                    i += 4;
-                    break;
-                }
-                default:
-                    why = std::string("unknown escape \\") + e;
-                    return std::nullopt;
+            if (const auto* escape = FindShortEscape([e](const auto& entry) { return entry.first == e; })) {
+                text.push_back(escape->second);
+                continue;
             }
+            if (e != 'u') {
+                why = std::string("unknown escape \\") + e;
+                return std::nullopt;
+            }
+            unsigned unit = 0;
+            const char* digits = field.data() + i;
+            const auto [end, error] =
+                std::from_chars(digits, digits + std::min<std::size_t>(4, field.size() - i), unit, 16);
+            if (error != std::errc() || end != digits + 4) {
+                why = "\\u needs four hex digits";
+                return std::nullopt;
+            }
+            text.push_back(static_cast<char16_t>(unit));
+            i += 4;
             continue;
         }
         if (static_cast<std::uint8_t>(c) < 0x20 || c == 0x7F) {
