@@ -246,6 +246,24 @@ int HostSession::SignOut() {
 
 int HostSession::Publish(const PublishOptions& options) {
     const std::filesystem::path file = PathFromUTF8(options.file);
+    auto info = ReadVideoInfo(options);
+    if (!info || !SignInIfNeeded()) return 1;
+    if (const int refused = ApplyPublishOptions(options, *info); refused != 0) return refused;
+    std::printf("\nTikTok export settings:\n");
+    ShowSettings(false);
+    std::printf("\n");
+
+    if (!HandOverExport(file, *info)) return 1;
+    RunExport(file, options.draft);
+
+    const auto& table = module_->Callbacks();
+    const std::int32_t state = table.queryStatus(&record_);
+    std::printf("Result: %s\n", StateName(static_cast<std::uint32_t>(state)));
+    return state == kUploadStateSucceeded || state == kUploadStateSucceededWithNotice ? 0 : 1;
+}
+
+std::optional<ExportVideoInfo> HostSession::ReadVideoInfo(const PublishOptions& options) {
+    const std::filesystem::path file = PathFromUTF8(options.file);
     ExportVideoInfo info{};
     std::string source = "as given by --video-info";
     if (options.videoFacts) {
@@ -255,7 +273,7 @@ int HostSession::Publish(const PublishOptions& options) {
         const auto probed = ProbeVideo(file, error);
         if (!probed) {
             std::fprintf(stderr, "vekta-host: %s\n", error.c_str());
-            return 1;
+            return std::nullopt;
         }
         info = probed->info;
         source = probed->container + ", " + probed->codec;
@@ -263,8 +281,10 @@ int HostSession::Publish(const PublishOptions& options) {
     std::printf("Video: %s (%s), %ux%u, %.3f fps, %.1f s\n", options.file.c_str(), source.c_str(),
                 static_cast<unsigned>(info.frameWidth), static_cast<unsigned>(info.frameHeight),
                 static_cast<double>(info.frameRate), static_cast<double>(info.durationMs) / 1000.0);
-    if (!SignInIfNeeded()) return 1;
+    return info;
+}
 
+int HostSession::ApplyPublishOptions(const PublishOptions& options, const ExportVideoInfo& info) {
     const auto& table = module_->Callbacks();
     SetValue("VOXATikTokPublishType", options.draft ? 1 : 0);
     table.parameterChanged(&record_, "VOXATikTokPublishType");
@@ -308,10 +328,11 @@ int HostSession::Publish(const PublishOptions& options) {
         table.parameterChanged(&record_, "VOXATikTokCoverImageThumbnailTimeBtn");
     }
 
-    std::printf("\nTikTok export settings:\n");
-    ShowSettings(false);
-    std::printf("\n");
+    return 0;
+}
 
+bool HostSession::HandOverExport(const std::filesystem::path& file, ExportVideoInfo& info) {
+    const auto& table = module_->Callbacks();
     std::error_code absoluteError;
     const std::u16string path = std::filesystem::absolute(file, absoluteError).u16string();
     OutputFileEntry entry{};
@@ -330,17 +351,22 @@ int HostSession::Publish(const PublishOptions& options) {
                      "vekta-host: the TikTok plug-in does not take this file's format ('%s'); export H.264, HEVC or "
                      "MPEG-4 video in MP4, or a QuickTime movie\n",
                      fourcc);
-        return 1;
+        return false;
     }
     table.receiveVideoInfo(&record_, &info);
     table.receiveOutputFiles(&record_, 0, 0, 1, &entry);
     table.sendCommand(&record_, kSendCommandArm);
 
+    return true;
+}
+
+void HostSession::RunExport(const std::filesystem::path& file, bool draft) {
+    const auto& table = module_->Callbacks();
     std::error_code sizeError;
     const auto fileSize = std::filesystem::file_size(file, sizeError);
     ProgressView view(sizeError ? 0 : static_cast<std::uint64_t>(fileSize), StdoutIsTerminal());
     StatusRecorder::Get().SetStatusObserver([&view](const StatusEvent& event) { view.Show(event); });
-    std::printf("Publishing as %s...\n", options.draft ? "a draft" : "a post");
+    std::printf("Publishing as %s...\n", draft ? "a draft" : "a post");
     std::fflush(stdout);
 
     // The export thread runs the upload; the main thread stays free for its tasks and for Ctrl-C.
@@ -368,10 +394,6 @@ int HostSession::Publish(const PublishOptions& options) {
     NoteHandOver();
     StatusRecorder::Get().SetStatusObserver({});
     view.Finish();
-
-    const std::int32_t state = table.queryStatus(&record_);
-    std::printf("Result: %s\n", StateName(static_cast<std::uint32_t>(state)));
-    return state == kUploadStateSucceeded || state == kUploadStateSucceededWithNotice ? 0 : 1;
 }
 
 }  // namespace vekta::host

@@ -73,6 +73,13 @@ private:
     bool SignInIfNeeded();
     void SetValue(const char* id, std::int32_t value);
     void JoinBrowsers();
+    // Publish's steps: the video's facts (probed, or as given), the options as TikTok settings (2
+    // when the privacy asked for is not offered), the file handed over as an export (false when
+    // the plug-in does not take its format), and the export itself until it ends or is aborted.
+    std::optional<ExportVideoInfo> ReadVideoInfo(const PublishOptions& options);
+    int ApplyPublishOptions(const PublishOptions& options, const ExportVideoInfo& info);
+    bool HandOverExport(const std::filesystem::path& file, ExportVideoInfo& info);
+    void RunExport(const std::filesystem::path& file, bool draft);
 
     GlobalOptions options_;
     std::unique_ptr<PluginModule> module_;
