@@ -21,8 +21,6 @@ public:
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    // False when it could not be started.
-    bool Started() const;
     // Waits for the exit; the exit status, or -1 when it did not end in time (it is then killed).
     int Wait(std::chrono::milliseconds timeout);
     // Ctrl-C, as a person presses it: SIGINT, or a Ctrl-C event in its console on Windows.

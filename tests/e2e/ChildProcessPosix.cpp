@@ -60,8 +60,6 @@ ChildProcess::~ChildProcess() {
     std::filesystem::remove(errPath_, ignored);
 }
 
-bool ChildProcess::Started() const { return process_->pid > 0; }
-
 int ChildProcess::Wait(std::chrono::milliseconds timeout) {
     const pid_t pid = process_->pid;
     if (pid <= 0 || exited_) return status_;

@@ -123,8 +123,6 @@ ChildProcess::~ChildProcess() {
     std::filesystem::remove(errPath_, ignored);
 }
 
-bool ChildProcess::Started() const { return process_->handle != nullptr; }
-
 int ChildProcess::Wait(std::chrono::milliseconds timeout) {
     if (!process_->handle || exited_) return status_;
     exited_ = true;

@@ -3,6 +3,8 @@
 // as a function.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/write.hpp>
@@ -125,5 +127,24 @@ inline int StatusOf(const std::string& answer) {
 }
 
 inline int RawStatus(std::uint16_t port, std::string_view request) { return StatusOf(Raw(port, request)); }
+
+inline const std::string kValidRequest = "GET /VektaAuthTikTok?code=1 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+
+// A started server on a port the system picks, answering 200 at its one path until a test scripts
+// that path otherwise.
+class ServerFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(server_.Start(), 200);
+        server_.RegisterService("/VektaAuthTikTok", service_);
+    }
+    std::shared_ptr<ScriptedService> Serve(ScriptedService::Script script) {
+        service_ = std::make_shared<ScriptedService>(std::move(script));
+        server_.RegisterService("/VektaAuthTikTok", service_);
+        return service_;
+    }
+    talnet::http::server::Server server_{0, false, -1};
+    std::shared_ptr<ScriptedService> service_ = AnsweringService();
+};
 
 }  // namespace vekta::test

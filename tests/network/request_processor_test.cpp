@@ -23,6 +23,26 @@ using Clock = std::chrono::steady_clock;
 talcore::utility::ImmutableString Str(const std::string& text) { return talcore::utility::ImmutableString(text); }
 Body MakeBody(const std::string& bytes) { return std::make_shared<talcore::allocator::RecycledMemory>(bytes); }
 
+// The network's trace at full detail, in a file of its own while this lives.
+class TraceCapture {
+public:
+    TraceCapture() { talcore::debug::SetTraceConfig("Network:7", file_.string()); }
+    ~TraceCapture() {
+        talcore::debug::SetTraceConfig("");
+        std::filesystem::remove(file_);
+    }
+    // Ends the trace and reads what it wrote.
+    std::string Text() const {
+        talcore::debug::SetTraceConfig("");
+        std::ifstream in(file_);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+private:
+    const std::filesystem::path file_ = std::filesystem::temp_directory_path() /
+                                        ("processor-trace-" + RequestID::CreateUnique().AsUTF8String() + ".txt");
+};
+
 class RequestProcessorTest : public ::testing::Test {
 protected:
     bool Get(const RequestID& id, const std::string& url, const RequestOptions& options = {}) {
@@ -175,9 +195,7 @@ TEST_F(RequestProcessorTest, AnAnswerPastTheRequestsLimitEndsItAsUnansweredAndIs
     constexpr std::uint64_t kHuge = 400ull << 20;
     constexpr std::uint64_t kLimit = 1u << 20;
     StreamingServer announced(kHuge, false), chunked(kHuge, true);
-    const auto traceFile = std::filesystem::temp_directory_path() /
-                           ("processor-trace-" + RequestID::CreateUnique().AsUTF8String() + ".txt");
-    talcore::debug::SetTraceConfig("Network:7", traceFile.string());
+    const TraceCapture trace;
     RequestOptions limited;
     limited.maxResponseBytes = kLimit;
     const RequestID announcedID = RequestID::CreateUnique(), chunkedID = RequestID::CreateUnique(),
@@ -186,7 +204,7 @@ TEST_F(RequestProcessorTest, AnAnswerPastTheRequestsLimitEndsItAsUnansweredAndIs
     ASSERT_TRUE(Get(chunkedID, chunked.Url("/huge"), limited));
     ASSERT_TRUE(Get(smallID, server_.Url("/status/200"), limited));
     ASSERT_TRUE(completions_.WaitFor(3));
-    talcore::debug::SetTraceConfig("");
+    const std::string traced = trace.Text();
 
     for (const auto& [id, server] : {std::pair{announcedID, &announced}, std::pair{chunkedID, &chunked}}) {
         const auto response = completions_.For(id).at(0);
@@ -197,13 +215,7 @@ TEST_F(RequestProcessorTest, AnAnswerPastTheRequestsLimitEndsItAsUnansweredAndIs
         EXPECT_LT(server->Written(), kHuge / 4);
     }
     EXPECT_EQ(completions_.For(smallID).at(0)->status, 200u);
-    std::string trace;
-    {
-        std::ifstream in(traceFile);
-        trace.assign(std::istreambuf_iterator<char>(in), {});
-    }
-    EXPECT_NE(trace.find("answer larger than the limit of 1048576 bytes"), std::string::npos) << trace;
-    std::filesystem::remove(traceFile);
+    EXPECT_NE(traced.find("answer larger than the limit of 1048576 bytes"), std::string::npos) << traced;
 }
 
 TEST_F(RequestProcessorTest, CompletionsSubmitTheNextRequestInAChainOf50) {
@@ -244,26 +256,18 @@ TEST_F(RequestProcessorTest, ASlowCompletionDoesNotHoldBackOtherRequests) {
 // request but carries neither its query nor its headers' values.
 TEST_F(RequestProcessorTest, MappedOriginsReachTheLocalServerAndTheTraceKeepsSecretsOut) {
     SetOriginMapping("https://open.example.test", server_.Origin());
-    const auto traceFile = std::filesystem::temp_directory_path() /
-                           ("processor-trace-" + RequestID::CreateUnique().AsUTF8String() + ".txt");
-    talcore::debug::SetTraceConfig("Network:7", traceFile.string());
+    const TraceCapture capture;
     const RequestID id = RequestID::CreateUnique();
     const HeaderMap headers = {{Str(talnet::kHEADER_AUTHORIZATION), Str("Bearer act.header-secret")}};
     ASSERT_TRUE(processor_->Get(id, completions_.Callback(),
                                 Str("https://open.example.test/status/200?fields=profile_deep_link&token=query-secret"),
                                 headers, {}));
     ASSERT_TRUE(completions_.WaitFor(1));
-    talcore::debug::SetTraceConfig("");
+    const std::string trace = capture.Text();
     ClearOriginMappings();
     EXPECT_EQ(completions_.For(id).at(0)->status, 200u);
     EXPECT_EQ(server_.Seen().at(0).target, "/status/200?fields=profile_deep_link&token=query-secret");
     EXPECT_EQ(server_.Seen().at(0).Header("authorization"), "Bearer act.header-secret");
-    std::string trace;
-    {
-        std::ifstream in(traceFile);
-        trace.assign(std::istreambuf_iterator<char>(in), {});
-    }
-    std::filesystem::remove(traceFile);
     EXPECT_NE(trace.find("/status/200 -> 200"), std::string::npos) << trace;
     EXPECT_EQ(trace.find("secret"), std::string::npos) << trace;
 }

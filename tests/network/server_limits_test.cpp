@@ -27,7 +27,6 @@ constexpr auto kPromptly = 3s;  // the sanitizers slow every step down
 constexpr auto kPromptly = 1s;
 #endif
 constexpr std::size_t kMaxConnections = 64;
-const std::string kValidRequest = "GET /VektaAuthTikTok?code=1 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
 
 // Connections that each send a request line, then one header line every `interval`, never ending
 // the head; each notes when the server closed it (or sent anything, which also ends it for a
@@ -155,15 +154,7 @@ FloodResult FloodHead(std::uint16_t port, const std::string& line, std::size_t l
     return result;
 }
 
-class ServerLimitsTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_EQ(server_.Start(), 200);
-        server_.RegisterService("/VektaAuthTikTok", service_);
-    }
-    Server server_{0, false, -1};
-    std::shared_ptr<ScriptedService> service_ = AnsweringService();
-};
+class ServerLimitsTest : public ServerFixture {};
 
 TEST_F(ServerLimitsTest, AHeaderFloodIsRefusedWithoutGrowingMemory) {
     ASSERT_EQ(RawStatus(server_.GetPort(), kValidRequest), 200);  // the server's first allocations are made
@@ -232,56 +223,28 @@ TEST_F(ServerLimitsTest, StopReturnsPromptlyWhileAClientTrickles) {
 }
 
 // A service may end the login, and so stop the server, while it answers on the server's thread.
-TEST(ServerStopTest, AServiceMayStopTheServerWhileItAnswers) {
-    Server server(0, false, -1);
-    ASSERT_EQ(server.Start(), 200);
-    const auto stopped = std::make_shared<std::promise<void>>();
-    server.RegisterService(
-        "/VektaAuthTikTok",
-        std::make_shared<ScriptedService>(
-            [&server, stopped](const Request&, std::shared_ptr<MutableResponse> response, ServiceCompletion done) {
-                server.Stop();
-                done(response);
-                stopped->set_value();
-            }));
-    EXPECT_EQ(RawStatus(server.GetPort(), kValidRequest), 503);
+TEST_F(ServerLimitsTest, AServiceMayStopTheServerWhileItAnswers) {
+    const auto stopped = std::make_shared<std::promise<void>>();  // outlives a test cut short
+    Serve([this, stopped](const Request&, std::shared_ptr<MutableResponse> response, ServiceCompletion done) {
+        server_.Stop();
+        done(response);
+        stopped->set_value();
+    });
+    EXPECT_EQ(RawStatus(server_.GetPort(), kValidRequest), 503);
     EXPECT_EQ(stopped->get_future().wait_for(5s), std::future_status::ready);
-    EXPECT_FALSE(CanConnect("127.0.0.1", server.GetPort()));
-}
-
-// The thread that would complete a request stops the server, then completes it late: the waiting
-// client is answered 503 by the stop, and the late completion finds nothing to do.
-TEST(ServerStopTest, TheCompletingThreadMayStopTheServerFirst) {
-    Server server(0, false, -1);
-    ASSERT_EQ(server.Start(), 200);
-    std::promise<std::pair<std::shared_ptr<MutableResponse>, ServiceCompletion>> handed;
-    server.RegisterService("/VektaAuthTikTok", std::make_shared<ScriptedService>(
-                                                   [&handed](const Request&, std::shared_ptr<MutableResponse> response,
-                                                             ServiceCompletion done) {
-                                                       handed.set_value({std::move(response), std::move(done)});
-                                                   }));
-    auto status = std::async(std::launch::async, [port = server.GetPort()] { return RawStatus(port, kValidRequest); });
-    auto request = handed.get_future();
-    ASSERT_EQ(request.wait_for(10s), std::future_status::ready);
-    auto [response, done] = request.get();
-    server.Stop();
-    response->SetStatus(200);
-    done(response);
-    EXPECT_EQ(status.get(), 503);
+    EXPECT_FALSE(CanConnect("127.0.0.1", server_.GetPort()));
 }
 
 TEST_F(ServerLimitsTest, ItsSocketsAreKeptFromChildProcesses) {
     std::mutex mutex;
     std::vector<BoundSocket> sockets;  // the listening and the accepted one, seen while answering
-    server_.RegisterService("/VektaAuthTikTok",
-                            std::make_shared<ScriptedService>(
-                                [&](const Request&, std::shared_ptr<MutableResponse> response, ServiceCompletion done) {
-                                    {
-                                        std::lock_guard lock(mutex);
-                                        sockets = SocketsBoundTo(server_.GetPort());
-                                    }
-                                    done(response);
-                                }));
+    Serve([&](const Request&, std::shared_ptr<MutableResponse> response, ServiceCompletion done) {
+        {
+            std::lock_guard lock(mutex);
+            sockets = SocketsBoundTo(server_.GetPort());
+        }
+        done(response);
+    });
     ASSERT_EQ(RawStatus(server_.GetPort(), kValidRequest), 200);
     std::lock_guard lock(mutex);
     EXPECT_EQ(sockets.size(), 2u);

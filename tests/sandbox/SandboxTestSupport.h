@@ -130,13 +130,16 @@ struct OpenedUpload {
     std::string uploadId;
     std::string target;  // path and query of the upload URL
 };
+// The source_info of an init; the numbers may be given as JSON of any type, to break the rules.
+inline Json FileSource(Json videoSize, Json chunkSize, Json chunkCount) {
+    return {{"source", "FILE_UPLOAD"},
+            {"video_size", std::move(videoSize)},
+            {"chunk_size", std::move(chunkSize)},
+            {"total_chunk_count", std::move(chunkCount)}};
+}
 inline OpenedUpload OpenUpload(RunningSandbox& running, const std::string& accessToken, std::uint64_t videoSize,
                                std::uint64_t chunkSize, std::uint64_t chunkCount) {
-    const Json request = {{"source_info",
-                           {{"source", "FILE_UPLOAD"},
-                            {"video_size", videoSize},
-                            {"chunk_size", chunkSize},
-                            {"total_chunk_count", chunkCount}}}};
+    const Json request = {{"source_info", FileSource(videoSize, chunkSize, chunkCount)}};
     auto res = PostJson(*running.NewClient(), "/v2/post/publish/inbox/video/init/", accessToken, request.dump());
     if (StatusOf(res) != 200) return {};
     const auto url = ParseHttpUrl(ParseJson(res->body)["data"]["upload_url"].get<std::string>());

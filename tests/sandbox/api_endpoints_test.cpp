@@ -16,13 +16,6 @@ std::string ErrorCode(const httplib::Result& res) {
     return body.contains("error") ? body["error"].value("code", "") : "";
 }
 
-Json Source(Json videoSize, Json chunkSize, Json chunkCount) {
-    return {{"source", "FILE_UPLOAD"},
-            {"video_size", videoSize},
-            {"chunk_size", chunkSize},
-            {"total_chunk_count", chunkCount}};
-}
-
 Json Post(const Json& changes = Json::object()) {
     Json post = {{"title", "My video #sandbox"}, {"privacy_level", "SELF_ONLY"}, {"disable_comment", false},
                  {"disable_duet", true},         {"disable_stitch", false},      {"video_cover_timestamp_ms", 1000}};
@@ -47,7 +40,7 @@ TEST(ApiEndpointsTest, RefusesRequestsThatBreakTheRules) {
     const std::string publishOnly = "Bearer " + SignIn(running, "user.info.basic,video.publish").accessToken;
     const std::string basicOnly = "Bearer " + SignIn(running, "user.info.basic").accessToken;
     const std::string userInfo = "/v2/user/info/?fields=";
-    const Json small = Source(1000, 1000, 1);
+    const Json small = FileSource(1000, 1000, 1);
     auto inbox = [](const Json& source) { return Json{{"source_info", source}}; };
     auto direct = [&](const Json& changes) { return Json{{"post_info", Post(changes)}, {"source_info", small}}; };
     Json pullFromUrl = small;
@@ -64,24 +57,24 @@ TEST(ApiEndpointsTest, RefusesRequestsThatBreakTheRules) {
         {"field outside the scopes", userInfo + "open_id,username", nullptr, 403, "scope_not_authorized", basicOnly},
         {"direct post", kDirectInit, direct({}), 200, "ok"},
         {"inbox upload", kInboxInit, inbox(small), 200, "ok"},
-        {"numbers as digit strings", kInboxInit, inbox(Source("12582919", "5242880", "2")), 200, "ok"},
-        {"fractional size", kInboxInit, inbox(Source(1000.5, 1000.5, 1)), 400, "invalid_params"},
-        {"word string", kInboxInit, inbox(Source("thousand", 1000, 1)), 400, "invalid_params"},
+        {"numbers as digit strings", kInboxInit, inbox(FileSource("12582919", "5242880", "2")), 200, "ok"},
+        {"fractional size", kInboxInit, inbox(FileSource(1000.5, 1000.5, 1)), 400, "invalid_params"},
+        {"word string", kInboxInit, inbox(FileSource("thousand", 1000, 1)), 400, "invalid_params"},
         {"missing count", kInboxInit, inbox({{"source", "FILE_UPLOAD"}, {"video_size", 1}, {"chunk_size", 1}}), 400,
          "invalid_params"},
         {"pull from url", kInboxInit, inbox(pullFromUrl), 400, "invalid_params"},
         {"missing source_info", kInboxInit, Json::object(), 400, "invalid_params"},
-        {"zero size", kInboxInit, inbox(Source(0, 0, 0)), 400, "invalid_params"},
-        {"small video in two chunks", kInboxInit, inbox(Source(4 * MB, 2 * MB, 2)), 400, "invalid_params"},
-        {"small video, larger chunk", kInboxInit, inbox(Source(4 * MB, 5 * MB, 1)), 400, "invalid_params"},
-        {"remainder in the last chunk", kInboxInit, inbox(Source(12 * MB + 7, 5 * MB, 2)), 200, "ok"},
-        {"count rounded up", kInboxInit, inbox(Source(12 * MB + 7, 5 * MB, 3)), 400, "invalid_params"},
-        {"64 MB in one chunk", kInboxInit, inbox(Source(64 * MB, 64 * MB, 1)), 200, "ok"},
-        {"65 MB in one chunk", kInboxInit, inbox(Source(65 * MB, 65 * MB, 1)), 400, "invalid_params"},
-        {"chunk below 5 MB", kInboxInit, inbox(Source(20 * MB, 5 * MB - 1, 4)), 400, "invalid_params"},
-        {"chunk above 64 MB", kInboxInit, inbox(Source(200 * MB, 64 * MB + 1, 3)), 400, "invalid_params"},
-        {"4 GB in 64 MB chunks", kInboxInit, inbox(Source(4096 * MB, 64 * MB, 64)), 200, "ok"},
-        {"over 4 GB", kInboxInit, inbox(Source(4096 * MB + 1, 64 * MB, 64)), 400, "invalid_params"},
+        {"zero size", kInboxInit, inbox(FileSource(0, 0, 0)), 400, "invalid_params"},
+        {"small video in two chunks", kInboxInit, inbox(FileSource(4 * MB, 2 * MB, 2)), 400, "invalid_params"},
+        {"small video, larger chunk", kInboxInit, inbox(FileSource(4 * MB, 5 * MB, 1)), 400, "invalid_params"},
+        {"remainder in the last chunk", kInboxInit, inbox(FileSource(12 * MB + 7, 5 * MB, 2)), 200, "ok"},
+        {"count rounded up", kInboxInit, inbox(FileSource(12 * MB + 7, 5 * MB, 3)), 400, "invalid_params"},
+        {"64 MB in one chunk", kInboxInit, inbox(FileSource(64 * MB, 64 * MB, 1)), 200, "ok"},
+        {"65 MB in one chunk", kInboxInit, inbox(FileSource(65 * MB, 65 * MB, 1)), 400, "invalid_params"},
+        {"chunk below 5 MB", kInboxInit, inbox(FileSource(20 * MB, 5 * MB - 1, 4)), 400, "invalid_params"},
+        {"chunk above 64 MB", kInboxInit, inbox(FileSource(200 * MB, 64 * MB + 1, 3)), 400, "invalid_params"},
+        {"4 GB in 64 MB chunks", kInboxInit, inbox(FileSource(4096 * MB, 64 * MB, 64)), 200, "ok"},
+        {"over 4 GB", kInboxInit, inbox(FileSource(4096 * MB + 1, 64 * MB, 64)), 400, "invalid_params"},
         {"post_info on inbox", kInboxInit, {{"post_info", Post()}, {"source_info", small}}, 400, "invalid_params"},
         {"missing post_info", kDirectInit, inbox(small), 400, "invalid_params"},
         {"missing privacy", kDirectInit, direct({{"privacy_level", nullptr}}), 400, "invalid_params"},
@@ -113,7 +106,7 @@ TEST(ApiEndpointsTest, TooManyUnfinishedUploadsAreRefusedAsSpamRisk) {
     const Tokens tokens = SignIn(running);
     auto client = running.NewClient();
     auto init = [&](const std::string& accessToken) {
-        return PostJson(*client, kInboxInit, accessToken, Json{{"source_info", Source(1000, 1000, 1)}}.dump());
+        return PostJson(*client, kInboxInit, accessToken, Json{{"source_info", FileSource(1000, 1000, 1)}}.dump());
     };
     for (int i = 0; i < 5; ++i) ASSERT_EQ(StatusOf(init(tokens.accessToken)), 200);
     auto refused = init(tokens.accessToken);

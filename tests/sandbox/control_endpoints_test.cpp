@@ -54,10 +54,8 @@ TEST(ControlEndpointsTest, ControlRequestsChangeTheRunningSandbox) {
     EXPECT_EQ(creator["creator_nickname"], "Ada");
     EXPECT_EQ(creator["privacy_level_options"],
               Json::array({"FOLLOWER_OF_CREATOR", "MUTUAL_FOLLOW_FRIENDS", "SELF_ONLY"}));
-    const Json publicPost = {
-        {"post_info", {{"title", ""}, {"privacy_level", "PUBLIC_TO_EVERYONE"}}},
-        {"source_info",
-         {{"source", "FILE_UPLOAD"}, {"video_size", 1000}, {"chunk_size", 1000}, {"total_chunk_count", 1}}}};
+    const Json publicPost = {{"post_info", {{"title", ""}, {"privacy_level", "PUBLIC_TO_EVERYONE"}}},
+                             {"source_info", FileSource(1000, 1000, 1)}};
     auto init = PostJson(*client, "/v2/post/publish/video/init/", tokens.accessToken, publicPost.dump());
     ASSERT_EQ(StatusOf(init), 400);
     EXPECT_EQ(ParseJson(init->body)["error"]["code"], "privacy_level_option_mismatch");

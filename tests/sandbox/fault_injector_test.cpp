@@ -25,6 +25,13 @@ const std::string kUserInfo = "/v2/user/info/?fields=open_id";
 struct FaultFixture {
     FaultFixture() : tokens(SignIn(running)), client(running.NewClient()) {}
     httplib::Result UserInfo() { return client->Get(kUserInfo, Bearer(tokens.accessToken)); }
+    // The fault and the status the request log gives each user-info call.
+    std::vector<std::pair<std::string, int>> LoggedUserInfo() const {
+        std::vector<std::pair<std::string, int>> logged;
+        for (const auto& record : running.sandbox.Requests())
+            if (record.endpoint == "user_info") logged.emplace_back(record.fault, record.status);
+        return logged;
+    }
     RunningSandbox running;
     Tokens tokens;
     std::unique_ptr<httplib::Client> client;
@@ -53,11 +60,7 @@ TEST(FaultInjectorTest, QueuedFaultsReplaceTheNextCallsInOrder) {
             << i << ": " << body;
         EXPECT_TRUE(i != 3 || steady_clock::now() - start >= milliseconds(300)) << "no delay";
     }
-    std::vector<std::pair<std::string, int>> logged;
-    for (const auto& record : f.running.sandbox.Requests()) {
-        if (record.endpoint == "user_info") logged.emplace_back(record.fault, record.status);
-    }
-    EXPECT_EQ(logged,
+    EXPECT_EQ(f.LoggedUserInfo(),
               (std::vector<std::pair<std::string, int>>{
                   {"respond", 503}, {"respond", 503}, {"respond", 200}, {"delay", 200}, {"drop", 0}, {"", 200}}));
 }
@@ -123,11 +126,8 @@ TEST(FaultInjectorTest, ResetTruncateAndRewriteShapeTheWireAsNamed) {
     EXPECT_FALSE(body["data"]["user"].value("open_id", "").empty()) << rewritten->body;
     EXPECT_EQ(body["error"]["code"], "ok");
 
-    std::vector<std::pair<std::string, int>> logged;
-    for (const auto& record : f.running.sandbox.Requests()) {
-        if (record.endpoint == "user_info") logged.emplace_back(record.fault, record.status);
-    }
-    EXPECT_EQ(logged, (std::vector<std::pair<std::string, int>>{{"reset", 0}, {"truncate", 200}, {"rewrite", 201}}));
+    EXPECT_EQ(f.LoggedUserInfo(),
+              (std::vector<std::pair<std::string, int>>{{"reset", 0}, {"truncate", 200}, {"rewrite", 201}}));
 }
 
 TEST(FaultInjectorTest, StopEndsAHangAndIdleConnectionsPromptly) {
