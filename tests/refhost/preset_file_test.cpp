@@ -35,9 +35,9 @@ std::string CurrentSettings(std::uint32_t instanceID) {
 class PresetFileTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        AddParameters(instance);
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        AddParameters(instance_);
         auto& host = ExportParamHost::Get();
         ASSERT_EQ(host.SetDisabled(kInstance, "G", true), 0);
         ASSERT_EQ(host.SetValue(kInstance, "Check", std::int32_t{1}), 0);
@@ -48,7 +48,7 @@ protected:
         ASSERT_EQ(host.SetValue(kInstance, "Caption", kAwkwardText), 0);
         ASSERT_EQ(host.SetValue(kInstance, "Token", kToken), 0);
     }
-    void TearDown() override { fs::remove_all(dir); }
+    void TearDown() override { fs::remove_all(dir_); }
 
     static void AddParameters(const SuiteInstance& target) {
         ASSERT_EQ(target.AddGroup("G"), 0);
@@ -66,27 +66,27 @@ protected:
         char16_t(0xDC01) + char16_t(0x01) + u" " + std::u16string(300, u'w');
     inline static const std::vector<std::uint8_t> kToken = {'r', 0, 'f', 0, 0x00, 0xFF, 0x0A, 0x20, 0, 0};
 
-    SuiteInstance instance{kInstance};
-    const fs::path dir =
+    SuiteInstance instance_{kInstance};
+    const fs::path dir_ =
         fs::temp_directory_path() /
         ("vekta-preset-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-" +
          ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    const fs::path file = dir / "tiktok.preset";
+    const fs::path file_ = dir_ / "tiktok.preset";
 };
 
 TEST_F(PresetFileTest, SavedSettingsLoadBackExactlyFromAnOwnerOnlyFile) {
-    WriteFile(file, "old");
-    vekta::test::OpenToEveryone(file);
-    const auto saved = vekta::host::SavePreset(file, kInstance);
+    WriteFile(file_, "old");
+    vekta::test::OpenToEveryone(file_);
+    const auto saved = vekta::host::SavePreset(file_, kInstance);
     ASSERT_TRUE(saved.ok) << saved.error;
-    EXPECT_TRUE(vekta::test::OnlyOwnerHasAccess(file)) << "the file carries a token";
+    EXPECT_TRUE(vekta::test::OnlyOwnerHasAccess(file_)) << "the file carries a token";
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
+    for (const auto& entry : fs::directory_iterator(dir_)) names.push_back(entry.path().filename().string());
     EXPECT_EQ(names, std::vector<std::string>{"tiktok.preset"}) << "no temporary file stays";
 
     SuiteInstance fresh(3202);
     AddParameters(fresh);
-    const auto loaded = vekta::host::LoadPreset(file, 3202);
+    const auto loaded = vekta::host::LoadPreset(file_, 3202);
     ASSERT_TRUE(loaded.ok) << loaded.error;
     EXPECT_TRUE(loaded.ignoredIDs.empty());
     EXPECT_EQ(CurrentSettings(3202), CurrentSettings(kInstance));
@@ -96,9 +96,9 @@ TEST_F(PresetFileTest, SavedSettingsLoadBackExactlyFromAnOwnerOnlyFile) {
 }
 
 TEST_F(PresetFileTest, BadFilesAreRefusedWithTheirLineAndTheValuesStayUntouched) {
-    ASSERT_TRUE(vekta::host::SavePreset(file, kInstance).ok);
-    const std::string good = ReadFile(file);
-    // Loading changes nothing as long as the values differ from the file's.
+    ASSERT_TRUE(vekta::host::SavePreset(file_, kInstance).ok);
+    const std::string good = ReadFile(file_);
+    // Loading changes nothing as long as the values differ from the file_'s.
     ASSERT_EQ(ExportParamHost::Get().SetValue(kInstance, "Popup", std::int32_t{42}), 0);
     ASSERT_EQ(ExportParamHost::Get().SetValue(kInstance, "Token", std::vector<std::uint8_t>{1}), 0);
     const std::string before = CurrentSettings(kInstance);
@@ -144,8 +144,8 @@ TEST_F(PresetFileTest, BadFilesAreRefusedWithTheirLineAndTheValuesStayUntouched)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        WriteFile(file, c.text);
-        const auto result = vekta::host::LoadPreset(file, kInstance);
+        WriteFile(file_, c.text);
+        const auto result = vekta::host::LoadPreset(file_, kInstance);
         EXPECT_FALSE(result.ok);
         EXPECT_NE(result.error.find(c.expected), std::string::npos) << result.error;
         EXPECT_EQ(CurrentSettings(kInstance), before);
@@ -159,23 +159,23 @@ TEST_F(PresetFileTest, BadFilesAreRefusedWithTheirLineAndTheValuesStayUntouched)
 }
 
 TEST_F(PresetFileTest, EntriesTheInstanceLacksAreSkippedAndNamed) {
-    ASSERT_TRUE(vekta::host::SavePreset(file, kInstance).ok);
+    ASSERT_TRUE(vekta::host::SavePreset(file_, kInstance).ok);
     SuiteInstance partial(3203);
     ASSERT_EQ(partial.AddParameter("Popup", kParamTypeInteger), 0);
-    const auto result = vekta::host::LoadPreset(file, 3203);
+    const auto result = vekta::host::LoadPreset(file_, 3203);
     ASSERT_TRUE(result.ok) << result.error;
     EXPECT_EQ(partial.Entry("Popup").value.intValue, -7);
     EXPECT_EQ(result.ignoredIDs, (std::vector<std::string>{"G", "Check", "Real", "Time", "Wide", "Caption", "Token"}));
 }
 
 TEST_F(PresetFileTest, MissingFilesAndFoldersAreReportedNotThrown) {
-    const auto load = vekta::host::LoadPreset(dir / "absent.preset", kInstance);
+    const auto load = vekta::host::LoadPreset(dir_ / "absent.preset", kInstance);
     EXPECT_FALSE(load.ok);
     EXPECT_NE(load.error.find("absent.preset"), std::string::npos);
-    const auto save = vekta::host::SavePreset(dir / "no" / "such" / "folder.preset", kInstance);
+    const auto save = vekta::host::SavePreset(dir_ / "no" / "such" / "folder.preset", kInstance);
     EXPECT_FALSE(save.ok);
     EXPECT_NE(save.error.find("temporary file"), std::string::npos) << save.error;
-    EXPECT_FALSE(vekta::host::SavePreset(dir / "x.preset", 999999).ok);
+    EXPECT_FALSE(vekta::host::SavePreset(dir_ / "x.preset", 999999).ok);
 }
 
 }  // namespace

@@ -31,13 +31,13 @@ std::int32_t CarelessChangeValue(std::uint32_t instanceID, std::int32_t groupInd
 class InstanceParametersTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(instance.AddParameter(kInteger, kParamTypeInteger), 0);
-        ASSERT_EQ(instance.AddParameter(kText, kParamTypeText), 0);
-        ASSERT_EQ(instance.AddParameter(kBytes, kParamTypeByteArray), 0);
+        ASSERT_EQ(instance_.AddParameter(kInteger, kParamTypeInteger), 0);
+        ASSERT_EQ(instance_.AddParameter(kText, kParamTypeText), 0);
+        ASSERT_EQ(instance_.AddParameter(kBytes, kParamTypeByteArray), 0);
         ASSERT_TRUE(Vekta::CopyIdentifier(table[0].identifier, kText));
         table[0].type = kParamTypeText;
     }
-    SuiteInstance instance{kInstance};
+    SuiteInstance instance_{kInstance};
     Vekta::ParamDescriptor table[1] = {};
 };
 
@@ -57,10 +57,10 @@ TEST_F(InstanceParametersTest, AFlagChangeKeepsALongTextOnEveryHostAndLeavesByte
         const InstanceParameters p(c.suite, kInstance, table);
         p.SetDisabled(kText, true);
         p.SetHidden(kBytes, true);
-        EXPECT_TRUE(instance.Entry(kText).disabled);
+        EXPECT_TRUE(instance_.Entry(kText).disabled);
         EXPECT_EQ(p.ReadText(kText), longText);
-        EXPECT_TRUE(instance.Entry(kBytes).hidden);
-        EXPECT_EQ(instance.Entry(kBytes).bytes, oddBytes);
+        EXPECT_TRUE(instance_.Entry(kBytes).hidden);
+        EXPECT_EQ(instance_.Entry(kBytes).bytes, oddBytes);
         p.SetDisabled(kText, false);
         p.SetHidden(kBytes, false);
     }
@@ -97,16 +97,16 @@ TEST_F(InstanceParametersTest, ASuiteWithoutAnOperationReadsZeroAndChangesNothin
         p.SetDisabled(kText, false);
         if (partial.ChangeValue == nullptr || partial.GetValue == nullptr) {
             p.SetInteger(kInteger, 9);
-            EXPECT_EQ(instance.Entry(kInteger).value.intValue, 5);
+            EXPECT_EQ(instance_.Entry(kInteger).value.intValue, 5);
         }
     }
     const InstanceParameters none(nullptr, kInstance, table);
     none.SetInteger(kInteger, 9);
     EXPECT_EQ(none.ReadInteger(kInteger), 0);
     EXPECT_FALSE(none.IsEnabled(kInteger));
-    EXPECT_EQ(instance.Entry(kInteger).value.intValue, 5);
+    EXPECT_EQ(instance_.Entry(kInteger).value.intValue, 5);
     EXPECT_EQ(InstanceParameters::ForRecord(nullptr).Suite(), nullptr);
-    EXPECT_EQ(InstanceParameters::ForRecord(&instance.record).ReadInteger(kInteger), 5);
+    EXPECT_EQ(InstanceParameters::ForRecord(&instance_.record).ReadInteger(kInteger), 5);
 }
 
 }  // namespace

@@ -31,12 +31,12 @@ std::vector<std::uint8_t> BytesOf(std::u16string_view text, bool withNul) {
 class ParameterAccessTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(instance.AddParameter(kBytes, kParamTypeByteArray), 0);
-        ASSERT_EQ(instance.AddParameter(kText, kParamTypeText), 0);
-        ASSERT_EQ(instance.AddGroup(kGroup), 0);
+        ASSERT_EQ(instance_.AddParameter(kBytes, kParamTypeByteArray), 0);
+        ASSERT_EQ(instance_.AddParameter(kText, kParamTypeText), 0);
+        ASSERT_EQ(instance_.AddGroup(kGroup), 0);
     }
-    SuiteInstance instance{kInstance};
-    const LuSDKExportParamSuite* suite = instance.suite;
+    SuiteInstance instance_{kInstance};
+    const LuSDKExportParamSuite* suite_ = instance_.suite;
 };
 
 TEST_F(ParameterAccessTest, TextsRoundTripThroughByteArraysAndLongTextParameters) {
@@ -64,27 +64,27 @@ TEST_F(ParameterAccessTest, TextsRoundTripThroughByteArraysAndLongTextParameters
         SCOPED_TRACE(c.name);
         if (std::string_view(c.parameterID) == kText) {
             ASSERT_EQ(ExportParamHost::Get().SetValue(kInstance, kText, c.text), 0);
-            EXPECT_EQ(Vekta::GetTextValue(suite, kInstance, kText), c.text);
+            EXPECT_EQ(Vekta::GetTextValue(suite_, kInstance, kText), c.text);
             continue;
         }
         if (c.storedByOtherHost) {
             ASSERT_EQ(ExportParamHost::Get().SetValue(kInstance, kBytes, *c.storedByOtherHost), 0);
         } else {
-            Vekta::SetArrayText(c.text, suite, kInstance, kBytes);
-            EXPECT_EQ(instance.Entry(kBytes).bytes, c.text.empty() ? Bytes{} : BytesOf(c.text, true));
+            Vekta::SetArrayText(c.text, suite_, kInstance, kBytes);
+            EXPECT_EQ(instance_.Entry(kBytes).bytes, c.text.empty() ? Bytes{} : BytesOf(c.text, true));
         }
-        EXPECT_EQ(Vekta::GetArrayText(suite, kInstance, kBytes), c.text);
+        EXPECT_EQ(Vekta::GetArrayText(suite_, kInstance, kBytes), c.text);
     }
-    Vekta::ClearArrayValue(suite, kInstance, kBytes);
-    EXPECT_TRUE(instance.Entry(kBytes).bytes.empty());
-    EXPECT_EQ(Vekta::GetArrayText(suite, kInstance, kBytes), u"");
+    Vekta::ClearArrayValue(suite_, kInstance, kBytes);
+    EXPECT_TRUE(instance_.Entry(kBytes).bytes.empty());
+    EXPECT_EQ(Vekta::GetArrayText(suite_, kInstance, kBytes), u"");
 }
 
 TEST_F(ParameterAccessTest, UnreadableParametersOrNoSuiteGiveEmptyResults) {
-    EXPECT_EQ(Vekta::GetTextValue(suite, kInstance, "NoSuchParameter"), u"");
-    EXPECT_EQ(Vekta::GetArrayText(suite, kInstance, "NoSuchParameter"), u"");
-    EXPECT_EQ(Vekta::GetTextValue(suite, kInstance + 1, kText), u"");
-    EXPECT_EQ(Vekta::GetArrayText(suite, kInstance, nullptr), u"");
+    EXPECT_EQ(Vekta::GetTextValue(suite_, kInstance, "NoSuchParameter"), u"");
+    EXPECT_EQ(Vekta::GetArrayText(suite_, kInstance, "NoSuchParameter"), u"");
+    EXPECT_EQ(Vekta::GetTextValue(suite_, kInstance + 1, kText), u"");
+    EXPECT_EQ(Vekta::GetArrayText(suite_, kInstance, nullptr), u"");
     const Vekta::ParamDescriptor table[1] = {};
     Vekta::AddParameterFromDescriptor(nullptr, kInstance, 0, table);
     Vekta::ApplyParameterTexts(nullptr, kInstance, 0, table);
@@ -95,19 +95,19 @@ TEST_F(ParameterAccessTest, UnreadableParametersOrNoSuiteGiveEmptyResults) {
 }
 
 TEST_F(ParameterAccessTest, IsGroupEnabledOnlyForAReadableEnabledGroup) {
-    EXPECT_TRUE(Vekta::IsGroupEnabled(&instance.record, kGroup));
+    EXPECT_TRUE(Vekta::IsGroupEnabled(&instance_.record, kGroup));
     ASSERT_EQ(ExportParamHost::Get().SetDisabled(kInstance, kGroup, true), 0);
-    EXPECT_FALSE(Vekta::IsGroupEnabled(&instance.record, kGroup));
+    EXPECT_FALSE(Vekta::IsGroupEnabled(&instance_.record, kGroup));
     ASSERT_EQ(ExportParamHost::Get().SetDisabled(kInstance, kGroup, false), 0);
-    EXPECT_FALSE(Vekta::IsGroupEnabled(&instance.record, "NoSuchGroup"));
+    EXPECT_FALSE(Vekta::IsGroupEnabled(&instance_.record, "NoSuchGroup"));
     {
         vekta::host::ScopedExportParamSuiteUnavailable unavailable;
-        EXPECT_FALSE(Vekta::IsGroupEnabled(&instance.record, kGroup));
+        EXPECT_FALSE(Vekta::IsGroupEnabled(&instance_.record, kGroup));
     }
     EXPECT_FALSE(Vekta::IsGroupEnabled(nullptr, kGroup));
 }
 
-// A suite of another host may fill the whole inline field without a NUL, report odd sizes and fill
+// A suite_ of another host may fill the whole inline field without a NUL, report odd sizes and fill
 // every byte it is offered (AddressSanitizer then sees any buffer smaller than the offer).
 struct ForeignSuite {
     static inline std::int32_t reportedArraySize = 0;
@@ -129,17 +129,17 @@ struct ForeignSuite {
 };
 
 TEST(ParameterAccessForeignSuite, UnterminatedTextsOddSizesAndOverfullCopiesStayWithinTheBuffers) {
-    LuSDKExportParamSuite suite{};
-    suite.GetValue = &ForeignSuite::GetValue;
+    LuSDKExportParamSuite suite_{};
+    suite_.GetValue = &ForeignSuite::GetValue;
     ForeignSuite::reportedArraySize = 0;
-    EXPECT_EQ(Vekta::GetTextValue(&suite, 1, kText), std::u16string(kParamInlineTextUnits, u'z'));
-    suite.GetArrayValue = &ForeignSuite::GetArrayValue;
+    EXPECT_EQ(Vekta::GetTextValue(&suite_, 1, kText), std::u16string(kParamInlineTextUnits, u'z'));
+    suite_.GetArrayValue = &ForeignSuite::GetArrayValue;
     for (const std::int32_t size : {1, 2, 3, 7, 513}) {
         SCOPED_TRACE(size);
         ForeignSuite::reportedArraySize = size;
         const std::u16string expected(static_cast<std::size_t>(size / 2), u'\x7171');
-        EXPECT_EQ(Vekta::GetTextValue(&suite, 1, kText), expected);
-        EXPECT_EQ(Vekta::GetArrayText(&suite, 1, kBytes), expected);
+        EXPECT_EQ(Vekta::GetTextValue(&suite_, 1, kText), expected);
+        EXPECT_EQ(Vekta::GetArrayText(&suite_, 1, kBytes), expected);
     }
 }
 
@@ -156,8 +156,8 @@ std::int32_t GrowAfterTheFirstSizeQuery(std::uint32_t instanceID, std::int32_t g
 }
 
 TEST_F(ParameterAccessTest, AValueThatGrowsBetweenSizeAndCopyIsReadWhole) {
-    Vekta::SetArrayText(u"short", suite, kInstance, kBytes);
-    LuSDKExportParamSuite growing = *suite;
+    Vekta::SetArrayText(u"short", suite_, kInstance, kBytes);
+    LuSDKExportParamSuite growing = *suite_;
     grown = false;
     growing.GetArrayValue = &GrowAfterTheFirstSizeQuery;
     EXPECT_EQ(Vekta::GetArrayText(&growing, kInstance, kBytes), u"a much longer value than before");
@@ -168,12 +168,12 @@ TEST_F(ParameterAccessTest, ParameterTextsAreLocalisedAndAMissingTooltipClearsTh
     ASSERT_TRUE(Vekta::CopyIdentifier(table[0].identifier, kText));
     table[0].label = "$$$/Test/Label=Caption";
     table[0].tooltip = "$$$/Test/Tip=Say something#{comment}";
-    Vekta::ApplyParameterTexts(suite, kInstance, 0, table);
-    EXPECT_EQ(instance.Entry(kText).name, u"Caption");
-    EXPECT_EQ(instance.Entry(kText).description, u"Say something");
+    Vekta::ApplyParameterTexts(suite_, kInstance, 0, table);
+    EXPECT_EQ(instance_.Entry(kText).name, u"Caption");
+    EXPECT_EQ(instance_.Entry(kText).description, u"Say something");
     table[0].tooltip = nullptr;
-    Vekta::ApplyParameterTexts(suite, kInstance, 0, table);
-    EXPECT_EQ(instance.Entry(kText).description, u"");
+    Vekta::ApplyParameterTexts(suite_, kInstance, 0, table);
+    EXPECT_EQ(instance_.Entry(kText).description, u"");
 }
 
 }  // namespace
