@@ -39,6 +39,16 @@ void Record(Shared& shared, std::vector<Event> Shared::*events, std::function<vo
     if (observer) observer(event);
 }
 
+// The events of one instance, in the order they came.
+template <typename Shared, typename Event>
+std::vector<Event> EventsOf(Shared& shared, std::vector<Event> Shared::*events, std::uint32_t instanceID) {
+    std::lock_guard lock(shared.mutex);
+    std::vector<Event> found;
+    for (const auto& event : shared.*events)
+        if (event.instanceID == instanceID) found.push_back(event);
+    return found;
+}
+
 }  // namespace
 
 StatusRecorder& StatusRecorder::Get() {
@@ -74,21 +84,11 @@ void StatusRecorder::AccountCallback(const HostInstanceRecord* record, std::uint
 }
 
 std::vector<StatusEvent> StatusRecorder::StatusEvents(std::uint32_t instanceID) const {
-    auto& shared = Shared();
-    std::lock_guard lock(shared.mutex);
-    std::vector<StatusEvent> events;
-    for (const auto& e : shared.status)
-        if (e.instanceID == instanceID) events.push_back(e);
-    return events;
+    return EventsOf(Shared(), &State::status, instanceID);
 }
 
 std::vector<AccountEvent> StatusRecorder::AccountEvents(std::uint32_t instanceID) const {
-    auto& shared = Shared();
-    std::lock_guard lock(shared.mutex);
-    std::vector<AccountEvent> events;
-    for (const auto& e : shared.account)
-        if (e.instanceID == instanceID) events.push_back(e);
-    return events;
+    return EventsOf(Shared(), &State::account, instanceID);
 }
 
 void StatusRecorder::Clear() {
