@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -253,6 +254,12 @@ bool PollUntil(const std::function<bool()>& condition, std::chrono::milliseconds
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return true;
+}
+
+std::size_t CountRequests(vekta::sandbox::Sandbox& sandbox, const std::string& endpoint) {
+    const auto requests = sandbox.Requests();
+    return static_cast<std::size_t>(
+        std::count_if(requests.begin(), requests.end(), [&](const auto& r) { return r.endpoint == endpoint; }));
 }
 
 }  // namespace vekta::test

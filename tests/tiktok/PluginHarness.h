@@ -97,4 +97,7 @@ private:
 bool PollUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
 
+// How many requests the sandbox has received for `endpoint` ("token", "creator_info", ...).
+std::size_t CountRequests(vekta::sandbox::Sandbox& sandbox, const std::string& endpoint);
+
 }  // namespace vekta::test

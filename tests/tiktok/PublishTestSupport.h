@@ -61,6 +61,13 @@ inline void WriteSparseFile(const std::filesystem::path& path, std::uint64_t siz
 
 inline std::u16string Utf16(const std::filesystem::path& path) { return talcore::string::UTF8to16(path.string()); }
 
+// What a job that passes every check of `file` tells a person who is not signed in.
+inline std::u16string NotSignedInText(const std::filesystem::path& file) {
+    return u"Exported video was not uploaded to TikTok because you are not signed in. You can upload it manually "
+           u"from:\n" +
+           Utf16(file);
+}
+
 inline ExportVideoInfo VideoInfo(std::uint32_t fileType = kH264, std::uint32_t width = 1080,
                                  std::uint32_t height = 1920, float frameRate = 30.0f,
                                  std::uint64_t durationMs = 5000) {

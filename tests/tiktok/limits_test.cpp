@@ -74,12 +74,6 @@ const std::vector<LimitCase> kCases = {
     Pass("draft without privacy", Small, kFine, true, false),
 };
 
-std::u16string NotSignedInText(const std::filesystem::path& file) {
-    return u"Exported video was not uploaded to TikTok because you are not signed in. You can upload it manually "
-           u"from:\n" +
-           Utf16(file);
-}
-
 TEST(Limits, EachExportIsRefusedByItsFirstFailingCheckOrPassesToTheCredentials) {
     PluginHarness h;
     h.CreateAddAndRefresh();

@@ -1,14 +1,17 @@
 // Whole uploads through the module against the sandbox, signed in with a public account: the chunk
 // plan and the bytes that arrive, what a direct post tells TikTok, uploads ended early by TikTok or
-// by the host, what follows a successful transfer, and the runs that publish nothing.
+// by the host, where the file may be sent, what follows a successful transfer, and the runs that
+// publish nothing.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fstream>
 #include <limits>
 #include <thread>
 
 #include "refhost/BasicSuiteHost.h"
 #include "refhost/HostRecord.h"
+#include "talcore/debug/Trace.h"
 #include "tests/tiktok/PublishTestSupport.h"
 
 namespace {
@@ -96,7 +99,7 @@ TEST_F(Publish, EverySizeArrivesWholeInThePlannedRangesWithProgressPerChunk) {
     }
 }
 
-TEST_F(Publish, DirectPostSendsThePostSettingsStringSizesAndTheCoverInWholeMilliseconds) {
+TEST_F(Publish, DirectPostSendsThePostSettingsStringSizesAndTheCoverInWholeMillisecondsADraftNone) {
     Export(1000);
     h.SetText("VOXATikTokCaption", u"Über den Wolken #clouds");
     ASSERT_EQ(h.Changed("VOXATikTokCaption"), 0);
@@ -127,6 +130,12 @@ TEST_F(Publish, DirectPostSendsThePostSettingsStringSizesAndTheCoverInWholeMilli
         ASSERT_EQ(h.Table().execute(&h.Record(), kExecuteSelectorPublish), kCallbackDone);
         EXPECT_EQ(h.Sandbox().Uploads().back().postInfo.value("video_cover_timestamp_ms", -1), c.ms) << c.ticks;
     }
+
+    // A draft goes to the inbox and tells TikTok nothing of the post settings.
+    h.SetInteger("VOXATikTokPublishType", 1);
+    ASSERT_EQ(h.Table().execute(&h.Record(), kExecuteSelectorPublish), kCallbackDone);
+    EXPECT_EQ(h.Sandbox().Uploads().back().kind, vekta::sandbox::InitKind::Inbox);
+    EXPECT_TRUE(h.Sandbox().Uploads().back().postInfo.is_null());
 }
 
 TEST_F(Publish, SecondChunkAnsweredWithAnErrorOrNotAtAllFailsAfterTheFirstChunksProgress) {
@@ -175,29 +184,6 @@ TEST_F(Publish, AbortDuringFirstChunkReportsAbortedAfterItsAnswer) {
     EXPECT_EQ(ChunkRequests(h.Sandbox()).size(), 1u);
 }
 
-// The file is cut while its first chunk is on the way: what is left no longer matches the upload
-// TikTok was told about, and nothing made up may go out in its place.
-TEST_F(Publish, AFileThatShrinksDuringTheUploadFailsWithoutSendingAnotherChunk) {
-    for (const std::uint64_t cutTo : {8'000'000ull, 0ull}) {
-        SCOPED_TRACE("cut to " + std::to_string(cutTo));
-        const auto before = h.StatusEvents().size();
-        Export(12'000'000);
-        h.Sandbox().ClearRequests();
-        h.Sandbox().Faults().Add(Endpoint::UploadChunk, Fault::Hang());
-        auto run = ExecuteAsync(h);
-        ASSERT_TRUE(h.Sandbox().Faults().WaitUntilHanging(1, std::chrono::seconds(20)));
-        std::filesystem::resize_file(file, cutTo);
-        h.Sandbox().Faults().ReleaseHangs();
-        EXPECT_EQ(Finish(run), 0);
-        const auto events = EventsSince(before);
-        ASSERT_FALSE(events.empty());
-        EXPECT_EQ(events.back().state, kUploadStateFailed);
-        EXPECT_EQ(events.back().resultCode, 21u);
-        EXPECT_EQ(ChunkRequests(h.Sandbox()).size(), 1u);
-        EXPECT_FALSE(h.Sandbox().Uploads().back().complete);
-    }
-}
-
 // Once the last chunk is answered TikTok has the whole video and will publish it; calling that
 // "Aborted" would tell the user the opposite of what happened.
 TEST_F(Publish, AbortDuringTheLastChunkCannotUndoACompleteUpload) {
@@ -238,14 +224,17 @@ TEST_F(Publish, ArmAndIdleCommandsDuringAnUploadLeaveItsEndToIt) {
     EXPECT_EQ(h.Table().queryStatus(&h.Record()), kUploadStateArmed);
 }
 
-// While one export uploads the host renders the next and hands it over, from another thread, over
-// and over: the running upload keeps the file, description and format it started with, and deletes
-// only its own file.
-TEST_F(Publish, TheNextExportHandedOverDuringAnUploadChangesNothingOfIt) {
+// While one export uploads, the host renders the next and hands it over from another thread, over
+// and over, and a file is put in the export's place. The job checks, reads and deletes through the
+// one file it opened as it started: it sends the file, description and format it started with,
+// deletes neither the next export nor the file in its place, and tells the user the export stayed.
+TEST_F(Publish, WhatTheHostAndTheDiskDoDuringAnUploadChangesNothingOfIt) {
     h.SetInteger("VOXATikTokDeleteLocalFile", 1);
     const std::string sha256 = Export(12'000'000);
     const auto next = folder / "next.mov";
     WriteRandomFile(next, 3'000'000, 7);
+    const auto replacement = folder / "replacement.mp4";
+    WriteRandomFile(replacement, 6'000'000, 3);
     h.Sandbox().Faults().Add(Endpoint::DirectPostInit, Fault::Hang());
 
     auto run = ExecuteAsync(h);
@@ -258,40 +247,21 @@ TEST_F(Publish, TheNextExportHandedOverDuringAnUploadChangesNothingOfIt) {
             ++handOvers;
         }
     });
-    ASSERT_TRUE(WaitUntil([&] { return handOvers > 0; }, std::chrono::seconds(10)));
+    const bool handedOver = WaitUntil([&] { return handOvers > 0; }, std::chrono::seconds(10));
+    std::filesystem::rename(replacement, file);
     h.Sandbox().Faults().ReleaseHangs();
     const std::int32_t result = Finish(run);
     done = true;
     host.join();
 
+    ASSERT_TRUE(handedOver);
     EXPECT_EQ(result, 0);
-    EXPECT_EQ(h.StatusEvents().back().state, kUploadStateSucceeded);
     const auto upload = h.Sandbox().Uploads().back();
+    EXPECT_TRUE(upload.complete);
     EXPECT_EQ(upload.videoSize, 12'000'000u);
     EXPECT_EQ(upload.sha256Hex, sha256);
     for (const auto& chunk : upload.chunks) EXPECT_EQ(chunk.contentType, "video/mp4");
-    EXPECT_FALSE(std::filesystem::exists(file));
     EXPECT_TRUE(std::filesystem::exists(next));
-}
-
-// The export is checked, read and deleted through the one file opened when the job starts: one put
-// in its place meanwhile is neither uploaded nor deleted, and the user is told the export stayed.
-TEST_F(Publish, AFilePutInTheExportsPlaceDuringTheUploadIsNeitherSentNorDeleted) {
-    h.SetInteger("VOXATikTokDeleteLocalFile", 1);
-    const std::string sha256 = Export(12'000'000);
-    const auto replacement = folder / "replacement.mp4";
-    WriteRandomFile(replacement, 6'000'000, 3);
-    h.Sandbox().Faults().Add(Endpoint::DirectPostInit, Fault::Hang());
-
-    auto run = ExecuteAsync(h);
-    ASSERT_TRUE(h.Sandbox().Faults().WaitUntilHanging(1, std::chrono::seconds(20)));
-    std::filesystem::rename(replacement, file);
-    h.Sandbox().Faults().ReleaseHangs();
-    EXPECT_EQ(Finish(run), 0);
-
-    const auto upload = h.Sandbox().Uploads().back();
-    EXPECT_TRUE(upload.complete);
-    EXPECT_EQ(upload.sha256Hex, sha256);
     ASSERT_TRUE(std::filesystem::exists(file));
     EXPECT_EQ(std::filesystem::file_size(file), 6'000'000u);
     const auto events = h.StatusEvents();
@@ -299,6 +269,44 @@ TEST_F(Publish, AFilePutInTheExportsPlaceDuringTheUploadIsNeitherSentNorDeleted)
     ASSERT_FALSE(notices.empty());
     EXPECT_EQ(notices[0].text, u"Error deleting exported file after a successful upload.");
     EXPECT_EQ(events.back().state, kUploadStateSucceededWithNotice);
+}
+
+// The upload address TikTok's initialisation answers with is taken only over https or towards the
+// host's own loopback stand-in, and it is never traced.
+TEST_F(Publish, AnUploadAddressInClearOutsideTheMappedLoopbackTargetFailsTheJobUnsentAndUntraced) {
+    Export(1000);
+    const auto traceFile = folder / "trace.txt";
+    talcore::debug::SetTraceConfig("*:10", traceFile.string());
+    const auto port = std::to_string(h.Sandbox().Port());
+    const std::string refused[] = {
+        "http://upload.example.test/upload/?upload_token=SECRET",
+        "http://localhost:" + port + "/upload/?upload_token=SECRET",  // loopback, but not the mapped target
+        "http://127.0.0.1:1/upload/?upload_token=SECRET",
+        "ftp://127.0.0.1:" + port + "/upload/?upload_token=SECRET",
+    };
+    for (const auto& url : refused) {
+        SCOPED_TRACE(url);
+        const auto before = h.StatusEvents().size();
+        h.Sandbox().Faults().Add(Endpoint::DirectPostInit,
+                                 Fault::Respond(200, R"({"data":{"publish_id":"p.1","upload_url":")" + url +
+                                                         R"("},"error":{"code":"ok","message":""}})"));
+        EXPECT_EQ(h.Table().execute(&h.Record(), kExecuteSelectorPublish), kCallbackFailed);
+        const auto events = EventsSince(before);
+        ASSERT_FALSE(events.empty());
+        EXPECT_EQ(events.back().state, kUploadStateFailed);
+        EXPECT_EQ(events.back().resultCode, 19u);
+    }
+    EXPECT_TRUE(ChunkRequests(h.Sandbox()).empty());
+    // The sandbox's own address is the target TikTok's origin is mapped to: that one is taken.
+    ASSERT_EQ(h.Table().execute(&h.Record(), kExecuteSelectorPublish), kCallbackDone);
+    EXPECT_EQ(ChunkRequests(h.Sandbox()).size(), 1u);
+
+    talcore::debug::SetTraceConfig("");
+    std::ifstream in(traceFile, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_NE(text.find("HandleUploadInitializationResponse Error: "), std::string::npos) << text;
+    EXPECT_EQ(text.find("SECRET"), std::string::npos) << text;
+    EXPECT_EQ(text.find("upload.example.test"), std::string::npos) << text;
 }
 
 // An answer larger than any TikTok gives is not taken in: the request counts as unanswered.

@@ -102,31 +102,6 @@ TEST(AccountInfo, EachFieldOfAnAnswerChangesOnlyItsOwnFactAndAWrongTypeStopsTheR
     }
 }
 
-TEST(SettingsBehaviour, PrivacyChoicesFollowTheAccountAndAPrivateAccountStaysPrivate) {
-    const struct {
-        bool privateAccount;
-        std::vector<std::u16string> choices;
-    } accounts[] = {{false, {u"Everyone", u"Friends", u"Private"}}, {true, {u"Followers", u"Friends", u"Private"}}};
-    for (const auto& account : accounts) {
-        SCOPED_TRACE(account.privateAccount);
-        auto config = vekta::test::DefaultSandboxConfig();
-        config.creator.privateAccount = account.privateAccount;
-        PluginHarness h(config);
-        h.CreateAddAndRefresh();
-        EXPECT_EQ(h.ChoiceLabels("VOXATikTokPrivacy"),
-                  (std::vector<std::u16string>{u"Select an option...", u"Private"}));
-        EXPECT_EQ(h.Integer("VOXATikTokPrivacy"), 4);
-        ASSERT_TRUE(h.SignIn());
-        EXPECT_EQ(h.ChoiceLabels("VOXATikTokPrivacy"), account.choices);
-        // Once seen private, the account stays private even when TikTok stops saying so.
-        h.Sandbox().SetPrivateAccount(false);
-        ASSERT_EQ(h.Refresh(), 0);
-        EXPECT_EQ(h.ChoiceLabels("VOXATikTokPrivacy"), account.choices);
-        EXPECT_EQ(h.Integer("VOXATikTokPrivateAccount"), account.privateAccount ? 1 : 0);
-        EXPECT_EQ(h.Integer("VOXATikTokPrivacy"), 4);  // the refill keeps the choice
-    }
-}
-
 const std::vector<std::u16string> kSignedOutChoices{u"Select an option...", u"Private"};
 const std::vector<std::u16string> kPublicChoices{u"Everyone", u"Friends", u"Private"};
 const std::vector<std::u16string> kPrivateChoices{u"Followers", u"Friends", u"Private"};
@@ -134,13 +109,12 @@ const std::vector<std::u16string> kPrivateChoices{u"Followers", u"Friends", u"Pr
 // The person presses Cancel on the login prompt instead of following the address.
 void CancelNextSignIn(PluginHarness& h) {
     h.SetBrowserAction([&h](const std::string&) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (!h.PressPromptCancel() && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        vekta::test::PollUntil([&] { return h.PressPromptCancel(); }, std::chrono::seconds(10));
     });
 }
 
-TEST(SettingsBehaviour, AfterAPrivateAccountEndsTheNextPublicAccountIsOfferedEveryone) {
+// Once seen private, the account stays private even when TikTok stops saying so, until it ends.
+TEST(SettingsBehaviour, APrivateAccountStaysPrivateUntilItEndsAndTheNextPublicOneIsOfferedEveryone) {
     enum class End { SignOutButton, RefusedAtRefresh, RefusedWhilePublishing };
     for (const End end : {End::SignOutButton, End::RefusedAtRefresh, End::RefusedWhilePublishing}) {
         SCOPED_TRACE(static_cast<int>(end));
@@ -149,11 +123,18 @@ TEST(SettingsBehaviour, AfterAPrivateAccountEndsTheNextPublicAccountIsOfferedEve
         config.creator.commentDisabled = true;
         PluginHarness h(config);
         h.CreateAddAndRefresh();
+        EXPECT_EQ(h.ChoiceLabels("VOXATikTokPrivacy"), kSignedOutChoices);
+        EXPECT_EQ(h.Integer("VOXATikTokPrivacy"), 4);
         ASSERT_TRUE(h.SignIn());
         ASSERT_EQ(h.ChoiceLabels("VOXATikTokPrivacy"), kPrivateChoices);
         ASSERT_TRUE(h.Disabled("VOXATikTokCommentPermission"));
         ChoosePrivacy(h, 1);
         ASSERT_EQ(h.ArrayText("VOXATikTokPrivacyToken"), u"FOLLOWER_OF_CREATOR");
+        h.Sandbox().SetPrivateAccount(false);
+        ASSERT_EQ(h.Refresh(), 0);
+        EXPECT_EQ(h.ChoiceLabels("VOXATikTokPrivacy"), kPrivateChoices);
+        EXPECT_EQ(h.Integer("VOXATikTokPrivateAccount"), 1);
+        EXPECT_EQ(h.Integer("VOXATikTokPrivacy"), 1);  // the refill keeps the choice
 
         const vekta::test::TempFolder folder;
         switch (end) {
@@ -235,57 +216,44 @@ TEST(SettingsBehaviour, AChosenPrivacyLevelTheAccountNoLongerOffersGoesBackToUns
     }
 }
 
-TEST(SettingsBehaviour, ALongCaptionStaysWholeThroughDraftAndBackOnEitherKindOfHost) {
+// Draft greys out the post settings and keeps what they hold: a caption longer than the host's
+// record holds inline (TikTok takes 2200 units, the record 255) stays whole through draft and back
+// on either kind of host, and a permission the creator has disabled stays off throughout.
+TEST(SettingsBehaviour, DraftGreysOutThePostSettingsAndALongCaptionStaysWholeThroughIt) {
     using vekta::host::LongTextRecords;
-    // TikTok takes up to 2200 units; the host's record holds 255 of them inline.
     std::u16string caption = u"\U0001F3AC ";
     while (caption.size() < 2200) caption += u"#CorvaneSolvane ";
     caption.resize(2200);
+    auto config = vekta::test::DefaultSandboxConfig();
+    config.creator.commentDisabled = true;
     for (const auto rule : {LongTextRecords::KeptWhenUnchanged, LongTextRecords::TakenAsGiven}) {
         SCOPED_TRACE(rule == LongTextRecords::TakenAsGiven ? "taken as given" : "kept when unchanged");
-        PluginHarness h;
+        PluginHarness h(config);
         h.CreateAddAndRefresh();
+        ASSERT_TRUE(h.SignIn());
         h.Settings().SetLongTextRecords(rule);
         struct Restore {
             ~Restore() { vekta::host::ExportParamHost::Get().SetLongTextRecords(LongTextRecords::KeptWhenUnchanged); }
         } restore;
         h.SetText("VOXATikTokCaption", caption);
         ASSERT_EQ(h.Changed("VOXATikTokCaption"), 0);
+        const auto expect = [&](bool draft) {
+            for (const auto& id :
+                 {"VOXATikTokCaption", "VOXATikTokPrivacy", "VOXATikTokCoverImageThumbnailTime",
+                  "VOXATikTokCoverImageThumbnailTimeBtn", "VOXATikTokDuetPermission", "VOXATikTokStitchPermission"})
+                EXPECT_EQ(h.Disabled(id), draft) << id;
+            EXPECT_TRUE(h.Disabled("VOXATikTokCommentPermission"));
+            const auto text = h.Text("VOXATikTokCaption");
+            EXPECT_TRUE(text == caption) << "draft " << draft << ": " << text.size() << " units";
+        };
         for (const std::int32_t type : {1, 0}) {
             h.SetInteger("VOXATikTokPublishType", type);
             ASSERT_EQ(h.Changed("VOXATikTokPublishType"), 0);
-            EXPECT_EQ(h.Disabled("VOXATikTokCaption"), type == 1);
-            const auto text = h.Text("VOXATikTokCaption");
-            EXPECT_TRUE(text == caption) << "publish type " << type << ": " << text.size() << " units";
+            expect(type == 1);
         }
         ASSERT_EQ(h.Refresh(), 0);
-        EXPECT_TRUE(h.Text("VOXATikTokCaption") == caption) << h.Text("VOXATikTokCaption").size() << " units";
+        expect(false);
     }
-}
-
-TEST(SettingsBehaviour, DraftGreysOutPostSettingsAndPostKeepsCreatorDisabledPermissionsOff) {
-    auto config = vekta::test::DefaultSandboxConfig();
-    config.creator.commentDisabled = true;
-    PluginHarness h(config);
-    h.CreateAddAndRefresh();
-    ASSERT_TRUE(h.SignIn());
-    ASSERT_EQ(h.Refresh(), 0);
-    const auto expectDisabled = [&](bool draft) {
-        for (const auto& id :
-             {"VOXATikTokCaption", "VOXATikTokPrivacy", "VOXATikTokCoverImageThumbnailTime",
-              "VOXATikTokCoverImageThumbnailTimeBtn", "VOXATikTokDuetPermission", "VOXATikTokStitchPermission"})
-            EXPECT_EQ(h.Disabled(id), draft) << id;
-        EXPECT_TRUE(h.Disabled("VOXATikTokCommentPermission"));
-    };
-    expectDisabled(false);
-    h.SetInteger("VOXATikTokPublishType", 1);
-    ASSERT_EQ(h.Changed("VOXATikTokPublishType"), 0);
-    expectDisabled(true);
-    h.SetInteger("VOXATikTokPublishType", 0);
-    ASSERT_EQ(h.Changed("VOXATikTokPublishType"), 0);
-    expectDisabled(false);
-    ASSERT_EQ(h.Refresh(), 0);
-    expectDisabled(false);
 }
 
 TEST(SettingsBehaviour, DefaultCaptionOnlyUntilTheFirstEdit) {

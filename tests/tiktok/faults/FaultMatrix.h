@@ -118,9 +118,7 @@ inline std::u16string Expected(Text text, const std::filesystem::path& file) {
         case Text::None:
             return u"";
         case Text::NotSignedIn:
-            return u"Exported video was not uploaded to TikTok because you are not signed in. You can upload it "
-                   u"manually from:\n" +
-                   Utf16(file);
+            return NotSignedInText(file);
         case Text::NoUploadUrl:
             return u"Unable to upload to TikTok. You can upload it manually from:\n" + Utf16(file);
         case Text::Generic:

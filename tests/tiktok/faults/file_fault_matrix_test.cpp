@@ -11,7 +11,7 @@ using namespace vekta::test;
 using namespace vekta::test::faults;
 
 enum class Stage { BeforeChecks, AfterInit, BetweenChunks };
-enum class FileFault { Removed, Cut, Grown, Replaced, Unreadable, Folder };
+enum class FileFault { Removed, Cut, Emptied, Grown, Replaced, Unreadable, Folder };
 
 // How the job ends.
 enum class Ends {
@@ -44,6 +44,7 @@ std::vector<FileRow> Rows() {
         {"Cut_BeforeChecks", FileFault::Cut, Stage::BeforeChecks, Ends::Sent, Sends::AsChanged},
         {"Cut_AfterInit", FileFault::Cut, Stage::AfterInit, Ends::NotReadWhole},
         {"Cut_BetweenChunks", FileFault::Cut, Stage::BetweenChunks, Ends::NotReadWhole},
+        {"Emptied_BetweenChunks", FileFault::Emptied, Stage::BetweenChunks, Ends::NotReadWhole},
         {"Grown_BeforeChecks", FileFault::Grown, Stage::BeforeChecks, Ends::Sent, Sends::AsChanged},
         {"Grown_AfterInit", FileFault::Grown, Stage::AfterInit, Ends::NotReadWhole},
         {"Grown_BetweenChunks", FileFault::Grown, Stage::BetweenChunks, Ends::NotReadWhole},
@@ -74,7 +75,8 @@ protected:
                 std::filesystem::remove(file);
                 break;
             case FileFault::Cut:
-                std::filesystem::resize_file(file, 8'000'000);
+            case FileFault::Emptied:
+                std::filesystem::resize_file(file, fault == FileFault::Cut ? 8'000'000 : 0);
                 break;
             case FileFault::Grown: {
                 std::ofstream(file, std::ios::binary | std::ios::app) << std::string(1'000'000, 'g');

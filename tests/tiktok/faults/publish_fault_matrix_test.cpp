@@ -10,8 +10,6 @@ namespace {
 using namespace vekta::test;
 using namespace vekta::test::faults;
 
-enum class Call { Refresh, UserInfo, PostInit, InboxInit, Chunk };
-
 // How the job ends when the fault hits its call.
 enum class Ends {
     Refused,             // refused before the transfer; still signed in
@@ -25,7 +23,7 @@ enum class Ends {
 
 struct PublishRow {
     std::string name;
-    Call call;
+    Endpoint endpoint;  // the request the fault hits
     Fault fault;
     Ends ends;
     bool retried = false;  // a one-time fault: the next publish must succeed in full
@@ -41,7 +39,7 @@ const std::string kInitUrlNotText = R"({"data":{"publish_id":"p.1","upload_url":
 
 // The faults every JSON request meets; `missing` and `wrongType` are answers of status 200 whose
 // field the plug-in needs is absent or of another type, `errorIn200` TikTok's error shape.
-std::vector<PublishRow> JsonCallRows(const std::string& call, Call which, const std::string& errorIn200,
+std::vector<PublishRow> JsonCallRows(const std::string& call, Endpoint which, const std::string& errorIn200,
                                      const std::string& missing, const std::string& wrongType, Ends failing,
                                      Ends errorEnds) {
     const std::string cut = R"({"data":{"upload_url":"http://127.0.0.1:1/x","user":{"profile_deep_link":"x"}}})";
@@ -75,55 +73,39 @@ std::vector<PublishRow> AllRows() {
     const auto add = [&](std::vector<PublishRow> more) { rows.insert(rows.end(), more.begin(), more.end()); };
     // The refresh: only TikTok's error shape in a 200 answer ends the sign-in; every other failure
     // keeps the refresh token for the next try.
-    add(JsonCallRows("Refresh", Call::Refresh, kTokenError, R"({"refresh_token":"rft.kept","open_id":"x"})",
+    add(JsonCallRows("Refresh", Endpoint::Token, kTokenError, R"({"refresh_token":"rft.kept","open_id":"x"})",
                      R"({"access_token":5,"refresh_token":"rft"})", Ends::Refused, Ends::SignedOut));
     // The profile link is only posted after the upload: without it the upload still succeeds.
-    add(JsonCallRows("UserInfo", Call::UserInfo, kApiError, kUserInfoWithoutLink, kUserInfoLinkNotText,
+    add(JsonCallRows("UserInfo", Endpoint::UserInfo, kApiError, kUserInfoWithoutLink, kUserInfoLinkNotText,
                      Ends::WithoutProfileLink, Ends::WithoutProfileLink));
-    add(JsonCallRows("PostInit", Call::PostInit, kApiError, kInitWithoutUrl, kInitUrlNotText, Ends::Refused,
+    add(JsonCallRows("PostInit", Endpoint::DirectPostInit, kApiError, kInitWithoutUrl, kInitUrlNotText, Ends::Refused,
                      Ends::Refused));
-    add(JsonCallRows("InboxInit", Call::InboxInit, kApiError, kInitWithoutUrl, kInitUrlNotText, Ends::Refused,
+    add(JsonCallRows("InboxInit", Endpoint::InboxInit, kApiError, kInitWithoutUrl, kInitUrlNotText, Ends::Refused,
                      Ends::Refused));
     // The chunk PUT, on the first of two chunks. Its answer's body is not read, only its status:
     // malformed, incomplete or empty bodies are the same case as the status they come with, and
     // are left out.
     const std::vector<PublishRow> chunk = {
-        {"Chunk_Status200", Call::Chunk, Fault::Rewrite(200), Ends::Continues},
-        {"Chunk_Status308", Call::Chunk, Fault::Respond(308), Ends::ChunkFailed},
-        {"Chunk_Status400", Call::Chunk, Fault::Respond(400, kApiError), Ends::ChunkFailed},
-        {"Chunk_Status401", Call::Chunk, Fault::Respond(401, kApiError), Ends::ChunkFailed},
-        {"Chunk_Status403", Call::Chunk, Fault::Respond(403, kApiError), Ends::ChunkFailed},
-        {"Chunk_Status404", Call::Chunk, Fault::Respond(404, kApiError), Ends::ChunkFailed},
-        {"Chunk_Status416", Call::Chunk, Fault::Respond(416, kApiError), Ends::ChunkFailed},
-        {"Chunk_Status429", Call::Chunk, Fault::Respond(429, kApiError), Ends::ChunkFailed},
-        {"Chunk_Status500", Call::Chunk, Fault::Respond(500, kApiError), Ends::ChunkFailed},
-        {"Chunk_Status503", Call::Chunk, Fault::Respond(503, kApiError), Ends::ChunkFailed},
+        {"Chunk_Status200", Endpoint::UploadChunk, Fault::Rewrite(200), Ends::Continues},
+        {"Chunk_Status308", Endpoint::UploadChunk, Fault::Respond(308), Ends::ChunkFailed},
+        {"Chunk_Status400", Endpoint::UploadChunk, Fault::Respond(400, kApiError), Ends::ChunkFailed},
+        {"Chunk_Status401", Endpoint::UploadChunk, Fault::Respond(401, kApiError), Ends::ChunkFailed},
+        {"Chunk_Status403", Endpoint::UploadChunk, Fault::Respond(403, kApiError), Ends::ChunkFailed},
+        {"Chunk_Status404", Endpoint::UploadChunk, Fault::Respond(404, kApiError), Ends::ChunkFailed},
+        {"Chunk_Status416", Endpoint::UploadChunk, Fault::Respond(416, kApiError), Ends::ChunkFailed},
+        {"Chunk_Status429", Endpoint::UploadChunk, Fault::Respond(429, kApiError), Ends::ChunkFailed},
+        {"Chunk_Status500", Endpoint::UploadChunk, Fault::Respond(500, kApiError), Ends::ChunkFailed},
+        {"Chunk_Status503", Endpoint::UploadChunk, Fault::Respond(503, kApiError), Ends::ChunkFailed},
         // A 2xx is taken as the chunk's success, whatever its body says.
-        {"Chunk_ErrorBodyIn200", Call::Chunk, Fault::Respond(200, kApiError), Ends::SecondChunkRefused},
-        {"Chunk_Silence", Call::Chunk, Fault::Hang(), Ends::ChunkUnanswered},
-        {"Chunk_Closed", Call::Chunk, Fault::Drop(), Ends::ChunkUnanswered},
-        {"Chunk_Reset", Call::Chunk, Fault::Reset(), Ends::ChunkUnanswered},
-        {"Chunk_Truncated", Call::Chunk, Fault::Truncate(206, kApiError), Ends::ChunkUnanswered},
-        {"Chunk_OnceThenSuccess", Call::Chunk, Fault::Respond(503, kApiError), Ends::ChunkFailed, true},
+        {"Chunk_ErrorBodyIn200", Endpoint::UploadChunk, Fault::Respond(200, kApiError), Ends::SecondChunkRefused},
+        {"Chunk_Silence", Endpoint::UploadChunk, Fault::Hang(), Ends::ChunkUnanswered},
+        {"Chunk_Closed", Endpoint::UploadChunk, Fault::Drop(), Ends::ChunkUnanswered},
+        {"Chunk_Reset", Endpoint::UploadChunk, Fault::Reset(), Ends::ChunkUnanswered},
+        {"Chunk_Truncated", Endpoint::UploadChunk, Fault::Truncate(206, kApiError), Ends::ChunkUnanswered},
+        {"Chunk_OnceThenSuccess", Endpoint::UploadChunk, Fault::Respond(503, kApiError), Ends::ChunkFailed, true},
     };
     add(chunk);
     return rows;
-}
-
-Endpoint EndpointOf(Call call) {
-    switch (call) {
-        case Call::Refresh:
-            return Endpoint::Token;
-        case Call::UserInfo:
-            return Endpoint::UserInfo;
-        case Call::PostInit:
-            return Endpoint::DirectPostInit;
-        case Call::InboxInit:
-            return Endpoint::InboxInit;
-        case Call::Chunk:
-            return Endpoint::UploadChunk;
-    }
-    return Endpoint::Token;
 }
 
 struct Expectation {
@@ -137,18 +119,18 @@ struct Expectation {
 };
 
 // The requests of a publish that meets no fault, in order.
-std::vector<std::string> CleanRun(Call call) {
-    const std::string init = call == Call::InboxInit ? "inbox_video_init:200" : "video_init:200";
-    if (call == Call::Chunk) return {"token:200", "user_info:200", init, "upload:206", "upload:201"};
+std::vector<std::string> CleanRun(Endpoint faulted) {
+    const std::string init = faulted == Endpoint::InboxInit ? "inbox_video_init:200" : "video_init:200";
+    if (faulted == Endpoint::UploadChunk) return {"token:200", "user_info:200", init, "upload:206", "upload:201"};
     return {"token:200", "user_info:200", init, "upload:201"};
 }
 
 Expectation Expect(const PublishRow& row) {
     Expectation e;
-    const std::string faulted = Logged(EndpointOf(row.call), row.fault);
+    const std::string faulted = Logged(row.endpoint, row.fault);
     // What TikTok receives up to the faulted request: the clean run's requests before it.
-    const auto clean = CleanRun(row.call);
-    const std::string endpoint(vekta::sandbox::ToString(EndpointOf(row.call)));
+    const auto clean = CleanRun(row.endpoint);
+    const std::string endpoint(vekta::sandbox::ToString(row.endpoint));
     std::size_t at = 0;
     while (clean[at].rfind(endpoint + ":", 0) != 0) ++at;
     e.received.assign(clean.begin(), clean.begin() + static_cast<std::ptrdiff_t>(at));
@@ -162,7 +144,7 @@ Expectation Expect(const PublishRow& row) {
             e.result = 1;
             e.states = {kUploadStateFailed};
             e.code = 19;
-            e.text = row.call == Call::Refresh ? Text::NotSignedIn : Text::NoUploadUrl;
+            e.text = row.endpoint == Endpoint::Token ? Text::NotSignedIn : Text::NoUploadUrl;
             e.signedIn = row.ends == Ends::Refused;
             break;
         case Ends::WithoutProfileLink:
@@ -196,9 +178,9 @@ class PublishFaults : public LinkedSignedIn, public ::testing::TestWithParam<Pub
 TEST_P(PublishFaults, EndTheJobAsPrescribed) {
     const PublishRow& row = GetParam();
     ASSERT_NO_FATAL_FAILURE(SetUpSignedIn());
-    if (row.call == Call::InboxInit) h.SetInteger("VOXATikTokPublishType", 1);
-    const std::string sha256 = Export(row.call == Call::Chunk ? 12'000'000 : 1000);
-    h.Sandbox().Faults().Add(EndpointOf(row.call), row.fault);
+    if (row.endpoint == Endpoint::InboxInit) h.SetInteger("VOXATikTokPublishType", 1);
+    const std::string sha256 = Export(row.endpoint == Endpoint::UploadChunk ? 12'000'000 : 1000);
+    h.Sandbox().Faults().Add(row.endpoint, row.fault);
 
     const auto run = Publish();
     const Expectation expected = Expect(row);
@@ -226,7 +208,7 @@ TEST_P(PublishFaults, EndTheJobAsPrescribed) {
         EXPECT_EQ(again.result, 0);
         ASSERT_FALSE(again.events.empty());
         EXPECT_EQ(again.events.back().state, kUploadStateSucceeded);
-        EXPECT_EQ(again.received, CleanRun(row.call));
+        EXPECT_EQ(again.received, CleanRun(row.endpoint));
         EXPECT_TRUE(h.Sandbox().Uploads().back().complete);
         EXPECT_FALSE(Busy());
     }

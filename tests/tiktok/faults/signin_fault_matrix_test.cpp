@@ -15,11 +15,9 @@ using namespace vekta::test::faults;
 using namespace std::chrono_literals;
 using vekta::sandbox::HeadlessBrowser;
 
-enum class Call { Authorize, CodeExchange };
-
 struct SignInRow {
     std::string name;
-    Call call;
+    Endpoint endpoint;  // the authorization page or the code exchange
     Fault fault;
     bool retried = false;   // a one-time fault: the person tries again and is signed in
     bool declines = false;  // the person presses Cancel on TikTok's page
@@ -33,52 +31,52 @@ std::vector<SignInRow> Rows() {
         // The authorization page is for the person's browser: the plug-in sees none of it, only
         // that no redirect comes. A page with a body the plug-in would parse does not exist here,
         // so malformed JSON and missing or mistyped fields are left out.
-        {"Authorize_Status201", Call::Authorize, Fault::Rewrite(201)},
-        {"Authorize_Status302", Call::Authorize, Fault::Respond(302)},
-        {"Authorize_Status400", Call::Authorize, Fault::Respond(400, page)},
-        {"Authorize_Status401", Call::Authorize, Fault::Respond(401, page)},
-        {"Authorize_Status403", Call::Authorize, Fault::Respond(403, page)},
-        {"Authorize_Status404", Call::Authorize, Fault::Respond(404, page)},
-        {"Authorize_Status429", Call::Authorize, Fault::Respond(429, page)},
-        {"Authorize_Status500", Call::Authorize, Fault::Respond(500, page)},
-        {"Authorize_Status503", Call::Authorize, Fault::Respond(503, page)},
-        {"Authorize_EmptyBody", Call::Authorize, Fault::Respond(200, "")},
-        {"Authorize_Silence", Call::Authorize, Fault::Hang()},
-        {"Authorize_Closed", Call::Authorize, Fault::Drop()},
-        {"Authorize_Reset", Call::Authorize, Fault::Reset()},
-        {"Authorize_Truncated", Call::Authorize, Fault::Truncate(200, page)},
-        {"Authorize_OnceThenSuccess", Call::Authorize, Fault::Respond(503, page), true},
+        {"Authorize_Status201", Endpoint::Authorize, Fault::Rewrite(201)},
+        {"Authorize_Status302", Endpoint::Authorize, Fault::Respond(302)},
+        {"Authorize_Status400", Endpoint::Authorize, Fault::Respond(400, page)},
+        {"Authorize_Status401", Endpoint::Authorize, Fault::Respond(401, page)},
+        {"Authorize_Status403", Endpoint::Authorize, Fault::Respond(403, page)},
+        {"Authorize_Status404", Endpoint::Authorize, Fault::Respond(404, page)},
+        {"Authorize_Status429", Endpoint::Authorize, Fault::Respond(429, page)},
+        {"Authorize_Status500", Endpoint::Authorize, Fault::Respond(500, page)},
+        {"Authorize_Status503", Endpoint::Authorize, Fault::Respond(503, page)},
+        {"Authorize_EmptyBody", Endpoint::Authorize, Fault::Respond(200, "")},
+        {"Authorize_Silence", Endpoint::Authorize, Fault::Hang()},
+        {"Authorize_Closed", Endpoint::Authorize, Fault::Drop()},
+        {"Authorize_Reset", Endpoint::Authorize, Fault::Reset()},
+        {"Authorize_Truncated", Endpoint::Authorize, Fault::Truncate(200, page)},
+        {"Authorize_OnceThenSuccess", Endpoint::Authorize, Fault::Respond(503, page), true},
     };
     const std::vector<SignInRow> exchange = {
-        {"CodeExchange_Status201", Call::CodeExchange, Fault::Rewrite(201)},
-        {"CodeExchange_Status302", Call::CodeExchange, Fault::Respond(302, kTokens)},
-        {"CodeExchange_Status400", Call::CodeExchange, Fault::Respond(400, kTokens)},
-        {"CodeExchange_Status401", Call::CodeExchange, Fault::Respond(401, kTokens)},
-        {"CodeExchange_Status403", Call::CodeExchange, Fault::Respond(403, kTokens)},
-        {"CodeExchange_Status404", Call::CodeExchange, Fault::Respond(404, kTokens)},
-        {"CodeExchange_Status429", Call::CodeExchange, Fault::Respond(429, kTokens)},
-        {"CodeExchange_Status500", Call::CodeExchange, Fault::Respond(500, kTokens)},
-        {"CodeExchange_Status503", Call::CodeExchange, Fault::Respond(503, kTokens)},
-        {"CodeExchange_ErrorBodyIn200", Call::CodeExchange, Fault::Respond(200, kTokenError)},
-        {"CodeExchange_MalformedJson", Call::CodeExchange,
+        {"CodeExchange_Status201", Endpoint::Token, Fault::Rewrite(201)},
+        {"CodeExchange_Status302", Endpoint::Token, Fault::Respond(302, kTokens)},
+        {"CodeExchange_Status400", Endpoint::Token, Fault::Respond(400, kTokens)},
+        {"CodeExchange_Status401", Endpoint::Token, Fault::Respond(401, kTokens)},
+        {"CodeExchange_Status403", Endpoint::Token, Fault::Respond(403, kTokens)},
+        {"CodeExchange_Status404", Endpoint::Token, Fault::Respond(404, kTokens)},
+        {"CodeExchange_Status429", Endpoint::Token, Fault::Respond(429, kTokens)},
+        {"CodeExchange_Status500", Endpoint::Token, Fault::Respond(500, kTokens)},
+        {"CodeExchange_Status503", Endpoint::Token, Fault::Respond(503, kTokens)},
+        {"CodeExchange_ErrorBodyIn200", Endpoint::Token, Fault::Respond(200, kTokenError)},
+        {"CodeExchange_MalformedJson", Endpoint::Token,
          Fault::Respond(200, R"({"access_token":"act.x","refresh_token":)")},
-        {"CodeExchange_FieldMissing", Call::CodeExchange,
+        {"CodeExchange_FieldMissing", Endpoint::Token,
          Fault::Respond(200, R"({"access_token":"act.only","open_id":"x"})")},
-        {"CodeExchange_FieldWrongType", Call::CodeExchange,
+        {"CodeExchange_FieldWrongType", Endpoint::Token,
          Fault::Respond(200, R"({"access_token":"act.x","refresh_token":["rft.x"]})")},
-        {"CodeExchange_EmptyBody", Call::CodeExchange, Fault::Respond(200, "")},
-        {"CodeExchange_Silence", Call::CodeExchange, Fault::Hang()},
-        {"CodeExchange_Closed", Call::CodeExchange, Fault::Drop()},
-        {"CodeExchange_Reset", Call::CodeExchange, Fault::Reset()},
-        {"CodeExchange_Truncated", Call::CodeExchange, Fault::Truncate(200, kTokens)},
-        {"CodeExchange_OnceThenSuccess", Call::CodeExchange, Fault::Respond(503, kTokens), true},
+        {"CodeExchange_EmptyBody", Endpoint::Token, Fault::Respond(200, "")},
+        {"CodeExchange_Silence", Endpoint::Token, Fault::Hang()},
+        {"CodeExchange_Closed", Endpoint::Token, Fault::Drop()},
+        {"CodeExchange_Reset", Endpoint::Token, Fault::Reset()},
+        {"CodeExchange_Truncated", Endpoint::Token, Fault::Truncate(200, kTokens)},
+        {"CodeExchange_OnceThenSuccess", Endpoint::Token, Fault::Respond(503, kTokens), true},
     };
     std::vector<SignInRow> rows = authorize;
     rows.insert(rows.end(), exchange.begin(), exchange.end());
     // TikTok's own way to say no on the authorization page: the person declines, and TikTok
     // redirects to the listener with an error instead of a code.
     // A delay of nothing: the page is answered as usual.
-    rows.push_back({"Authorize_UserDeclines", Call::Authorize, Fault::Delay(0ms), false, true});
+    rows.push_back({"Authorize_UserDeclines", Endpoint::Authorize, Fault::Delay(0ms), false, true});
     return rows;
 }
 
@@ -97,7 +95,7 @@ protected:
 TEST_P(SignInFaults, EndSignedOutWithTheListenerGone) {
     const SignInRow& row = GetParam();
     h.Sandbox().ClearRequests();
-    h.Sandbox().Faults().Add(row.call == Call::Authorize ? Endpoint::Authorize : Endpoint::Token, row.fault);
+    h.Sandbox().Faults().Add(row.endpoint, row.fault);
 
     std::string redirectUri;
     bool cancelled = false, retriedIn = false;
@@ -111,20 +109,20 @@ TEST_P(SignInFaults, EndSignedOutWithTheListenerGone) {
             redirectUri =
                 vekta::sandbox::SingleValue(fields.value_or(vekta::sandbox::FormFields{}), "redirect_uri").value_or("");
         }
-        if (row.call == Call::Authorize && row.retried && first.visited.size() >= 2) {
+        if (row.endpoint == Endpoint::Authorize && row.retried && first.visited.size() >= 2) {
             // The person reloads TikTok's page, which works now; the exchange then ends the prompt.
             retriedIn = browser.Open(first.visited[1]).page.status == 200;
             return;
         }
         // A failed exchange ends the prompt itself; otherwise the person gives up waiting.
-        if (row.call == Call::Authorize) cancelled = PollUntil([&] { return h.PressPromptCancel(); }, 10s);
+        if (row.endpoint == Endpoint::Authorize) cancelled = PollUntil([&] { return h.PressPromptCancel(); }, 10s);
     });
     const auto start = std::chrono::steady_clock::now();
     const bool signedIn = h.SignIn();
     EXPECT_LT(std::chrono::steady_clock::now() - start, kJobBound);
 
     const auto received = Received(h.Sandbox());
-    if (row.call == Call::Authorize && row.retried) {
+    if (row.endpoint == Endpoint::Authorize && row.retried) {
         EXPECT_TRUE(retriedIn);
         EXPECT_TRUE(signedIn);
         EXPECT_EQ(h.ChoiceLabels("VOXATikTokStatusText"), std::vector<std::u16string>{u"Signed in as Sandbox Creator"});
@@ -134,9 +132,9 @@ TEST_P(SignInFaults, EndSignedOutWithTheListenerGone) {
         return;
     }
     EXPECT_FALSE(signedIn);
-    EXPECT_EQ(cancelled, row.call == Call::Authorize);
+    EXPECT_EQ(cancelled, row.endpoint == Endpoint::Authorize);
     // A failed exchange may end the sign-in before its prompt has come up.
-    if (row.call == Call::Authorize) {
+    if (row.endpoint == Endpoint::Authorize) {
         EXPECT_EQ(h.PromptsShown(), 1);
     } else {
         EXPECT_LE(h.PromptsShown(), 1);
@@ -151,16 +149,15 @@ TEST_P(SignInFaults, EndSignedOutWithTheListenerGone) {
         << "the listener is still up";
 
     std::vector<std::string> expected;
-    if (row.call == Call::CodeExchange) expected.push_back("authorize:200");
-    const Endpoint faulted = row.call == Call::Authorize ? Endpoint::Authorize : Endpoint::Token;
-    if (const std::string logged = Logged(faulted, row.fault); !logged.empty()) expected.push_back(logged);
+    if (row.endpoint == Endpoint::Token) expected.push_back("authorize:200");
+    if (const std::string logged = Logged(row.endpoint, row.fault); !logged.empty()) expected.push_back(logged);
     EXPECT_EQ(received, expected);
     if (row.fault.action == Fault::Action::Hang) {
         EXPECT_EQ(h.Sandbox().Faults().Hanging(), 1u);
         h.Sandbox().Faults().ReleaseHangs();
     }
 
-    if (row.call == Call::CodeExchange && row.retried) {
+    if (row.endpoint == Endpoint::Token && row.retried) {
         h.SetBrowserAction(nullptr);
         EXPECT_TRUE(h.SignIn());
         EXPECT_EQ(h.ChoiceLabels("VOXATikTokStatusText"), std::vector<std::u16string>{u"Signed in as Sandbox Creator"});

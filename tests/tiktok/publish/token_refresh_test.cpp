@@ -3,7 +3,6 @@
 // once share one refresh, and an upload's rotated token reaches the host at the end of Execute.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -21,12 +20,6 @@ using namespace vekta::test;
 using namespace std::chrono_literals;
 using vekta::sandbox::Endpoint;
 using vekta::sandbox::Fault;
-
-std::size_t CountRequests(vekta::sandbox::Sandbox& sandbox, const std::string& endpoint) {
-    const auto requests = sandbox.Requests();
-    return static_cast<std::size_t>(
-        std::count_if(requests.begin(), requests.end(), [&](const auto& r) { return r.endpoint == endpoint; }));
-}
 
 class RotatingRefresh : public ::testing::Test {
 protected:
