@@ -105,9 +105,9 @@ TEST_P(FileFaults, SendOnlyWhatTheJobOpenedOrEndIt) {
     const FileRow& row = GetParam();
     ASSERT_NO_FATAL_FAILURE(SetUpSignedIn());
     // A request is held at the sandbox while the file changes; changing a 12 MB file may take
-    // seconds on a loaded machine or under a sanitizer, and no time-out is under test here.
-    uploader->SetRequestTimeoutForTesting(20);
-    uploader->SetIdleLimitSecondsForTesting(20);
+    // tens of seconds on a loaded machine under a sanitizer, and no time-out is under test here.
+    uploader->SetRequestTimeoutForTesting(45);
+    uploader->SetIdleLimitSecondsForTesting(45);
     const std::string original = Export(kSize);
     std::string changed;
     JobRun run;
