@@ -23,34 +23,34 @@ using vekta::sandbox::Fault;
 
 class Publish : public ::testing::Test {
 protected:
-    void SetUp() override { SignedInForPost(h); }
+    void SetUp() override { SignedInForPost(h_); }
 
     // Writes `size` random bytes to the export and describes it; returns their SHA-256.
     std::string Export(std::uint64_t size, const ExportVideoInfo& info = VideoInfo()) {
-        const std::string sha256 = WriteRandomFile(file, size, static_cast<unsigned>(size));
-        DescribeExport(h, {file}, info);
+        const std::string sha256 = WriteRandomFile(file_, size, static_cast<unsigned>(size));
+        DescribeExport(h_, {file_}, info);
         return sha256;
     }
     std::vector<host::StatusEvent> EventsSince(std::size_t before) const {
-        const auto all = h.StatusEvents();
+        const auto all = h_.StatusEvents();
         return {all.begin() + static_cast<std::ptrdiff_t>(before), all.end()};
     }
     // Runs Execute while the first chunk hangs in the sandbox, sends the abort meanwhile, then lets
     // the chunk be answered.
     std::int32_t PublishAbortingDuringFirstChunk() {
-        h.Sandbox().Faults().Add(Endpoint::UploadChunk, Fault::Hang());
-        auto run = ExecuteAsync(h);
-        EXPECT_TRUE(h.Sandbox().Faults().WaitUntilHanging(1, std::chrono::seconds(20)));
-        EXPECT_EQ(h.Table().sendCommand(&h.Record(), kSendCommandAbort), kCallbackDone);
+        h_.Sandbox().Faults().Add(Endpoint::UploadChunk, Fault::Hang());
+        auto run = ExecuteAsync(h_);
+        EXPECT_TRUE(h_.Sandbox().Faults().WaitUntilHanging(1, std::chrono::seconds(20)));
+        EXPECT_EQ(h_.Table().sendCommand(&h_.Record(), kSendCommandAbort), kCallbackDone);
         // Nothing happens before the chunk is answered.
-        EXPECT_EQ(h.Table().queryStatus(&h.Record()), kUploadStateUploading);
-        h.Sandbox().Faults().ReleaseHangs();
+        EXPECT_EQ(h_.Table().queryStatus(&h_.Record()), kUploadStateUploading);
+        h_.Sandbox().Faults().ReleaseHangs();
         return Finish(run);
     }
 
-    PluginHarness h;
-    TempFolder folder;
-    std::filesystem::path file = folder / "export.mp4";
+    PluginHarness h_;
+    TempFolder folder_;
+    std::filesystem::path file_ = folder_ / "export.mp4";
 };
 
 TEST_F(Publish, EverySizeArrivesWholeInThePlannedRangesWithProgressPerChunk) {
@@ -70,11 +70,11 @@ TEST_F(Publish, EverySizeArrivesWholeInThePlannedRangesWithProgressPerChunk) {
     for (const auto& plan : plans) {
         SCOPED_TRACE("size " + std::to_string(plan.size));
         const std::string sha256 = Export(plan.size, VideoInfo(plan.fileType));
-        const auto before = h.StatusEvents().size();
+        const auto before = h_.StatusEvents().size();
 
-        ASSERT_EQ(h.Table().execute(&h.Record(), kExecuteSelectorPublish), kCallbackDone);
+        ASSERT_EQ(h_.Table().execute(&h_.Record(), kExecuteSelectorPublish), kCallbackDone);
 
-        const auto upload = h.Sandbox().Uploads().back();
+        const auto upload = h_.Sandbox().Uploads().back();
         EXPECT_EQ(upload.sourceInfo.value("video_size", ""), std::to_string(plan.size));
         EXPECT_EQ(upload.sourceInfo.value("chunk_size", ""), std::to_string(plan.chunkSize));
         EXPECT_EQ(upload.sourceInfo.value("total_chunk_count", ""), std::to_string(plan.ranges.size()));
@@ -101,13 +101,13 @@ TEST_F(Publish, EverySizeArrivesWholeInThePlannedRangesWithProgressPerChunk) {
 
 TEST_F(Publish, DirectPostSendsThePostSettingsStringSizesAndTheCoverInWholeMillisecondsADraftNone) {
     Export(1000);
-    h.SetText("VOXATikTokCaption", u"Über den Wolken #clouds");
-    ASSERT_EQ(h.Changed("VOXATikTokCaption"), 0);
-    h.SetInteger("VOXATikTokCommentPermission", 1);
-    h.SetInteger("VOXATikTokDuetPermission", 0);
-    h.SetInteger("VOXATikTokStitchPermission", 1);
-    ASSERT_EQ(h.Table().execute(&h.Record(), kExecuteSelectorPublish), kCallbackDone);
-    const auto upload = h.Sandbox().Uploads().back();
+    h_.SetText("VOXATikTokCaption", u"Über den Wolken #clouds");
+    ASSERT_EQ(h_.Changed("VOXATikTokCaption"), 0);
+    h_.SetInteger("VOXATikTokCommentPermission", 1);
+    h_.SetInteger("VOXATikTokDuetPermission", 0);
+    h_.SetInteger("VOXATikTokStitchPermission", 1);
+    ASSERT_EQ(h_.Table().execute(&h_.Record(), kExecuteSelectorPublish), kCallbackDone);
+    const auto upload = h_.Sandbox().Uploads().back();
     EXPECT_EQ(upload.kind, vekta::sandbox::InitKind::DirectPost);
     EXPECT_EQ(upload.sourceInfo, nlohmann::json::parse(R"({"source":"FILE_UPLOAD","video_size":"1000",
                                                            "chunk_size":"1000","total_chunk_count":"1"})"));
@@ -125,17 +125,17 @@ TEST_F(Publish, DirectPostSendsThePostSettingsStringSizesAndTheCoverInWholeMilli
         {std::numeric_limits<std::int64_t>::min(), 0},
     };
     for (const auto& c : covers) {
-        h.SetTime("VOXATikTokCoverImageThumbnailTimeToken", c.ticks);
-        ASSERT_EQ(h.Refresh(), 0);
-        ASSERT_EQ(h.Table().execute(&h.Record(), kExecuteSelectorPublish), kCallbackDone);
-        EXPECT_EQ(h.Sandbox().Uploads().back().postInfo.value("video_cover_timestamp_ms", -1), c.ms) << c.ticks;
+        h_.SetTime("VOXATikTokCoverImageThumbnailTimeToken", c.ticks);
+        ASSERT_EQ(h_.Refresh(), 0);
+        ASSERT_EQ(h_.Table().execute(&h_.Record(), kExecuteSelectorPublish), kCallbackDone);
+        EXPECT_EQ(h_.Sandbox().Uploads().back().postInfo.value("video_cover_timestamp_ms", -1), c.ms) << c.ticks;
     }
 
     // A draft goes to the inbox and tells TikTok nothing of the post settings.
-    h.SetInteger("VOXATikTokPublishType", 1);
-    ASSERT_EQ(h.Table().execute(&h.Record(), kExecuteSelectorPublish), kCallbackDone);
-    EXPECT_EQ(h.Sandbox().Uploads().back().kind, vekta::sandbox::InitKind::Inbox);
-    EXPECT_TRUE(h.Sandbox().Uploads().back().postInfo.is_null());
+    h_.SetInteger("VOXATikTokPublishType", 1);
+    ASSERT_EQ(h_.Table().execute(&h_.Record(), kExecuteSelectorPublish), kCallbackDone);
+    EXPECT_EQ(h_.Sandbox().Uploads().back().kind, vekta::sandbox::InitKind::Inbox);
+    EXPECT_TRUE(h_.Sandbox().Uploads().back().postInfo.is_null());
 }
 
 TEST_F(Publish, SecondChunkAnsweredWithAnErrorOrNotAtAllFailsAfterTheFirstChunksProgress) {
@@ -153,12 +153,12 @@ TEST_F(Publish, SecondChunkAnsweredWithAnErrorOrNotAtAllFailsAfterTheFirstChunks
     Export(12'000'000);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const auto before = h.StatusEvents().size();
+        const auto before = h_.StatusEvents().size();
         // The first chunk goes through unchanged.
-        h.Sandbox().Faults().Add(Endpoint::UploadChunk, Fault::Delay(std::chrono::milliseconds(0)));
-        h.Sandbox().Faults().Add(Endpoint::UploadChunk, c.fault);
+        h_.Sandbox().Faults().Add(Endpoint::UploadChunk, Fault::Delay(std::chrono::milliseconds(0)));
+        h_.Sandbox().Faults().Add(Endpoint::UploadChunk, c.fault);
 
-        EXPECT_EQ(h.Table().execute(&h.Record(), kExecuteSelectorPublish),
+        EXPECT_EQ(h_.Table().execute(&h_.Record(), kExecuteSelectorPublish),
                   kCallbackDone);  // the transfer ran to its end
 
         const auto events = EventsSince(before);
@@ -168,20 +168,20 @@ TEST_F(Publish, SecondChunkAnsweredWithAnErrorOrNotAtAllFailsAfterTheFirstChunks
         EXPECT_EQ(events[2].resultCode, c.code);
         EXPECT_EQ(events[2].text, c.text);
         EXPECT_EQ(events[2].progress, 0.0f);
-        EXPECT_FALSE(h.Sandbox().Uploads().back().complete);
+        EXPECT_FALSE(h_.Sandbox().Uploads().back().complete);
     }
 }
 
 TEST_F(Publish, AbortDuringFirstChunkReportsAbortedAfterItsAnswer) {
     Export(12'000'000);
     EXPECT_EQ(PublishAbortingDuringFirstChunk(), 0);
-    const auto events = h.StatusEvents();
+    const auto events = h_.StatusEvents();
     ASSERT_EQ(events.size(), 2u);
     EXPECT_EQ(events[0].state, kUploadStateUploading);
     EXPECT_EQ(events[1].state, kUploadStateAborted);
     EXPECT_EQ(events[1].resultCode, 2u);
     EXPECT_EQ(events[1].text, u"Aborted");
-    EXPECT_EQ(ChunkRequests(h.Sandbox()).size(), 1u);
+    EXPECT_EQ(ChunkRequests(h_.Sandbox()).size(), 1u);
 }
 
 // Once the last chunk is answered TikTok has the whole video and will publish it; calling that
@@ -189,39 +189,39 @@ TEST_F(Publish, AbortDuringFirstChunkReportsAbortedAfterItsAnswer) {
 TEST_F(Publish, AbortDuringTheLastChunkCannotUndoACompleteUpload) {
     Export(1000);
     EXPECT_EQ(PublishAbortingDuringFirstChunk(), 0);
-    EXPECT_EQ(h.StatusEvents().back().state, kUploadStateSucceeded);
+    EXPECT_EQ(h_.StatusEvents().back().state, kUploadStateSucceeded);
 }
 
 // The host may abort while the export is still rendering; the upload that follows ends before
 // TikTok is asked to open it, so no unfinished upload is left pending on the account.
 TEST_F(Publish, AnAbortSentBeforeTheUploadEndsItBeforeTikTokOpensOne) {
     Export(12'000'000);
-    EXPECT_EQ(h.Table().sendCommand(&h.Record(), kSendCommandAbort), kCallbackDone);
-    EXPECT_EQ(h.Table().execute(&h.Record(), kExecuteSelectorPublish), kCallbackDone);
-    EXPECT_EQ(h.StatusEvents().back().state, kUploadStateAborted);
-    EXPECT_EQ(h.StatusEvents().back().resultCode, 2u);
-    EXPECT_TRUE(h.Sandbox().Uploads().empty());
-    EXPECT_TRUE(ChunkRequests(h.Sandbox()).empty());
+    EXPECT_EQ(h_.Table().sendCommand(&h_.Record(), kSendCommandAbort), kCallbackDone);
+    EXPECT_EQ(h_.Table().execute(&h_.Record(), kExecuteSelectorPublish), kCallbackDone);
+    EXPECT_EQ(h_.StatusEvents().back().state, kUploadStateAborted);
+    EXPECT_EQ(h_.StatusEvents().back().resultCode, 2u);
+    EXPECT_TRUE(h_.Sandbox().Uploads().empty());
+    EXPECT_TRUE(ChunkRequests(h_.Sandbox()).empty());
 }
 
 // The host arms or idles the instance for its next export while this one uploads; the running job
 // keeps its state, so its end still clears the busy flag and reports how it ended.
 TEST_F(Publish, ArmAndIdleCommandsDuringAnUploadLeaveItsEndToIt) {
     Export(12'000'000);
-    h.Sandbox().Faults().Add(Endpoint::UploadChunk, Fault::Hang());
-    auto run = ExecuteAsync(h);
-    ASSERT_TRUE(h.Sandbox().Faults().WaitUntilHanging(1, std::chrono::seconds(20)));
+    h_.Sandbox().Faults().Add(Endpoint::UploadChunk, Fault::Hang());
+    auto run = ExecuteAsync(h_);
+    ASSERT_TRUE(h_.Sandbox().Faults().WaitUntilHanging(1, std::chrono::seconds(20)));
     for (const std::uint32_t command : {3u, 4u, 3u}) {
-        EXPECT_EQ(h.Table().sendCommand(&h.Record(), command), kCallbackDone);
-        EXPECT_EQ(h.Table().queryStatus(&h.Record()), kUploadStateUploading) << "after command " << command;
+        EXPECT_EQ(h_.Table().sendCommand(&h_.Record(), command), kCallbackDone);
+        EXPECT_EQ(h_.Table().queryStatus(&h_.Record()), kUploadStateUploading) << "after command " << command;
     }
-    h.Sandbox().Faults().ReleaseHangs();
+    h_.Sandbox().Faults().ReleaseHangs();
     EXPECT_EQ(Finish(run), 0);
-    EXPECT_EQ(h.StatusEvents().back().state, kUploadStateSucceeded);
-    EXPECT_EQ(h.Table().queryStatus(&h.Record()), kUploadStateSucceeded);
+    EXPECT_EQ(h_.StatusEvents().back().state, kUploadStateSucceeded);
+    EXPECT_EQ(h_.Table().queryStatus(&h_.Record()), kUploadStateSucceeded);
     // Over, the job gives the state back to the host.
-    EXPECT_EQ(h.Table().sendCommand(&h.Record(), kSendCommandArm), kCallbackDone);
-    EXPECT_EQ(h.Table().queryStatus(&h.Record()), kUploadStateArmed);
+    EXPECT_EQ(h_.Table().sendCommand(&h_.Record(), kSendCommandArm), kCallbackDone);
+    EXPECT_EQ(h_.Table().queryStatus(&h_.Record()), kUploadStateArmed);
 }
 
 // While one export uploads, the host renders the next and hands it over from another thread, over
@@ -229,42 +229,42 @@ TEST_F(Publish, ArmAndIdleCommandsDuringAnUploadLeaveItsEndToIt) {
 // one file it opened as it started: it sends the file, description and format it started with,
 // deletes neither the next export nor the file in its place, and tells the user the export stayed.
 TEST_F(Publish, WhatTheHostAndTheDiskDoDuringAnUploadChangesNothingOfIt) {
-    h.SetInteger("VOXATikTokDeleteLocalFile", 1);
+    h_.SetInteger("VOXATikTokDeleteLocalFile", 1);
     const std::string sha256 = Export(12'000'000);
-    const auto next = folder / "next.mov";
+    const auto next = folder_ / "next.mov";
     WriteRandomFile(next, 3'000'000, 7);
-    const auto replacement = folder / "replacement.mp4";
+    const auto replacement = folder_ / "replacement.mp4";
     WriteRandomFile(replacement, 6'000'000, 3);
-    h.Sandbox().Faults().Add(Endpoint::DirectPostInit, Fault::Hang());
+    h_.Sandbox().Faults().Add(Endpoint::DirectPostInit, Fault::Hang());
 
-    auto run = ExecuteAsync(h);
-    ASSERT_TRUE(h.Sandbox().Faults().WaitUntilHanging(1, std::chrono::seconds(20)));
+    auto run = ExecuteAsync(h_);
+    ASSERT_TRUE(h_.Sandbox().Faults().WaitUntilHanging(1, std::chrono::seconds(20)));
     std::atomic<bool> done{false};
     std::atomic<int> handOvers{0};
     std::thread host([&] {
         while (!done) {
-            DescribeExport(h, {next}, VideoInfo(kMooV, 720, 1280, 25.0f, 3000));
+            DescribeExport(h_, {next}, VideoInfo(kMooV, 720, 1280, 25.0f, 3000));
             ++handOvers;
         }
     });
     const bool handedOver = WaitUntil([&] { return handOvers > 0; }, std::chrono::seconds(10));
-    std::filesystem::rename(replacement, file);
-    h.Sandbox().Faults().ReleaseHangs();
+    std::filesystem::rename(replacement, file_);
+    h_.Sandbox().Faults().ReleaseHangs();
     const std::int32_t result = Finish(run);
     done = true;
     host.join();
 
     ASSERT_TRUE(handedOver);
     EXPECT_EQ(result, 0);
-    const auto upload = h.Sandbox().Uploads().back();
+    const auto upload = h_.Sandbox().Uploads().back();
     EXPECT_TRUE(upload.complete);
     EXPECT_EQ(upload.videoSize, 12'000'000u);
     EXPECT_EQ(upload.sha256Hex, sha256);
     for (const auto& chunk : upload.chunks) EXPECT_EQ(chunk.contentType, "video/mp4");
     EXPECT_TRUE(std::filesystem::exists(next));
-    ASSERT_TRUE(std::filesystem::exists(file));
-    EXPECT_EQ(std::filesystem::file_size(file), 6'000'000u);
-    const auto events = h.StatusEvents();
+    ASSERT_TRUE(std::filesystem::exists(file_));
+    EXPECT_EQ(std::filesystem::file_size(file_), 6'000'000u);
+    const auto events = h_.StatusEvents();
     const auto notices = EventsInState(events, kUploadStateNotice);
     ASSERT_FALSE(notices.empty());
     EXPECT_EQ(notices[0].text, u"Error deleting exported file after a successful upload.");
@@ -275,9 +275,9 @@ TEST_F(Publish, WhatTheHostAndTheDiskDoDuringAnUploadChangesNothingOfIt) {
 // host's own loopback stand-in, and it is never traced.
 TEST_F(Publish, AnUploadAddressInClearOutsideTheMappedLoopbackTargetFailsTheJobUnsentAndUntraced) {
     Export(1000);
-    const auto traceFile = folder / "trace.txt";
+    const auto traceFile = folder_ / "trace.txt";
     talcore::debug::SetTraceConfig("*:10", traceFile.string());
-    const auto port = std::to_string(h.Sandbox().Port());
+    const auto port = std::to_string(h_.Sandbox().Port());
     const std::string refused[] = {
         "http://upload.example.test/upload/?upload_token=SECRET",
         "http://localhost:" + port + "/upload/?upload_token=SECRET",  // loopback, but not the mapped target
@@ -286,20 +286,20 @@ TEST_F(Publish, AnUploadAddressInClearOutsideTheMappedLoopbackTargetFailsTheJobU
     };
     for (const auto& url : refused) {
         SCOPED_TRACE(url);
-        const auto before = h.StatusEvents().size();
-        h.Sandbox().Faults().Add(Endpoint::DirectPostInit,
-                                 Fault::Respond(200, R"({"data":{"publish_id":"p.1","upload_url":")" + url +
-                                                         R"("},"error":{"code":"ok","message":""}})"));
-        EXPECT_EQ(h.Table().execute(&h.Record(), kExecuteSelectorPublish), kCallbackFailed);
+        const auto before = h_.StatusEvents().size();
+        h_.Sandbox().Faults().Add(Endpoint::DirectPostInit,
+                                  Fault::Respond(200, R"({"data":{"publish_id":"p.1","upload_url":")" + url +
+                                                          R"("},"error":{"code":"ok","message":""}})"));
+        EXPECT_EQ(h_.Table().execute(&h_.Record(), kExecuteSelectorPublish), kCallbackFailed);
         const auto events = EventsSince(before);
         ASSERT_FALSE(events.empty());
         EXPECT_EQ(events.back().state, kUploadStateFailed);
         EXPECT_EQ(events.back().resultCode, 19u);
     }
-    EXPECT_TRUE(ChunkRequests(h.Sandbox()).empty());
+    EXPECT_TRUE(ChunkRequests(h_.Sandbox()).empty());
     // The sandbox's own address is the target TikTok's origin is mapped to: that one is taken.
-    ASSERT_EQ(h.Table().execute(&h.Record(), kExecuteSelectorPublish), kCallbackDone);
-    EXPECT_EQ(ChunkRequests(h.Sandbox()).size(), 1u);
+    ASSERT_EQ(h_.Table().execute(&h_.Record(), kExecuteSelectorPublish), kCallbackDone);
+    EXPECT_EQ(ChunkRequests(h_.Sandbox()).size(), 1u);
 
     talcore::debug::SetTraceConfig("");
     std::ifstream in(traceFile, std::ios::binary);
@@ -327,9 +327,9 @@ TEST_F(Publish, AnAnswerLargerThanAnyTikTokAnswerCountsAsNone) {
     Export(1000);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        h.Sandbox().Faults().Add(c.endpoint, c.fault);
-        h.Table().execute(&h.Record(), kExecuteSelectorPublish);
-        const auto last = h.StatusEvents().back();
+        h_.Sandbox().Faults().Add(c.endpoint, c.fault);
+        h_.Table().execute(&h_.Record(), kExecuteSelectorPublish);
+        const auto last = h_.StatusEvents().back();
         EXPECT_EQ(last.state, kUploadStateFailed);
         EXPECT_EQ(last.resultCode, c.code);
         EXPECT_EQ(last.text.substr(0, c.textStart.size()), c.textStart);
@@ -338,45 +338,45 @@ TEST_F(Publish, AnAnswerLargerThanAnyTikTokAnswerCountsAsNone) {
 
 // A non-empty folder cannot be removed as a file, whoever runs the test.
 TEST_F(Publish, DeletesTheExportWarnsAboutWhatCannotBeDeletedAndPostsTheProfileLink) {
-    WriteRandomFile(file, 1000);
-    const auto sidecar = folder / "sidecar";
+    WriteRandomFile(file_, 1000);
+    const auto sidecar = folder_ / "sidecar";
     std::filesystem::create_directories(sidecar / "inside");
-    h.SetInteger("VOXATikTokDeleteLocalFile", 1);
-    DescribeExport(h, {file, sidecar});
+    h_.SetInteger("VOXATikTokDeleteLocalFile", 1);
+    DescribeExport(h_, {file_, sidecar});
 
-    EXPECT_EQ(h.Table().execute(&h.Record(), kExecuteSelectorPublish), kCallbackDone);
+    EXPECT_EQ(h_.Table().execute(&h_.Record(), kExecuteSelectorPublish), kCallbackDone);
 
-    EXPECT_FALSE(std::filesystem::exists(file));
+    EXPECT_FALSE(std::filesystem::exists(file_));
     EXPECT_TRUE(std::filesystem::exists(sidecar));
-    const auto notices = EventsInState(h.StatusEvents(), kUploadStateNotice);
+    const auto notices = EventsInState(h_.StatusEvents(), kUploadStateNotice);
     ASSERT_EQ(notices.size(), 2u);
     EXPECT_EQ(notices[0].text, u"Error deleting exported file after a successful upload.");
     EXPECT_FLOAT_EQ(notices[0].progress, 0.99f);
     EXPECT_EQ(notices[1].text, u"https://www.tiktok.com/@sandbox.creator");
-    EXPECT_EQ(h.StatusEvents().back().state, kUploadStateSucceededWithNotice);
-    EXPECT_EQ(h.StatusEvents().back().progress, 1.0f);
-    EXPECT_EQ(h.Table().queryStatus(&h.Record()), kUploadStateSucceededWithNotice);
+    EXPECT_EQ(h_.StatusEvents().back().state, kUploadStateSucceededWithNotice);
+    EXPECT_EQ(h_.StatusEvents().back().progress, 1.0f);
+    EXPECT_EQ(h_.Table().queryStatus(&h_.Record()), kUploadStateSucceededWithNotice);
 }
 
 TEST_F(Publish, OtherSelectorsAndADisabledGroupSendReportAndDeleteNothing) {
-    h.SetInteger("VOXATikTokDeleteLocalFile", 1);
+    h_.SetInteger("VOXATikTokDeleteLocalFile", 1);
     Export(1000);
-    ASSERT_EQ(h.Table().sendCommand(&h.Record(), kSendCommandArm), kCallbackDone);
+    ASSERT_EQ(h_.Table().sendCommand(&h_.Record(), kSendCommandArm), kCallbackDone);
 
     for (const std::int32_t selector : {0, 1, 4, 6, -5, 0x7fffffff})
-        EXPECT_EQ(h.Table().execute(&h.Record(), selector), kCallbackDone);
+        EXPECT_EQ(h_.Table().execute(&h_.Record(), selector), kCallbackDone);
     // They do not even look for the instance: a record without one answers 0, where 5 answers 1.
     auto stranger =
-        host::MakeHostInstanceRecord(h.InstanceID() + 100000, host::kDefaultHostGroupID, host::kBasicSuiteAccessor);
-    EXPECT_EQ(h.Table().execute(&stranger, 4), kCallbackDone);
-    EXPECT_EQ(h.Table().execute(&stranger, kExecuteSelectorPublish), kCallbackFailed);
-    ASSERT_EQ(h.Settings().SetDisabled(h.InstanceID(), "VOXATikTokGroup", true), 0);
-    EXPECT_EQ(h.Table().execute(&h.Record(), kExecuteSelectorPublish), kCallbackDone);
+        host::MakeHostInstanceRecord(h_.InstanceID() + 100000, host::kDefaultHostGroupID, host::kBasicSuiteAccessor);
+    EXPECT_EQ(h_.Table().execute(&stranger, 4), kCallbackDone);
+    EXPECT_EQ(h_.Table().execute(&stranger, kExecuteSelectorPublish), kCallbackFailed);
+    ASSERT_EQ(h_.Settings().SetDisabled(h_.InstanceID(), "VOXATikTokGroup", true), 0);
+    EXPECT_EQ(h_.Table().execute(&h_.Record(), kExecuteSelectorPublish), kCallbackDone);
 
-    EXPECT_TRUE(h.StatusEvents().empty());
-    EXPECT_TRUE(h.Sandbox().Uploads().empty());
-    EXPECT_TRUE(std::filesystem::exists(file));
-    EXPECT_EQ(h.Table().queryStatus(&h.Record()), kUploadStateArmed);
+    EXPECT_TRUE(h_.StatusEvents().empty());
+    EXPECT_TRUE(h_.Sandbox().Uploads().empty());
+    EXPECT_TRUE(std::filesystem::exists(file_));
+    EXPECT_EQ(h_.Table().queryStatus(&h_.Record()), kUploadStateArmed);
 }
 
 }  // namespace

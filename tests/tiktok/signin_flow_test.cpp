@@ -139,13 +139,13 @@ private:
 
 class SignIn : public ::testing::Test {
 protected:
-    void SetUp() override { h.CreateAddAndRefresh(); }
+    void SetUp() override { h_.CreateAddAndRefresh(); }
     // The listener's redirect path, on the port of the start address the browser was given.
     std::string RedirectUri() const {
-        const std::string start = h.LastOpenedAddress();
+        const std::string start = h_.LastOpenedAddress();
         return start.substr(0, start.find("/start/"));
     }
-    PluginHarness h;
+    PluginHarness h_;
 };
 
 // The browser's command line is readable by every local user: it carries a single-use address of
@@ -153,7 +153,7 @@ protected:
 // Following that redirect signs in, and the listener is gone afterwards.
 TEST_F(SignIn, TheBrowserGetsASingleUseStartAddressWithNoSecretAndTheSignInEndsWithTheListenerGone) {
     std::vector<vekta::sandbox::BrowserResult> visits;
-    h.SetBrowserAction([&](const std::string& start) {
+    h_.SetBrowserAction([&](const std::string& start) {
         const HeadlessBrowser browser(HeadlessBrowser::Choice::Authorize, 5s);
         std::string otherToken = start;
         otherToken.back() = otherToken.back() == '0' ? '1' : '0';
@@ -161,11 +161,11 @@ TEST_F(SignIn, TheBrowserGetsASingleUseStartAddressWithNoSecretAndTheSignInEndsW
             visits.push_back(browser.Get(address));
         visits.push_back(browser.Open(visits[2].page.Header("Location")));
         // Not signed in this way: end the prompt rather than wait for it.
-        if (visits.back().page.status != 200) PollUntil([&] { return h.PressPromptCancel(); }, 10s);
+        if (visits.back().page.status != 200) PollUntil([&] { return h_.PressPromptCancel(); }, 10s);
     });
-    ASSERT_TRUE(h.SignIn());
+    ASSERT_TRUE(h_.SignIn());
 
-    const std::string start = h.LastOpenedAddress();
+    const std::string start = h_.LastOpenedAddress();
     std::smatch parts;
     ASSERT_TRUE(
         std::regex_match(start, parts, std::regex(R"(http://127\.0\.0\.1:(\d+)/VektaAuthTikTok/start/[0-9a-f]{32})")))
@@ -180,7 +180,7 @@ TEST_F(SignIn, TheBrowserGetsASingleUseStartAddressWithNoSecretAndTheSignInEndsW
     EXPECT_TRUE(redirect.body.empty());
 
     const std::string authorization = redirect.Header("Location");
-    EXPECT_EQ(authorization.substr(0, authorization.find('?')), h.Sandbox().Origin() + "/v2/auth/authorize/");
+    EXPECT_EQ(authorization.substr(0, authorization.find('?')), h_.Sandbox().Origin() + "/v2/auth/authorize/");
     auto query = QueryOf(authorization);
     ASSERT_FALSE(query["state"].empty());
     ASSERT_FALSE(query["code_challenge"].empty());
@@ -201,19 +201,19 @@ TEST_F(SignIn, TheBrowserGetsASingleUseStartAddressWithNoSecretAndTheSignInEndsW
     EXPECT_EQ(landing.page.Header("Referrer-Policy"), "no-referrer");
     EXPECT_EQ(landing.page.Header("Cache-Control"), "no-store");
     // The exchange closed the prompt; the refresh token waits in the settings for the next refresh.
-    EXPECT_EQ(h.PromptsShown(), 1);
-    EXPECT_FALSE(h.PressPromptCancel());
-    EXPECT_FALSE(h.ArrayText("VOXATikTokRefreshToken").empty());
-    EXPECT_EQ(h.Name("VOXATikTokLogin"), u"Sign Out");
-    EXPECT_TRUE(h.AccountEvents().back().signedIn);
+    EXPECT_EQ(h_.PromptsShown(), 1);
+    EXPECT_FALSE(h_.PressPromptCancel());
+    EXPECT_FALSE(h_.ArrayText("VOXATikTokRefreshToken").empty());
+    EXPECT_EQ(h_.Name("VOXATikTokLogin"), u"Sign Out");
+    EXPECT_TRUE(h_.AccountEvents().back().signedIn);
     EXPECT_FALSE(Visit(landing.page.url).ok);
 }
 
 TEST_F(SignIn, WrongOrMissingStateOrCodeAndAReplayGet404AndStartNoSecondExchange) {
     // The exchange is held at the sandbox, so the replay meets a listener that is still up.
-    h.Sandbox().Faults().Add(Endpoint::Token, Fault::Hang());
+    h_.Sandbox().Faults().Add(Endpoint::Token, Fault::Hang());
     std::vector<std::pair<std::string, int>> answers;
-    h.SetBrowserAction([&](const std::string& start) {
+    h_.SetBrowserAction([&](const std::string& start) {
         const std::string address = AuthorizationBehind(start);
         auto query = QueryOf(address);
         const std::string state = query["state"];
@@ -226,14 +226,14 @@ TEST_F(SignIn, WrongOrMissingStateOrCodeAndAReplayGet404AndStartNoSecondExchange
         // The state still takes the real code afterwards, once.
         const auto landing = HeadlessBrowser().Open(address);
         answers.emplace_back("first", landing.page.status);
-        if (h.Sandbox().Faults().WaitUntilHanging(1, 10s))
+        if (h_.Sandbox().Faults().WaitUntilHanging(1, 10s))
             answers.emplace_back("replay", Visit(landing.page.url).page.status);
-        h.Sandbox().Faults().ReleaseHangs();
+        h_.Sandbox().Faults().ReleaseHangs();
     });
-    EXPECT_TRUE(h.SignIn());
+    EXPECT_TRUE(h_.SignIn());
     ASSERT_EQ(answers.size(), 8u);
     for (const auto& [redirect, status] : answers) EXPECT_EQ(status, redirect == "first" ? 200 : 404) << redirect;
-    EXPECT_EQ(CodeExchanges(h.Sandbox()), 1u);
+    EXPECT_EQ(CodeExchanges(h_.Sandbox()), 1u);
 }
 
 TEST_F(SignIn, LoginTimeoutReleasesTheListenerAndCancelStillEndsTheLogin) {
@@ -243,19 +243,19 @@ TEST_F(SignIn, LoginTimeoutReleasesTheListenerAndCancelStillEndsTheLogin) {
         ~FastTimers() { Brim::IdleCountdownTimer::SetTimeScaleForTesting(1.0); }
     } fast;
     bool released = false, lateReached = true, cancelled = false;
-    h.SetBrowserAction([&](const std::string& start) {
+    h_.SetBrowserAction([&](const std::string& start) {
         auto query = QueryOf(AuthorizationBehind(start));
         const std::string listener = query["redirect_uri"];
         released = PollUntil([&] { return !Visit(listener).ok; }, 20s);
         lateReached = Visit(listener + "?state=" + query["state"] + "&code=late").ok;
         // The prompt outlives the listener.
-        cancelled = PollUntil([&] { return h.PressPromptCancel(); }, 10s);
+        cancelled = PollUntil([&] { return h_.PressPromptCancel(); }, 10s);
     });
-    EXPECT_FALSE(h.SignIn());
+    EXPECT_FALSE(h_.SignIn());
     EXPECT_TRUE(released);
     EXPECT_FALSE(lateReached);
     EXPECT_TRUE(cancelled);
-    EXPECT_EQ(CountRequests(h.Sandbox(), "token"), 0u);
+    EXPECT_EQ(CountRequests(h_.Sandbox(), "token"), 0u);
 }
 
 // The next press tries again, on the first free port for both the authorization and the exchange
@@ -263,59 +263,59 @@ TEST_F(SignIn, LoginTimeoutReleasesTheListenerAndCancelStillEndsTheLogin) {
 TEST_F(SignIn, WithEveryPortTakenNothingIsOpenedOrShownAndTheNextPressTakesTheNextFreeOne) {
     {
         const PortBlocker taken(kFirstPort, kPortCount);
-        EXPECT_FALSE(h.SignIn());
-        EXPECT_EQ(h.LastOpenedAddress(), "");
-        EXPECT_EQ(h.PromptsShown(), 0);
-        ASSERT_FALSE(h.AccountEvents().empty());
-        EXPECT_FALSE(h.AccountEvents().back().signedIn);
+        EXPECT_FALSE(h_.SignIn());
+        EXPECT_EQ(h_.LastOpenedAddress(), "");
+        EXPECT_EQ(h_.PromptsShown(), 0);
+        ASSERT_FALSE(h_.AccountEvents().empty());
+        EXPECT_FALSE(h_.AccountEvents().back().signedIn);
     }
     const PortBlocker taken(kFirstPort, 3);
-    EXPECT_TRUE(h.SignIn());
-    EXPECT_EQ(h.PromptsShown(), 1);
+    EXPECT_TRUE(h_.SignIn());
+    EXPECT_EQ(h_.PromptsShown(), 1);
     const int port = PortOf(RedirectUri());
     EXPECT_GE(port, kFirstPort + 3);
     EXPECT_LT(port, kFirstPort + kPortCount);
 }
 
 TEST_F(SignIn, StartedOffTheMainThreadItShowsNoPromptAndReturnsAtOnce) {
-    h.SetBrowserAction([](const std::string&) {});  // nobody would answer a prompt anyway
-    auto press = std::async(std::launch::async, [&] { return h.Changed("VOXATikTokLogin"); });
+    h_.SetBrowserAction([](const std::string&) {});  // nobody would answer a prompt anyway
+    auto press = std::async(std::launch::async, [&] { return h_.Changed("VOXATikTokLogin"); });
     // No prompt waits for a person: the press comes back without anybody pressing Cancel.
     ASSERT_EQ(press.wait_for(20s), std::future_status::ready);
     EXPECT_EQ(press.get(), 0);
-    EXPECT_EQ(h.PromptsShown(), 0);
-    EXPECT_FALSE(h.HasCredentials());
-    EXPECT_FALSE(h.LastOpenedAddress().empty());
+    EXPECT_EQ(h_.PromptsShown(), 0);
+    EXPECT_FALSE(h_.HasCredentials());
+    EXPECT_FALSE(h_.LastOpenedAddress().empty());
     EXPECT_FALSE(Visit(RedirectUri()).ok);  // the attempt ended with its listener
 }
 
 // Cancel lands while the code exchange is held at TikTok: the sign-in ends at once, and the
 // exchange, answered afterwards, signs the editor in once with its token.
 TEST_F(SignIn, CancelDuringTheCodeExchangeEndsSignedInOnceWhenTheExchangeEnds) {
-    h.Sandbox().Faults().Add(Endpoint::Token, Fault::Hang());
+    h_.Sandbox().Faults().Add(Endpoint::Token, Fault::Hang());
     bool cancelled = false;
-    h.SetBrowserAction([&](const std::string& address) {
+    h_.SetBrowserAction([&](const std::string& address) {
         HeadlessBrowser().Open(address);
-        cancelled = h.Sandbox().Faults().WaitUntilHanging(1, 10s) && h.PressPromptCancel();
+        cancelled = h_.Sandbox().Faults().WaitUntilHanging(1, 10s) && h_.PressPromptCancel();
     });
-    EXPECT_FALSE(h.SignIn());
+    EXPECT_FALSE(h_.SignIn());
     ASSERT_TRUE(cancelled);
-    h.Sandbox().Faults().ReleaseHangs();
+    h_.Sandbox().Faults().ReleaseHangs();
 
     const auto signedInEvents = [&] {
-        const auto events = h.AccountEvents();
+        const auto events = h_.AccountEvents();
         return std::count_if(events.begin(), events.end(), [](const auto& e) { return e.signedIn; });
     };
     ASSERT_TRUE(vekta::test::WaitUntil([&] { return signedInEvents() > 0; }, 20s));
-    EXPECT_TRUE(h.HasCredentials());
-    EXPECT_FALSE(h.ArrayText("VOXATikTokRefreshToken").empty());
-    EXPECT_EQ(h.Name("VOXATikTokLogin"), u"Sign Out");
-    EXPECT_EQ(CodeExchanges(h.Sandbox()), 1u);
-    EXPECT_EQ(h.PromptsShown(), 1);
+    EXPECT_TRUE(h_.HasCredentials());
+    EXPECT_FALSE(h_.ArrayText("VOXATikTokRefreshToken").empty());
+    EXPECT_EQ(h_.Name("VOXATikTokLogin"), u"Sign Out");
+    EXPECT_EQ(CodeExchanges(h_.Sandbox()), 1u);
+    EXPECT_EQ(h_.PromptsShown(), 1);
     EXPECT_EQ(signedInEvents(), 1);
     // The settings took the token: a refresh hands it back and keeps the sign-in.
-    ASSERT_EQ(h.Refresh(), 0);
-    EXPECT_EQ(h.ChoiceLabels("VOXATikTokStatusText"), std::vector<std::u16string>{u"Signed in as Sandbox Creator"});
+    ASSERT_EQ(h_.Refresh(), 0);
+    EXPECT_EQ(h_.ChoiceLabels("VOXATikTokStatusText"), std::vector<std::u16string>{u"Signed in as Sandbox Creator"});
 }
 
 TEST_F(SignIn, ThePromptSaysLogInWithOneCancelButtonInTheSecondPlace) {
@@ -331,13 +331,13 @@ TEST_F(SignIn, ThePromptSaysLogInWithOneCancelButtonInTheSecondPlace) {
          u"Bitte im Webbrowser anmelden",
          u"Abbrechen"},
     };
-    h.SetBrowserAction([&](const std::string&) { PollUntil([&] { return h.PressPromptCancel(); }, 10s); });
+    h_.SetBrowserAction([&](const std::string&) { PollUntil([&] { return h_.PressPromptCancel(); }, 10s); });
     for (const auto& c : cases) {
         SCOPED_TRACE(talcore::string::UTF16to8(c.title));
         talcore::config::Localizer::Get().InstallTranslations(c.translations);
-        EXPECT_FALSE(h.SignIn());
+        EXPECT_FALSE(h_.SignIn());
         talcore::config::Localizer::Get().InstallTranslations({});
-        const auto prompt = h.LastPrompt();
+        const auto prompt = h_.LastPrompt();
         ASSERT_TRUE(prompt);
         EXPECT_EQ(prompt->title, c.title);
         EXPECT_EQ(prompt->message, c.message);
@@ -349,18 +349,18 @@ TEST_F(SignIn, CodeReachingTheWorkerAfterTheInstanceIsDestroyedStartsNoExchange)
     CpuWorkersHeld workers;
     ASSERT_TRUE(workers.Held());
     int landed = 0;
-    h.SetBrowserAction([&](const std::string& address) {
+    h_.SetBrowserAction([&](const std::string& address) {
         landed = HeadlessBrowser().Open(address).page.status;
-        PollUntil([&] { return h.PressPromptCancel(); }, 10s);
+        PollUntil([&] { return h_.PressPromptCancel(); }, 10s);
     });
-    EXPECT_FALSE(h.SignIn());
+    EXPECT_FALSE(h_.SignIn());
     ASSERT_EQ(landed, 200);  // the code is queued behind the held workers
-    EXPECT_EQ(h.Table().destroyInstance(&h.Record()), kCallbackDone);
+    EXPECT_EQ(h_.Table().destroyInstance(&h_.Record()), kCallbackDone);
     talcore::threads::PumpMainThreadTasks();
     ASSERT_TRUE(workers.ReleaseAndDrain());
-    EXPECT_EQ(CountRequests(h.Sandbox(), "token"), 0u);
+    EXPECT_EQ(CountRequests(h_.Sandbox(), "token"), 0u);
     std::uint8_t signedIn = 7;
-    EXPECT_EQ(h.Table().queryHasCredentials(&h.Record(), &signedIn), kCallbackFailed);
+    EXPECT_EQ(h_.Table().queryHasCredentials(&h_.Record(), &signedIn), kCallbackFailed);
 }
 
 const std::vector<std::u16string> kSignedIn{u"Signed in as Sandbox Creator"};
@@ -384,23 +384,23 @@ TEST_F(Tokens, RefreshAnswerSignsOutOnAnErrorIn200AndKeepsTheTokenOtherwise) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.status) + " " + c.body);
-        if (!h.HasCredentials()) {
-            ASSERT_TRUE(h.SignIn());
+        if (!h_.HasCredentials()) {
+            ASSERT_TRUE(h_.SignIn());
         }
-        const auto creatorQueries = CountRequests(h.Sandbox(), "creator_info");
-        h.Sandbox().Faults().Add(Endpoint::Token, Fault::Respond(c.status, c.body));
-        ASSERT_EQ(h.Refresh(), 0);
-        EXPECT_EQ(h.HasCredentials(), c.signedIn);
-        EXPECT_EQ(h.ChoiceLabels("VOXATikTokStatusText"), c.signedIn ? kSignedIn : kSignedOut);
+        const auto creatorQueries = CountRequests(h_.Sandbox(), "creator_info");
+        h_.Sandbox().Faults().Add(Endpoint::Token, Fault::Respond(c.status, c.body));
+        ASSERT_EQ(h_.Refresh(), 0);
+        EXPECT_EQ(h_.HasCredentials(), c.signedIn);
+        EXPECT_EQ(h_.ChoiceLabels("VOXATikTokStatusText"), c.signedIn ? kSignedIn : kSignedOut);
         // Without an access token there is no creator query.
-        EXPECT_EQ(CountRequests(h.Sandbox(), "creator_info"), creatorQueries);
+        EXPECT_EQ(CountRequests(h_.Sandbox(), "creator_info"), creatorQueries);
         if (c.signedIn) {
-            ASSERT_EQ(h.Refresh(), 0);  // the kept refresh token still works
-            EXPECT_EQ(CountRequests(h.Sandbox(), "creator_info"), creatorQueries + 1);
+            ASSERT_EQ(h_.Refresh(), 0);  // the kept refresh token still works
+            EXPECT_EQ(CountRequests(h_.Sandbox(), "creator_info"), creatorQueries + 1);
         } else {
-            EXPECT_FALSE(h.AccountEvents().back().signedIn);
-            EXPECT_EQ(h.Name("VOXATikTokLogin"), u"Sign In");
-            EXPECT_EQ(h.ChoiceLabels("VOXATikTokPrivacy"),
+            EXPECT_FALSE(h_.AccountEvents().back().signedIn);
+            EXPECT_EQ(h_.Name("VOXATikTokLogin"), u"Sign In");
+            EXPECT_EQ(h_.ChoiceLabels("VOXATikTokPrivacy"),
                       (std::vector<std::u16string>{u"Select an option...", u"Private"}));
         }
     }
@@ -410,28 +410,28 @@ TEST_F(Tokens, RefreshAnswerSignsOutOnAnErrorIn200AndKeepsTheTokenOtherwise) {
 // to the host as a sign-in's is, so that what the host keeps is never the retired one, and the
 // retired one given back with the next refresh does not replace it.
 TEST_F(Tokens, EachRotatedRefreshTokenIsHandedToTheHostAndTheRetiredOneNeverComesBack) {
-    h.Sandbox().SetRotateRefreshTokens(true);
-    h.Sandbox().SetRefuseRotatedRefreshTokens(true);
+    h_.Sandbox().SetRotateRefreshTokens(true);
+    h_.Sandbox().SetRefuseRotatedRefreshTokens(true);
     // The sign-in's own creator query already rotates the token that the sign-in handed over.
-    ASSERT_TRUE(h.SignIn());
-    std::u16string handedOver = h.ArrayText("VOXATikTokRefreshToken");
+    ASSERT_TRUE(h_.SignIn());
+    std::u16string handedOver = h_.ArrayText("VOXATikTokRefreshToken");
     ASSERT_FALSE(handedOver.empty());
     for (int refresh = 0; refresh < 3; ++refresh) {
         SCOPED_TRACE(refresh);
-        ASSERT_EQ(h.Refresh(), 0);
-        EXPECT_EQ(h.ChoiceLabels("VOXATikTokStatusText"), kSignedIn);
-        const std::u16string next = h.ArrayText("VOXATikTokRefreshToken");
+        ASSERT_EQ(h_.Refresh(), 0);
+        EXPECT_EQ(h_.ChoiceLabels("VOXATikTokStatusText"), kSignedIn);
+        const std::u16string next = h_.ArrayText("VOXATikTokRefreshToken");
         EXPECT_FALSE(next.empty());
         EXPECT_NE(next, handedOver);
         handedOver = next;
     }
-    for (const auto& request : h.Sandbox().Requests()) EXPECT_EQ(request.errorCode, "") << request.endpoint;
+    for (const auto& request : h_.Sandbox().Requests()) EXPECT_EQ(request.errorCode, "") << request.endpoint;
 
     // A token that stays the same is not handed over again: the settings hold none after a refresh.
-    h.Sandbox().SetRotateRefreshTokens(false);
-    ASSERT_EQ(h.Refresh(), 0);
-    EXPECT_TRUE(h.ArrayText("VOXATikTokRefreshToken").empty());
-    EXPECT_EQ(h.ChoiceLabels("VOXATikTokStatusText"), kSignedIn);
+    h_.Sandbox().SetRotateRefreshTokens(false);
+    ASSERT_EQ(h_.Refresh(), 0);
+    EXPECT_TRUE(h_.ArrayText("VOXATikTokRefreshToken").empty());
+    EXPECT_EQ(h_.ChoiceLabels("VOXATikTokStatusText"), kSignedIn);
 }
 
 TEST_F(Tokens, TracesCarryNoTokenCodeOrSecret) {
@@ -441,18 +441,18 @@ TEST_F(Tokens, TracesCarryNoTokenCodeOrSecret) {
     std::filesystem::remove(traceFile);
     talcore::debug::SetTraceConfig("*:10", traceFile.string());
     std::string code;
-    h.SetBrowserAction([&](const std::string& address) {
+    h_.SetBrowserAction([&](const std::string& address) {
         code = QueryOf(vekta::sandbox::HeadlessBrowser().Open(address).page.url)["code"];
     });
-    ASSERT_TRUE(h.SignIn());
-    const std::string refreshToken = talcore::string::UTF16to8(h.ArrayText("VOXATikTokRefreshToken"));
+    ASSERT_TRUE(h_.SignIn());
+    const std::string refreshToken = talcore::string::UTF16to8(h_.ArrayText("VOXATikTokRefreshToken"));
     ASSERT_FALSE(code.empty());
     ASSERT_FALSE(refreshToken.empty());
-    ASSERT_EQ(h.Refresh(), 0);
+    ASSERT_EQ(h_.Refresh(), 0);
     // Broken answers are traced with their error; the text around a token must not come along.
-    h.Sandbox().Faults().Add(Endpoint::Token,
-                             Fault::Respond(200, R"({"access_token":"act.LEAKED","refresh_token":"rft.LEAKED)"));
-    ASSERT_EQ(h.Refresh(), 0);
+    h_.Sandbox().Faults().Add(Endpoint::Token,
+                              Fault::Respond(200, R"({"access_token":"act.LEAKED","refresh_token":"rft.LEAKED)"));
+    ASSERT_EQ(h_.Refresh(), 0);
 
     talcore::debug::SetTraceConfig("");
     std::ifstream in(traceFile, std::ios::binary);

@@ -84,12 +84,12 @@ class SignInFaults : public ::testing::TestWithParam<SignInRow> {
 protected:
     void SetUp() override {
         h.CreateAddAndRefresh();
-        uploader = Vekta::LookupInstance(&h.Record());
-        ASSERT_TRUE(uploader);
-        uploader->SetRequestTimeoutForTesting(kRequestTimeoutSeconds);
+        uploader_ = Vekta::LookupInstance(&h.Record());
+        ASSERT_TRUE(uploader_);
+        uploader_->SetRequestTimeoutForTesting(kRequestTimeoutSeconds);
     }
     PluginHarness h{LinkedTable()};
-    talcore::utility::RefCountedPtr<Vekta::TikTokUploader> uploader;
+    talcore::utility::RefCountedPtr<Vekta::TikTokUploader> uploader_;
 };
 
 TEST_P(SignInFaults, EndSignedOutWithTheListenerGone) {

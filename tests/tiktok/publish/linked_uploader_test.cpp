@@ -54,29 +54,29 @@ class LinkedUploader : public ::testing::Test {
 protected:
     void SetUp() override {
         SignedInForPost(h);
-        WriteRandomFile(file, 12'000'000);  // two chunks
-        DescribeExport(h, {file});
-        uploader = Vekta::LookupInstance(&h.Record());
-        ASSERT_TRUE(uploader);
+        WriteRandomFile(file_, 12'000'000);  // two chunks
+        DescribeExport(h, {file_});
+        uploader_ = Vekta::LookupInstance(&h.Record());
+        ASSERT_TRUE(uploader_);
     }
 
     PluginHarness h{LinkedTable()};
-    TempFolder folder;
-    std::filesystem::path file = folder / "export.mp4";
-    talcore::utility::RefCountedPtr<Vekta::TikTokUploader> uploader;
+    TempFolder folder_;
+    std::filesystem::path file_ = folder_ / "export.mp4";
+    talcore::utility::RefCountedPtr<Vekta::TikTokUploader> uploader_;
 };
 
 // The host releases the instance on its main thread while Execute uploads on another. The chunk is
 // never answered while the release waits: it gives up after its 301 waits (shortened here to 5 ms
 // each) and returns with the upload still in flight; answered at last, the chunk ends the job aborted.
 TEST_F(LinkedUploader, DestroyDuringAnUploadAbortsItAndReturnsWithinItsBound) {
-    uploader->SetStopWaitSliceForTesting(std::chrono::milliseconds(5));
+    uploader_->SetStopWaitSliceForTesting(std::chrono::milliseconds(5));
     h.Sandbox().Faults().Add(Endpoint::UploadChunk, Fault::Hang());
     auto run = ExecuteAsync(h);
     ASSERT_TRUE(h.Sandbox().Faults().WaitUntilHanging(1, std::chrono::seconds(20)));
 
     auto destroy = std::async(std::launch::async, [&] { return h.Table().destroyInstance(&h.Record()); });
-    EXPECT_TRUE(WaitUntil([&] { return uploader->AbortRequested(); }, std::chrono::seconds(10)));
+    EXPECT_TRUE(WaitUntil([&] { return uploader_->AbortRequested(); }, std::chrono::seconds(10)));
     const bool returned = destroy.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
     EXPECT_EQ(h.Sandbox().Faults().Hanging(), 1u);
     EXPECT_TRUE(EventsInState(h.StatusEvents(), kUploadStateAborted).empty());
@@ -108,11 +108,11 @@ TEST_F(LinkedUploader, AFailureAnywhereInTheJobEndsItAndClearsTheBusyFlag) {
         {"second chunk read short while the first is on the wire", 0, 2, 0, 21,
          u"The exported file could not be read completely. It may have been changed or removed during the upload.", 1},
     };
-    uploader->SetIdleLimitSecondsForTesting(2);
-    uploader->SetWaitSliceSecondsForTesting(1);
+    uploader_->SetIdleLimitSecondsForTesting(2);
+    uploader_->SetWaitSliceSecondsForTesting(1);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        uploader->SetSourceOpenerForTesting([&c](const talcore::filesupport::File& exported) {
+        uploader_->SetSourceOpenerForTesting([&c](const talcore::filesupport::File& exported) {
             return std::make_unique<FaultyStream>(IPlatformByteStream::Create(exported, IPlatformByteStream::kRead),
                                                   c.failingSize, c.shortRead);
         });
@@ -133,7 +133,7 @@ TEST_F(LinkedUploader, AFailureAnywhereInTheJobEndsItAndClearsTheBusyFlag) {
         // A job that failed before its transfer opened no upload on TikTok.
         EXPECT_EQ(h.Sandbox().Uploads().size() - uploadsBefore, c.result == 1 ? 0u : 1u);
     }
-    uploader->SetSourceOpenerForTesting({});
+    uploader_->SetSourceOpenerForTesting({});
     ASSERT_EQ(h.Table().execute(&h.Record(), kExecuteSelectorPublish), kCallbackDone);
     EXPECT_EQ(h.StatusEvents().back().state, kUploadStateSucceeded);
 }
@@ -151,8 +151,8 @@ TEST_F(LinkedUploader, AStatusCallbackThatCallsBackIntoThePlugInFindsNothingHeld
         const ExportVideoInfo info = VideoInfo();
         table.receiveVideoInfo(record, &info);
         std::u16string tooltip;
-        uploader->GetStatusText(tooltip);
-        uploader->RefreshWaitersForTesting();
+        uploader_->GetStatusText(tooltip);
+        uploader_->RefreshWaitersForTesting();
     };
     std::atomic<int> calls{0}, blocked{0};
     vekta::host::StatusRecorder::Get().SetStatusObserver([&](const vekta::host::StatusEvent& event) {

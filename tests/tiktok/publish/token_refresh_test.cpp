@@ -27,12 +27,12 @@ protected:
         h.Sandbox().SetRotateRefreshTokens(true);
         h.Sandbox().SetRefuseRotatedRefreshTokens(true);
         SignedInForPost(h);
-        uploader = Vekta::LookupInstance(&h.Record());
-        ASSERT_TRUE(uploader);
+        uploader_ = Vekta::LookupInstance(&h.Record());
+        ASSERT_TRUE(uploader_);
     }
 
     PluginHarness h{LinkedTable()};
-    talcore::utility::RefCountedPtr<Vekta::TikTokUploader> uploader;
+    talcore::utility::RefCountedPtr<Vekta::TikTokUploader> uploader_;
 };
 
 // A settings refresh and an upload may refresh at the same moment. Two refreshes with one token
@@ -49,14 +49,14 @@ TEST_F(RotatingRefresh, CallersDuringARefreshShareItAndNoRequestGoesOutWithoutAT
     std::atomic<int> refreshed{0};
     std::atomic<bool> creatorQueried{false};
     std::vector<std::thread> callers;
-    const auto refresh = [&] { refreshed += uploader->RefreshAccessToken() ? 1 : 0; };
+    const auto refresh = [&] { refreshed += uploader_->RefreshAccessToken() ? 1 : 0; };
     callers.emplace_back(refresh);
     ASSERT_TRUE(h.Sandbox().Faults().WaitUntilHanging(1, 10s));
     callers.emplace_back(refresh);
     callers.emplace_back(refresh);
-    callers.emplace_back([&] { creatorQueried = uploader->QueryCreatorInfo([](const Vekta::TikTokCreatorInfo&) {}); });
-    callers.emplace_back([&] { uploader->RequestUserInfo(); });
-    const bool allWaiting = WaitUntil([&] { return uploader->RefreshWaitersForTesting() == 4; }, 10s);
+    callers.emplace_back([&] { creatorQueried = uploader_->QueryCreatorInfo([](const Vekta::TikTokCreatorInfo&) {}); });
+    callers.emplace_back([&] { uploader_->RequestUserInfo(); });
+    const bool allWaiting = WaitUntil([&] { return uploader_->RefreshWaitersForTesting() == 4; }, 10s);
     h.Sandbox().Faults().ReleaseHangs();
     for (auto& caller : callers) caller.join();
 
@@ -67,10 +67,10 @@ TEST_F(RotatingRefresh, CallersDuringARefreshShareItAndNoRequestGoesOutWithoutAT
     EXPECT_EQ(CountRequests(h.Sandbox(), "creator_info"), creatorQueriesBefore + 1);
     EXPECT_EQ(CountRequests(h.Sandbox(), "user_info"), userQueriesBefore + 1);
     for (const auto& request : h.Sandbox().Requests()) EXPECT_EQ(request.errorCode, "") << request.endpoint;
-    EXPECT_EQ(uploader->GetProfileDeepLink(), u"https://www.tiktok.com/@sandbox.creator");
+    EXPECT_EQ(uploader_->GetProfileDeepLink(), u"https://www.tiktok.com/@sandbox.creator");
     // The token it rotated in is the one in use now.
     EXPECT_TRUE(h.HasCredentials());
-    EXPECT_TRUE(uploader->RefreshAccessToken());
+    EXPECT_TRUE(uploader_->RefreshAccessToken());
 }
 
 // Execute refreshes before the upload; the token it rotated in is in the settings when it returns,
