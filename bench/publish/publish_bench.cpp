@@ -153,6 +153,67 @@ Measured Median(std::vector<Measured> runs) {
     return runs[runs.size() / 2];
 }
 
+// The medians of every turn, the ratios against curl and the memory target.
+void PrintReport(const std::vector<Measured>& pluginRuns, const std::vector<Measured>& processorRuns,
+                 const std::vector<Measured>& readAheadRuns, const std::vector<Measured>& curlRuns, const Plan& plan,
+                 int repeat, std::uint64_t idle, const std::string& digest) {
+    Measured pluginRun = Median(pluginRuns);
+    pluginRun.peakAboveIdle = pluginRuns.front().peakAboveIdle;
+    Measured processorRun = Median(processorRuns);
+    processorRun.peakAboveIdle = processorRuns.front().peakAboveIdle;
+    const Measured readAheadRun = Median(readAheadRuns);
+    const Measured curlRun = Median(curlRuns);
+    const Measured pluginTransfer{pluginRun.seconds - pluginRun.setupSeconds, 0, 0};
+    // CPU times are medians of their own: the sandbox's share is what this process spent while the
+    // curl process sent the same bytes, and the plug-in's own is the rest of its publish.
+    const auto medianOf = [](const std::vector<Measured>& runs, double Measured::*field) {
+        std::vector<double> values;
+        for (const auto& run : runs) values.push_back(run.*field);
+        std::sort(values.begin(), values.end());
+        return values[values.size() / 2];
+    };
+    const double pluginCpu = medianOf(pluginRuns, &Measured::cpuSeconds);
+    const double sandboxCpu = medianOf(curlRuns, &Measured::cpuSeconds);
+    const double curlCpu = medianOf(curlRuns, &Measured::childCpuSeconds);
+    const double pluginOwnCpu = std::max(0.0, pluginCpu - sandboxCpu);
+
+    const auto rate = [&](const Measured& m) { return static_cast<double>(plan.size) / 1e6 / m.seconds; };
+    const auto mib = [](std::uint64_t bytes) { return static_cast<double>(bytes) / kMiB; };
+    const std::uint64_t memoryTarget = 2 * plan.chunk + 32 * kMiB;
+    const double speedRatio = rate(pluginRun) / rate(curlRun);
+    std::printf("publish of %.1f MiB in %" PRIu64
+                " chunks of %.1f MiB to the in-process sandbox on 127.0.0.1, "
+                "median of %d; idle host %.1f MiB resident\n",
+                mib(plan.size), plan.count, mib(plan.chunk), repeat, mib(idle));
+    std::printf("  %-36s %9s %9s %16s\n", "", "MB/s", "seconds", "peak above idle");
+    std::printf("  %-36s %9.1f %9.2f %12.1f MiB\n", "plug-in: Execute, the whole publish", rate(pluginRun),
+                pluginRun.seconds, mib(pluginRun.peakAboveIdle));
+    std::printf("  %-36s %9.1f %9.2f\n", "  of which the chunks", rate(pluginTransfer), pluginTransfer.seconds);
+    std::printf("  %-36s %9.1f %9.2f %12.1f MiB\n", "(a) request processor, same PUTs", rate(processorRun),
+                processorRun.seconds, mib(processorRun.peakAboveIdle));
+    std::printf("  %-36s %9.1f %9.2f\n", "(a') the same, next chunk read ahead", rate(readAheadRun),
+                readAheadRun.seconds);
+    std::printf("  %-36s %9.1f %9.2f %16s\n", "(b) curl program, same PUTs", rate(curlRun), curlRun.seconds,
+                "(its own process)");
+    std::printf("CPU time (user + system, medians)\n");
+    std::printf("  %-36s %9.3f s\n", "plug-in publish, sandbox included", pluginCpu);
+    std::printf("  %-36s %9.3f s\n", "sandbox receiving curl's chunks", sandboxCpu);
+    std::printf("  %-36s %9.3f s\n", "plug-in's own (the difference)", pluginOwnCpu);
+    std::printf("  %-36s %9.3f s\n", "curl process", curlCpu);
+    std::printf("ratios\n");
+    std::printf("  plug-in / curl throughput:          %.2f  (target >= 0.95: %s)\n", speedRatio,
+                speedRatio >= 0.95 ? "met" : "NOT met");
+    std::printf("  plug-in / curl CPU time:            %.2f\n", curlCpu > 0 ? pluginOwnCpu / curlCpu : 0.0);
+    std::printf("  plug-in / request processor:        %.2f\n", rate(pluginRun) / rate(processorRun));
+    std::printf("  plug-in chunks alone / curl:        %.2f\n", rate(pluginTransfer) / rate(curlRun));
+    std::printf("  request processor / curl:           %.2f  (reading ahead: %.2f)\n",
+                rate(processorRun) / rate(curlRun), rate(readAheadRun) / rate(curlRun));
+    std::printf("  plug-in peak above idle:            %.1f MiB  (target < 2 x chunk + 32 MiB = %.1f MiB: %s)\n",
+                mib(pluginRun.peakAboveIdle), mib(memoryTarget),
+                pluginRun.peakAboveIdle < memoryTarget ? "met" : "NOT met");
+    std::printf("all uploads complete, sha256 %s\n", digest.c_str());
+}
+
 int Run(int argc, char** argv) {
     std::uint64_t size = 1024 * kMiB;
     int repeat = 5;
@@ -261,61 +322,7 @@ int Run(int argc, char** argv) {
         for (const auto* sent : {&upload, &processorUpload, &readAheadUpload, &curlUpload})
             if (!sent->complete || sent->sha256Hex != digest) Fail("the uploads differ");
     }
-    Measured pluginRun = Median(pluginRuns);
-    pluginRun.peakAboveIdle = pluginRuns.front().peakAboveIdle;
-    Measured processorRun = Median(processorRuns);
-    processorRun.peakAboveIdle = processorRuns.front().peakAboveIdle;
-    const Measured readAheadRun = Median(readAheadRuns);
-    const Measured curlRun = Median(curlRuns);
-    const Measured pluginTransfer{pluginRun.seconds - pluginRun.setupSeconds, 0, 0};
-    // CPU times are medians of their own: the sandbox's share is what this process spent while the
-    // curl process sent the same bytes, and the plug-in's own is the rest of its publish.
-    const auto medianOf = [](const std::vector<Measured>& runs, double Measured::*field) {
-        std::vector<double> values;
-        for (const auto& run : runs) values.push_back(run.*field);
-        std::sort(values.begin(), values.end());
-        return values[values.size() / 2];
-    };
-    const double pluginCpu = medianOf(pluginRuns, &Measured::cpuSeconds);
-    const double sandboxCpu = medianOf(curlRuns, &Measured::cpuSeconds);
-    const double curlCpu = medianOf(curlRuns, &Measured::childCpuSeconds);
-    const double pluginOwnCpu = std::max(0.0, pluginCpu - sandboxCpu);
-
-    const auto rate = [&](const Measured& m) { return static_cast<double>(plan.size) / 1e6 / m.seconds; };
-    const auto mib = [](std::uint64_t bytes) { return static_cast<double>(bytes) / kMiB; };
-    const std::uint64_t memoryTarget = 2 * plan.chunk + 32 * kMiB;
-    const double speedRatio = rate(pluginRun) / rate(curlRun);
-    std::printf("publish of %.1f MiB in %" PRIu64
-                " chunks of %.1f MiB to the in-process sandbox on 127.0.0.1, "
-                "median of %d; idle host %.1f MiB resident\n",
-                mib(plan.size), plan.count, mib(plan.chunk), repeat, mib(idle));
-    std::printf("  %-36s %9s %9s %16s\n", "", "MB/s", "seconds", "peak above idle");
-    std::printf("  %-36s %9.1f %9.2f %12.1f MiB\n", "plug-in: Execute, the whole publish", rate(pluginRun),
-                pluginRun.seconds, mib(pluginRun.peakAboveIdle));
-    std::printf("  %-36s %9.1f %9.2f\n", "  of which the chunks", rate(pluginTransfer), pluginTransfer.seconds);
-    std::printf("  %-36s %9.1f %9.2f %12.1f MiB\n", "(a) request processor, same PUTs", rate(processorRun),
-                processorRun.seconds, mib(processorRun.peakAboveIdle));
-    std::printf("  %-36s %9.1f %9.2f\n", "(a') the same, next chunk read ahead", rate(readAheadRun),
-                readAheadRun.seconds);
-    std::printf("  %-36s %9.1f %9.2f %16s\n", "(b) curl program, same PUTs", rate(curlRun), curlRun.seconds,
-                "(its own process)");
-    std::printf("CPU time (user + system, medians)\n");
-    std::printf("  %-36s %9.3f s\n", "plug-in publish, sandbox included", pluginCpu);
-    std::printf("  %-36s %9.3f s\n", "sandbox receiving curl's chunks", sandboxCpu);
-    std::printf("  %-36s %9.3f s\n", "plug-in's own (the difference)", pluginOwnCpu);
-    std::printf("  %-36s %9.3f s\n", "curl process", curlCpu);
-    std::printf("ratios\n");
-    std::printf("  plug-in / curl throughput:          %.2f  (target >= 0.95: %s)\n", speedRatio,
-                speedRatio >= 0.95 ? "met" : "NOT met");
-    std::printf("  plug-in / curl CPU time:            %.2f\n", curlCpu > 0 ? pluginOwnCpu / curlCpu : 0.0);
-    std::printf("  plug-in / request processor:        %.2f\n", rate(pluginRun) / rate(processorRun));
-    std::printf("  plug-in chunks alone / curl:        %.2f\n", rate(pluginTransfer) / rate(curlRun));
-    std::printf("  request processor / curl:           %.2f  (reading ahead: %.2f)\n",
-                rate(processorRun) / rate(curlRun), rate(readAheadRun) / rate(curlRun));
-    std::printf("  plug-in peak above idle:            %.1f MiB  (target < 2 x chunk + 32 MiB = %.1f MiB: %s)\n",
-                mib(pluginRun.peakAboveIdle), mib(memoryTarget),
-                pluginRun.peakAboveIdle < memoryTarget ? "met" : "NOT met");
-    std::printf("all uploads complete, sha256 %s\n", digest.c_str());
+    PrintReport(pluginRuns, processorRuns, readAheadRuns, curlRuns, plan, repeat, idle, digest);
 
     host::StatusRecorder::Get().SetStatusObserver({});
     talcore::utility::SetOpenFileFallback({});
