@@ -20,8 +20,8 @@ public:
     OddPages() {
         const std::pair<const char*, const char*> redirects[] = {
             {"/start", "/land?q=a%20b%2Bc%2A&empty="}, {"/away", "http://198.51.100.7/elsewhere"}, {"/loop", "/loop"}};
-        for (const auto& [path, location] : redirects) {
-            server_.Get(path, [location](const httplib::Request&, httplib::Response& res) {
+        for (const auto& redirect : redirects) {
+            server_.Get(redirect.first, [location = redirect.second](const httplib::Request&, httplib::Response& res) {
                 res.status = 302;
                 res.set_header("Location", location);
             });

@@ -123,7 +123,7 @@ TEST_F(LinkedUploader, AFailureAnywhereInTheJobEndsItAndClearsTheBusyFlag) {
 
         const auto events = h.StatusEvents();
         ASSERT_FALSE(events.empty());
-        const auto last = events.back();
+        const auto& last = events.back();
         EXPECT_EQ(last.state, kUploadStateFailed);
         EXPECT_EQ(last.resultCode, c.code);
         EXPECT_EQ(last.text, c.text);
