@@ -10,20 +10,6 @@ using talnet::http::RequestID;
 UploadSession::UploadSession(talcore::filesupport::File exportedFile, SourceOpener opener)
     : exportedFile_(std::move(exportedFile)), sourceOpener_(std::move(opener)) {}
 
-UploadSession::Step::Step(UploadSession& session) : session_(session) {
-    std::unique_lock lock(session_.mutex_);
-    session_.stepDone_.wait(lock, [this] { return !session_.stepRunning_; });
-    session_.stepRunning_ = true;
-}
-
-UploadSession::Step::~Step() {
-    {
-        std::lock_guard lock(session_.mutex_);
-        session_.stepRunning_ = false;
-    }
-    session_.stepDone_.notify_all();
-}
-
 bool UploadSession::OpenSource() {
     const Step step(*this);
     bytesSent_ = 0;

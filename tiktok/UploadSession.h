@@ -3,7 +3,6 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -33,18 +32,15 @@ public:
     const talcore::filesupport::File& ExportedFile() const noexcept { return exportedFile_; }
 
     // The steps of the chunk chain, and whatever ends the transfer, take the session's transfer
-    // state one at a time. A step holds no lock while it runs, so what it calls (the host's status
-    // callback, the request processor) may come back into the uploader; a step on another thread
-    // waits until this one is done.
+    // state one at a time, under a lock of their own: what a step calls (the host's status
+    // callback, the request processor) may come back into the uploader, whose other state is
+    // under other locks; a step on another thread waits until this one is done.
     class Step {
     public:
-        explicit Step(UploadSession& session);
-        ~Step();
-        Step(const Step&) = delete;
-        Step& operator=(const Step&) = delete;
+        explicit Step(UploadSession& session) : lock_(session.stepMutex_) {}
 
     private:
-        UploadSession& session_;
+        std::lock_guard<std::mutex> lock_;
     };
 
     // --- Before the chain starts, on the publishing thread. ---
@@ -106,11 +102,10 @@ private:
     const talcore::filesupport::File exportedFile_;
     const SourceOpener sourceOpener_;
 
-    // Guards the step flag, the upload URL and the current request. The transfer members below it
-    // belong to the thread that holds the step.
+    // Held by the step that owns the transfer members below the current request.
+    std::mutex stepMutex_;
+    // Guards the upload URL and the current request.
     mutable std::mutex mutex_;
-    std::condition_variable stepDone_;
-    bool stepRunning_ = false;
     std::u16string uploadURL_;
     talnet::http::RequestID currentRequest_;
     // Written by the completion side, read by the waiting loop.
