@@ -34,28 +34,15 @@ function(vekta_add_test name)
   endif()
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin/tests)
   set(properties LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT})
+  set(discovery DISCOVERY_TIMEOUT 60 TEST_PREFIX ${name}. WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
   if(T_RESOURCE_LOCK AND T_LOCKED_CASES)
     # The program is listed twice: the matching cases with the lock, the rest without.
-    gtest_discover_tests(${name}
-      DISCOVERY_TIMEOUT 60
-      TEST_PREFIX ${name}.
-      TEST_FILTER ${T_LOCKED_CASES}
-      PROPERTIES ${properties} RESOURCE_LOCK ${T_RESOURCE_LOCK}
-      WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
-    gtest_discover_tests(${name}
-      DISCOVERY_TIMEOUT 60
-      TEST_PREFIX ${name}.
-      TEST_FILTER -${T_LOCKED_CASES}
-      PROPERTIES ${properties}
-      WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
-    return()
+    gtest_discover_tests(${name} ${discovery} TEST_FILTER ${T_LOCKED_CASES}
+      PROPERTIES ${properties} RESOURCE_LOCK ${T_RESOURCE_LOCK})
+    gtest_discover_tests(${name} ${discovery} TEST_FILTER -${T_LOCKED_CASES} PROPERTIES ${properties})
+  elseif(T_RESOURCE_LOCK)
+    gtest_discover_tests(${name} ${discovery} PROPERTIES ${properties} RESOURCE_LOCK ${T_RESOURCE_LOCK})
+  else()
+    gtest_discover_tests(${name} ${discovery} PROPERTIES ${properties})
   endif()
-  if(T_RESOURCE_LOCK)
-    list(APPEND properties RESOURCE_LOCK ${T_RESOURCE_LOCK})
-  endif()
-  gtest_discover_tests(${name}
-    DISCOVERY_TIMEOUT 60
-    TEST_PREFIX ${name}.
-    PROPERTIES ${properties}
-    WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
 endfunction()
